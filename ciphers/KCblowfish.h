@@ -1,0 +1,44 @@
+// Blowfish: 64-bit block, 16 rounds, keys of 8 to 448 bits. The default cipher.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_blowfish final : public TKC_blockcipher64 {
+public:
+    static constexpr std::int32_t ClassId = ids::Blowfish;
+    static constexpr std::string_view ClassAlgorithm = "Blowfish";
+    static constexpr std::int32_t ClassMaxKeySize = 448;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_blowfish>; }
+
+    TKC_blowfish() noexcept { WipeKey(); }
+    ~TKC_blowfish() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher64::Wipe();
+    }
+
+protected:
+    std::uint32_t MinKeyBits() const noexcept override { return 8; }
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept {
+        SecureFill(SBoxes, 0xFF);
+        SecureFill(PArray, 0xFF);
+    }
+    std::uint32_t F(std::uint32_t x) const noexcept {
+        return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) + SBoxes[3][x & 0xFF];
+    }
+    void EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
+
+    std::array<std::array<std::uint32_t, 256>, 4> SBoxes;
+    std::array<std::uint32_t, 18> PArray;
+};
+
+}  // namespace kestrune

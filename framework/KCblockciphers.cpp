@@ -1,0 +1,251 @@
+#include "KCblockciphers.h"
+
+#include <algorithm>
+
+namespace kestrune {
+namespace {
+
+// Whole blocks handed to the cipher per call in the modes that allow it,
+// so that a cipher with a many-block primitive can use it.
+constexpr std::size_t BatchBytes = 512;
+
+void RequireSameSize(ConstBytes source, Bytes dest) {
+    if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
+}
+
+}  // namespace
+
+void TKC_blockcipher::Encrypt(ConstBytes source, Bytes dest) {
+    switch (CipherMode) {
+    case TKC_ciphermode::cmCBC: return EncryptCBC(source, dest);
+    case TKC_ciphermode::cmCFB8bit: return EncryptCFB8bit(source, dest);
+    case TKC_ciphermode::cmCFBblock: return EncryptCFBblock(source, dest);
+    case TKC_ciphermode::cmOFB: return EncryptOFB(source, dest);
+    case TKC_ciphermode::cmCTR: return EncryptCTR(source, dest);
+    }
+}
+
+void TKC_blockcipher::Decrypt(ConstBytes source, Bytes dest) {
+    switch (CipherMode) {
+    case TKC_ciphermode::cmCBC: return DecryptCBC(source, dest);
+    case TKC_ciphermode::cmCFB8bit: return DecryptCFB8bit(source, dest);
+    case TKC_ciphermode::cmCFBblock: return DecryptCFBblock(source, dest);
+    case TKC_ciphermode::cmOFB: return DecryptOFB(source, dest);
+    case TKC_ciphermode::cmCTR: return DecryptCTR(source, dest);
+    }
+}
+
+std::string TKC_blockcipher::EncryptString(std::string_view text) {
+    return TransformToBase64(text, [this](Bytes bytes) { EncryptCFB8bit(bytes, bytes); });
+}
+
+std::string TKC_blockcipher::DecryptString(std::string_view base64) {
+    return TransformFromBase64(base64, [this](Bytes bytes) { DecryptCFB8bit(bytes, bytes); });
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::RequireInitialized() const {
+    if (!IsInitialized()) throw EKC_blockcipher(messages::CipherNotInitialized);
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv) {
+    TKC_cipher::Init(key, keyBits, iv);
+    try {
+        ExpandKey(key, keyBits);
+    } catch (...) {
+        Wipe();
+        throw;
+    }
+    if (iv.size() >= B) {
+        std::copy_n(iv.begin(), B, InitVector.begin());
+    } else {
+        InitVector.fill(0);
+        EncryptBlocks(InitVector, InitVector);
+    }
+    ChainBlock = InitVector;
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::Reset() {
+    RequireInitialized();
+    ChainBlock = InitVector;
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::SetIV(std::span<const std::uint8_t, B> iv) {
+    RequireInitialized();
+    std::copy(iv.begin(), iv.end(), InitVector.begin());
+    ChainBlock = InitVector;
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::GetIV(std::span<std::uint8_t, B> dest) const {
+    RequireInitialized();
+    std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin());
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptBlock(std::span<const std::uint8_t, B> source, std::span<std::uint8_t, B> dest) {
+    RequireInitialized();
+    Block block;
+    std::copy(source.begin(), source.end(), block.begin());
+    EncryptBlocks(block, block);
+    std::copy(block.begin(), block.end(), dest.begin());
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptBlock(std::span<const std::uint8_t, B> source, std::span<std::uint8_t, B> dest) {
+    RequireInitialized();
+    Block block;
+    std::copy(source.begin(), source.end(), block.begin());
+    DecryptBlocks(block, block);
+    std::copy(block.begin(), block.end(), dest.begin());
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::KeystreamTail(ConstBytes source, Bytes dest) noexcept {
+    EncryptChain();
+    for (std::size_t i = 0; i < source.size(); ++i) dest[i] = source[i] ^ ChainBlock[i];
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::IncrementCounter() noexcept {
+    // Big-endian increment; a carry out of the first byte is dropped.
+    for (std::size_t i = B; i-- > 0;) {
+        if (++ChainBlock[i] != 0) break;
+    }
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    for (std::size_t off = 0; off < whole; off += B) {
+        XorInto(ChainBlock, source.subspan(off, B));
+        EncryptChain();
+        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
+    }
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptCBC(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    std::array<std::uint8_t, BatchBytes> saved;
+    for (std::size_t off = 0; off < whole; off += BatchBytes) {
+        const std::size_t n = std::min(BatchBytes, whole - off);
+        const auto cipherText = Bytes(saved).first(n);
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n, cipherText.begin());
+        const auto out = dest.subspan(off, n);
+        DecryptBlocks(cipherText, out);
+        XorInto(out.first(B), ChainBlock);
+        for (std::size_t b = B; b < n; b += B) XorInto(out.subspan(b, B), cipherText.subspan(b - B, B));
+        std::copy_n(cipherText.begin() + static_cast<std::ptrdiff_t>(n - B), B, ChainBlock.begin());
+    }
+    SecureFill(saved, 0);
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCFB8bit(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    Block keystream;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        EncryptBlocks(ChainBlock, keystream);
+        const std::uint8_t c = source[i] ^ keystream[0];
+        dest[i] = c;
+        std::copy(ChainBlock.begin() + 1, ChainBlock.end(), ChainBlock.begin());
+        ChainBlock[B - 1] = c;
+    }
+    SecureFill(keystream, 0);
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptCFB8bit(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    Block keystream;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const std::uint8_t c = source[i];
+        EncryptBlocks(ChainBlock, keystream);
+        dest[i] = c ^ keystream[0];
+        std::copy(ChainBlock.begin() + 1, ChainBlock.end(), ChainBlock.begin());
+        ChainBlock[B - 1] = c;
+    }
+    SecureFill(keystream, 0);
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    for (std::size_t off = 0; off < whole; off += B) {
+        EncryptChain();
+        XorInto(ChainBlock, source.subspan(off, B));
+        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
+    }
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptCFBblock(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    std::array<std::uint8_t, BatchBytes> keystream;
+    for (std::size_t off = 0; off < whole; off += BatchBytes) {
+        const std::size_t n = std::min(BatchBytes, whole - off);
+        const auto ks = Bytes(keystream).first(n);
+        // The keystream inputs are the previous ciphertext blocks; take them
+        // before the output overwrites them.
+        std::copy(ChainBlock.begin(), ChainBlock.end(), ks.begin());
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n - B, ks.begin() + B);
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off + n - B), B, ChainBlock.begin());
+        EncryptBlocks(ks, ks);
+        for (std::size_t i = 0; i < n; ++i) dest[off + i] = source[off + i] ^ ks[i];
+    }
+    SecureFill(keystream, 0);
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    for (std::size_t off = 0; off < whole; off += B) {
+        EncryptChain();
+        for (std::size_t i = 0; i < B; ++i) dest[off + i] = source[off + i] ^ ChainBlock[i];
+    }
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCTR(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    std::array<std::uint8_t, BatchBytes> keystream;
+    for (std::size_t off = 0; off < source.size(); off += BatchBytes) {
+        const std::size_t n = std::min(BatchBytes, source.size() - off);
+        const std::size_t blocks = (n + B - 1) / B;
+        const auto ks = Bytes(keystream).first(blocks * B);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            std::copy(ChainBlock.begin(), ChainBlock.end(), ks.begin() + static_cast<std::ptrdiff_t>(b * B));
+            IncrementCounter();
+        }
+        EncryptBlocks(ks, ks);
+        for (std::size_t i = 0; i < n; ++i) dest[off + i] = source[off + i] ^ ks[i];
+    }
+    SecureFill(keystream, 0);
+}
+
+template class TKC_blockcipherN<8>;
+template class TKC_blockcipherN<16>;
+
+}  // namespace kestrune

@@ -1,0 +1,87 @@
+// Byte-order loads and stores, rotations and a wipe the optimiser cannot drop.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <type_traits>
+
+namespace kestrune {
+
+using Bytes = std::span<std::uint8_t>;
+using ConstBytes = std::span<const std::uint8_t>;
+
+inline std::uint32_t LoadLE32(ConstBytes b) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, b.data(), 4);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    return v;
+}
+inline std::uint32_t LoadBE32(ConstBytes b) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, b.data(), 4);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    return v;
+}
+inline std::uint64_t LoadLE64(ConstBytes b) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, b.data(), 8);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+inline std::uint64_t LoadBE64(ConstBytes b) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, b.data(), 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+inline void StoreLE32(Bytes b, std::uint32_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    std::memcpy(b.data(), &v, 4);
+}
+inline void StoreBE32(Bytes b, std::uint32_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    std::memcpy(b.data(), &v, 4);
+}
+inline void StoreLE64(Bytes b, std::uint64_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    std::memcpy(b.data(), &v, 8);
+}
+inline void StoreBE64(Bytes b, std::uint64_t v) noexcept {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(b.data(), &v, 8);
+}
+
+inline constexpr std::uint32_t ByteSwap(std::uint32_t v) noexcept { return __builtin_bswap32(v); }
+inline constexpr std::uint64_t ByteSwap(std::uint64_t v) noexcept { return __builtin_bswap64(v); }
+
+inline constexpr std::uint32_t Rol32(std::uint32_t x, unsigned n) noexcept { return std::rotl(x, static_cast<int>(n & 31)); }
+inline constexpr std::uint32_t Ror32(std::uint32_t x, unsigned n) noexcept { return std::rotr(x, static_cast<int>(n & 31)); }
+inline constexpr std::uint64_t Rol64(std::uint64_t x, unsigned n) noexcept { return std::rotl(x, static_cast<int>(n & 63)); }
+inline constexpr std::uint64_t Ror64(std::uint64_t x, unsigned n) noexcept { return std::rotr(x, static_cast<int>(n & 63)); }
+
+// Fills memory with a byte value in a way the compiler may not elide, even
+// when the memory is about to be freed: key material must not outlive its use.
+inline void SecureFill(void* data, std::size_t size, std::uint8_t fill) noexcept {
+    if (size == 0) return;
+    std::memset(data, fill, size);
+    __asm__ __volatile__("" : : "r"(data) : "memory");
+}
+
+template <typename T>
+inline void SecureFill(T& object, std::uint8_t fill) noexcept {
+    static_assert(std::is_trivially_copyable_v<T>);
+    SecureFill(&object, sizeof object, fill);
+}
+
+template <typename T>
+inline void SecureZero(T& object) noexcept { SecureFill(object, 0); }
+
+// XORs b into a, byte by byte; a and b have the same size.
+inline void XorInto(Bytes a, ConstBytes b) noexcept {
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] ^= b[i];
+}
+
+}  // namespace kestrune

@@ -1,0 +1,223 @@
+// The common digest and cipher classes: life cycle, key set-up from a
+// password, string and stream operations, and the framework's exceptions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "KCbase64.h"
+#include "KCbytes.h"
+
+namespace kestrune {
+
+// Base of every failure raised by the framework and the algorithms.
+class EKC_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class EKC_hash : public EKC_error {
+public:
+    using EKC_error::EKC_error;
+};
+
+class EKC_cipher : public EKC_error {
+public:
+    using EKC_error::EKC_error;
+};
+
+class EKC_blockcipher : public EKC_cipher {
+public:
+    using EKC_cipher::EKC_cipher;
+};
+
+namespace messages {
+inline constexpr const char* HashNotInitialized = "Hash not initialized";
+inline constexpr const char* InvalidKeySize = "Invalid key size";
+inline constexpr const char* DigestAllocation = "Unable to allocate sufficient memory for hash digest";
+inline constexpr const char* CipherNotInitialized = "Cipher not initialized";
+}  // namespace messages
+
+// Allocator that wipes what it hands back, for buffers that hold key
+// material or passwords.
+template <typename T>
+struct WipingAllocator {
+    using value_type = T;
+    WipingAllocator() noexcept = default;
+    template <typename U>
+    WipingAllocator(const WipingAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        SecureFill(p, n * sizeof(T), 0);
+        std::allocator<T>{}.deallocate(p, n);
+    }
+    template <typename U>
+    bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+};
+
+using SecureBytes = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
+
+// A source or destination of bytes. Read returns the count delivered (0 at
+// the end of data); Write returns the count written.
+class TKC_stream {
+public:
+    virtual ~TKC_stream() = default;
+    virtual std::size_t Read(Bytes buffer) = 0;
+    virtual std::size_t Write(ConstBytes buffer) = 0;
+};
+
+// Size of the work buffer through which streams are digested and encrypted.
+inline constexpr std::size_t StreamPieceSize = 8192;
+
+class TKC_hash;
+class TKC_cipher;
+
+// A digest class: answers the class-level queries and makes fresh instances.
+struct TKC_hashclass {
+    std::int32_t id;
+    std::string_view algorithm;
+    std::int32_t hashSize;  // bits
+    bool (*SelfTest)();
+    std::unique_ptr<TKC_hash> (*Create)();
+
+    std::int32_t GetId() const noexcept { return id; }
+    std::string_view GetAlgorithm() const noexcept { return algorithm; }
+    std::int32_t GetHashSize() const noexcept { return hashSize; }
+};
+
+template <typename Digest>
+inline constexpr TKC_hashclass HashClassOf{
+    Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
+    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); }};
+
+class TKC_hash {
+public:
+    TKC_hash() = default;
+    TKC_hash(const TKC_hash&) = delete;
+    TKC_hash& operator=(const TKC_hash&) = delete;
+    virtual ~TKC_hash() = default;
+
+    virtual const TKC_hashclass& Class() const noexcept = 0;
+    std::int32_t GetId() const noexcept { return Class().id; }
+    std::string_view GetAlgorithm() const noexcept { return Class().algorithm; }
+    std::int32_t GetHashSize() const noexcept { return Class().hashSize; }
+    std::size_t DigestBytes() const noexcept { return static_cast<std::size_t>(GetHashSize() + 7) / 8; }
+
+    // Starts a new message; restarts one in progress.
+    void Init();
+    // Absorbs bytes; raises "Hash not initialized" before looking at them.
+    void Update(ConstBytes data);
+    // Writes the digest (DigestBytes() bytes) to the start of digest, then wipes.
+    void Final(Bytes digest);
+    // Clears the chaining state, counters and buffer; never raises.
+    virtual void Wipe() noexcept { Initialized = false; }
+
+    void UpdateFromString(std::string_view text);
+    // Feeds size bytes read from the stream in pieces of StreamPieceSize;
+    // returns the number of bytes the stream delivered.
+    std::uint64_t UpdateFromStream(TKC_stream& stream, std::uint64_t size);
+
+    bool IsInitialized() const noexcept { return Initialized; }
+
+protected:
+    virtual void Start() noexcept = 0;                  // load the initial state
+    virtual void Absorb(ConstBytes data) noexcept = 0;  // feed bytes
+    virtual void Finish(Bytes digest) noexcept = 0;     // pad and write the digest
+
+private:
+    bool Initialized = false;
+};
+
+// One self-test message: digests message with a fresh start and compares
+// the result with expected.
+bool CheckDigest(TKC_hash& hash, std::string_view message, ConstBytes expected);
+
+// Class-level answers of a cipher class.
+struct TKC_cipherclass {
+    std::int32_t id;
+    std::string_view algorithm;
+    std::int32_t maxKeySize;  // bits
+    std::int32_t blockSize;   // bits; -1 for a stream cipher
+    bool (*SelfTest)();
+    std::unique_ptr<TKC_cipher> (*Create)();
+
+    std::int32_t GetId() const noexcept { return id; }
+    std::string_view GetAlgorithm() const noexcept { return algorithm; }
+    std::int32_t GetMaxKeySize() const noexcept { return maxKeySize; }
+    std::int32_t GetBlockSize() const noexcept { return blockSize; }
+};
+
+template <typename Cipher>
+inline constexpr TKC_cipherclass CipherClassOf{
+    Cipher::ClassId, Cipher::ClassAlgorithm, Cipher::ClassMaxKeySize, Cipher::ClassBlockSize, &Cipher::SelfTest,
+    [] { return std::unique_ptr<TKC_cipher>(std::make_unique<Cipher>()); }};
+
+class TKC_cipher {
+public:
+    TKC_cipher() = default;
+    TKC_cipher(const TKC_cipher&) = delete;
+    TKC_cipher& operator=(const TKC_cipher&) = delete;
+    virtual ~TKC_cipher() = default;
+
+    virtual const TKC_cipherclass& Class() const noexcept = 0;
+    std::int32_t GetId() const noexcept { return Class().id; }
+    std::string_view GetAlgorithm() const noexcept { return Class().algorithm; }
+    std::int32_t GetMaxKeySize() const noexcept { return Class().maxKeySize; }
+
+    // Keys the cipher with the first keyBits bits of key. The base part wipes a
+    // keyed cipher, checks the size and marks the cipher initialized.
+    virtual void Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv = {});
+    // Clears key material; the base part, which always runs last, clears the flag.
+    virtual void Wipe() noexcept { Initialized = false; }
+    virtual void Reset() {}
+    // Source and destination have the same size and may be the same buffer.
+    virtual void Encrypt(ConstBytes source, Bytes dest) = 0;
+    virtual void Decrypt(ConstBytes source, Bytes dest) = 0;
+    // Encrypts the bytes of text and returns them as Base64 text.
+    virtual std::string EncryptString(std::string_view text);
+    // Decodes Base64 text and returns the decrypted bytes.
+    virtual std::string DecryptString(std::string_view base64);
+
+    // Keys the cipher with the digest of the password, cut to the cipher's largest key.
+    void InitFromPassword(std::string_view password, const TKC_hashclass& digestClass);
+    // Encrypt or decrypt size bytes from source to dest in pieces of
+    // StreamPieceSize; returns the number of bytes the source delivered.
+    std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
+    std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
+
+    bool IsInitialized() const noexcept { return Initialized; }
+
+protected:
+    // Smallest key, in bits, from which the cipher can build a schedule; the
+    // base rule alone would admit 4-bit keys that hold no whole byte.
+    virtual std::uint32_t MinKeyBits() const noexcept { return 4; }
+
+    // The string operations: transform a copy of the bytes, then Base64
+    // (encrypting), or Base64-decode, then transform in place (decrypting).
+    template <typename Transform>
+    static std::string TransformToBase64(std::string_view text, Transform transform) {
+        std::string bytes(text);
+        transform(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
+        std::string result = EncodeBase64String(bytes);
+        SecureFill(bytes.data(), bytes.size(), 0);
+        return result;
+    }
+    template <typename Transform>
+    static std::string TransformFromBase64(std::string_view base64, Transform transform) {
+        std::string bytes = DecodeBase64String(base64);
+        transform(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
+        return bytes;
+    }
+
+private:
+    template <typename Transform>
+    std::uint64_t TransformStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Transform transform);
+
+    bool Initialized = false;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,23 @@
+// MD5 (RFC 1321): the default digest.
+#pragma once
+
+#include "../framework/KCconst.h"
+#include "../framework/KCmdhash.h"
+
+namespace kestrune {
+
+class TKC_md5 final : public TKC_mdhash<64, std::array<std::uint32_t, 4>> {
+public:
+    static constexpr std::int32_t ClassId = ids::MD5;
+    static constexpr std::string_view ClassAlgorithm = "MD5";
+    static constexpr std::int32_t ClassHashSize = 128;
+    static bool SelfTest();
+    const TKC_hashclass& Class() const noexcept override { return HashClassOf<TKC_md5>; }
+
+protected:
+    void Start() noexcept override;
+    void Compress(ConstBytes blocks) noexcept override;
+    void Finish(Bytes digest) noexcept override;
+};
+
+}  // namespace kestrune
