@@ -119,7 +119,22 @@ def gen_blowfish():
                                             "tests/data/blowfish.vec"], body)
 
 
+def gen_cp1252():
+    # Windows-1252 to UTF-16. The five bytes the code page leaves undefined
+    # map to the C1 control characters of the same value, both ways, as
+    # the platform's converter does.
+    units = []
+    for b in range(256):
+        try:
+            units.append(ord(bytes([b]).decode("cp1252")))
+        except UnicodeDecodeError:
+            units.append(b)
+    body = c_array("char16_t", "Cp1252ToUnicode", units, 4)
+    write("object/KCcodepage_tables.inc", ["the cp1252 codec of Python"], body)
+
+
 GENERATORS = {
+    "cp1252": gen_cp1252,
     "md": gen_md,
     "blowfish": gen_blowfish,
 }

@@ -1,0 +1,80 @@
+#include "KCcatalogue.h"
+
+#include <string>
+
+#include "ciphers/KCblowfish.h"
+#include "hashes/KCmd4.h"
+#include "hashes/KCmd5.h"
+#include "object/UKestrune.h"
+
+namespace kestrune {
+namespace {
+
+constexpr TKC_digestrow Digests[] = {
+    {1, "MD4", &HashClassOf<TKC_md4>},
+    {2, "RIPEMD-128", nullptr},
+    {3, "RIPEMD-160", nullptr},
+    {4, "HAVAL", nullptr},
+    {5, "SHA-1", nullptr},
+    {6, "SHA-256", nullptr},
+    {7, "SHA-384", nullptr},
+    {8, "SHA-512", nullptr},
+    {9, "Tiger", nullptr},
+    {0, "MD5", &HashClassOf<TKC_md5>},
+};
+
+constexpr TKC_cipherrow Ciphers[] = {
+    {1, "CAST-128", nullptr},
+    {2, "CAST-256", nullptr},
+    {3, "DES", nullptr},
+    {4, "Triple DES", nullptr},
+    {5, "ICE", nullptr},
+    {6, "Thin-ICE", nullptr},
+    {7, "ICE-2", nullptr},
+    {8, "IDEA", nullptr},
+    {9, "MARS", nullptr},
+    {10, "MISTY1", nullptr},
+    {11, "RC2", nullptr},
+    {12, "RC4", nullptr},
+    {13, "RC5", nullptr},
+    {14, "RC6", nullptr},
+    {15, "Rijndael", nullptr},
+    {16, "Serpent", nullptr},
+    {17, "TEA", nullptr},
+    {18, "Twofish", nullptr},
+    {19, "XTEA", nullptr},
+    {0, "Blowfish", &CipherClassOf<TKC_blowfish>},
+};
+
+template <typename Row, std::size_t N>
+const Row& RowFor(const Row (&rows)[N], std::int32_t code) noexcept {
+    for (std::size_t i = 0; i + 1 < N; ++i)
+        if (rows[i].code == code) return rows[i];
+    return rows[N - 1];
+}
+
+[[noreturn]] void NotBuilt(std::string_view kind, std::string_view name, std::int32_t code) {
+    throw EKestrune(std::string(kind) + " " + std::string(name) + " (code " + std::to_string(code) +
+                    ") is not available in this build");
+}
+
+}  // namespace
+
+std::span<const TKC_digestrow> DigestCatalogue() noexcept { return Digests; }
+std::span<const TKC_cipherrow> CipherCatalogue() noexcept { return Ciphers; }
+
+const TKC_hashclass& DigestClassFor(std::int32_t code) {
+    const auto& row = RowFor(Digests, code);
+    if (row.digestClass == nullptr) NotBuilt("Digest", row.name, code);
+    return *row.digestClass;
+}
+
+const TKC_cipherclass& CipherClassFor(std::int32_t code) {
+    const auto& row = RowFor(Ciphers, code);
+    if (row.cipherClass == nullptr) NotBuilt("Cipher", row.name, code);
+    return *row.cipherClass;
+}
+
+std::unique_ptr<TKC_cipher> CreateCipherFor(std::int32_t code) { return CipherClassFor(code).Create(); }
+
+}  // namespace kestrune

@@ -1,0 +1,114 @@
+#include "KCcodepage.h"
+
+#include <array>
+#include <cstdint>
+
+#include "KCcodepage_tables.inc"
+
+namespace kestrune {
+namespace {
+
+// Reverse of the 0x80-0xFF half of the code page, built once.
+struct AnsiEncoder {
+    std::array<std::uint8_t, 0x10000> fromUnicode{};  // 0 means not representable
+    AnsiEncoder() {
+        for (std::size_t b = 0x80; b < 0x100; ++b) fromUnicode[tables::Cp1252ToUnicode[b]] = static_cast<std::uint8_t>(b);
+    }
+};
+
+const AnsiEncoder& Encoder() {
+    static const AnsiEncoder encoder;
+    return encoder;
+}
+
+constexpr char32_t Replacement = 0xFFFD;
+
+}  // namespace
+
+std::string ToAnsi(std::u16string_view text) {
+    const auto& encoder = Encoder();
+    std::string out;
+    out.reserve(text.size());
+    for (char16_t unit : text) {
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+        } else {
+            const std::uint8_t b = encoder.fromUnicode[unit];
+            out.push_back(b != 0 ? static_cast<char>(b) : '?');
+        }
+    }
+    return out;
+}
+
+std::u16string FromAnsi(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char c : text) out.push_back(tables::Cp1252ToUnicode[static_cast<std::uint8_t>(c)]);
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = Replacement;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        char32_t cp = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto cont = static_cast<std::uint8_t>(text[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            cp = (cp << 6) | (cont & 0x3F);
+        }
+        // Reject overlong forms, surrogates and values beyond Unicode.
+        static constexpr char32_t MinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (valid) valid = cp >= MinForLength[length] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!valid) {
+            out.push_back(static_cast<char16_t>(Replacement));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += length;
+    }
+    return out;
+}
+
+std::string ToNativeFileName(std::u16string_view name) { return Utf16ToUtf8(name); }
+
+}  // namespace kestrune

@@ -1,0 +1,172 @@
+#include "UKestrune.h"
+
+#include <array>
+
+#include "KCcatalogue.h"
+#include "KCcodepage.h"
+#include "KCfiles.h"
+#include "KCpassword.h"
+#include "framework/KCblockciphers.h"
+
+namespace kestrune {
+namespace {
+
+std::u16string DigestText(ConstBytes digest) {
+    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    std::u16string text;
+    text.reserve(digest.size() * 2);
+    for (std::uint8_t b : digest) {
+        text.push_back(Digits[b >> 4]);
+        text.push_back(Digits[b & 15]);
+    }
+    return text;
+}
+
+// Passwords are converted into a buffer that is wiped when it goes.
+struct AnsiSecret {
+    explicit AnsiSecret(std::u16string_view text) : value(ToAnsi(text)) {}
+    ~AnsiSecret() { SecureFill(value.data(), value.size(), 0); }
+    AnsiSecret(const AnsiSecret&) = delete;
+    AnsiSecret& operator=(const AnsiSecret&) = delete;
+    std::string value;
+};
+
+}  // namespace
+
+void TASPObject::OnStartPage(IKC_pagecontext* context) {
+    if (context == nullptr) throw EKestrune("Invalid pointer", status::E_POINTER_);
+    auto scripting = context->QueryScriptingContext();
+    if (scripting == nullptr) throw EKestrune("No such interface supported", status::E_NOINTERFACE_);
+    ScriptingContext = std::move(scripting);
+}
+
+void TKestrune::OnStartPage(IKC_pagecontext* context) {
+    FCipherAlgorithm = 0;
+    FHashAlgorithm = 0;
+    FCipherMode = 0;
+    TASPObject::OnStartPage(context);
+}
+
+void TKestrune::SetCipherMode(std::int32_t value) noexcept {
+    if (IsCipherMode(value)) FCipherMode = static_cast<std::uint8_t>(value);
+}
+
+std::int32_t TKestrune::MaxKeySize() const { return CipherClassFor(FCipherAlgorithm).GetMaxKeySize(); }
+
+std::int32_t TKestrune::HashSize(std::int32_t algorithm) const { return DigestClassFor(DigestCode(algorithm)).GetHashSize(); }
+
+std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t algorithm) const {
+    auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    try {
+        std::array<std::uint8_t, 64> digest{};
+        hash->Init();
+        hash->UpdateFromString(ToAnsi(inputStr));
+        hash->Final(digest);
+        return DigestText(ConstBytes(digest).first(hash->DigestBytes()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::u16string TKestrune::HashFile(std::u16string_view filename, std::int32_t algorithm) const {
+    auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    try {
+        auto file = TKC_sourcefile::Open(filename);
+        if (!file) return {};
+        std::array<std::uint8_t, 64> digest{};
+        hash->Init();
+        const std::uint64_t read = hash->UpdateFromStream(*file, file->Size());
+        // A read error must not pass for the digest of a shorter file.
+        if (file->Failed() || read != file->Size()) return {};
+        hash->Final(digest);
+        return DigestText(ConstBytes(digest).first(hash->DigestBytes()));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+namespace {
+
+// Creation failures propagate (a failed call); everything after is absorbed.
+std::unique_ptr<TKC_cipher> PrepareCipher(std::int32_t cipherCode, std::uint8_t mode, std::int32_t digestCode,
+                                          const TKC_hashclass*& digestClass) {
+    auto cipher = CreateCipherFor(cipherCode);
+    digestClass = &DigestClassFor(digestCode);
+    if (auto* block = dynamic_cast<TKC_blockcipher*>(cipher.get())) block->CipherMode = static_cast<TKC_ciphermode>(mode);
+    return cipher;
+}
+
+}  // namespace
+
+std::u16string TKestrune::EncryptString(std::u16string_view inputStr, std::u16string_view password,
+                                        std::int32_t algorithm) const {
+    const TKC_hashclass* digestClass = nullptr;
+    auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    try {
+        const AnsiSecret key(password);
+        cipher->InitFromPassword(key.value, *digestClass);
+        AnsiSecret plain(inputStr);
+        std::u16string result = FromAnsi(cipher->EncryptString(plain.value));
+        cipher->Wipe();
+        return result;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::u16string TKestrune::DecryptString(std::u16string_view inputStr, std::u16string_view password,
+                                        std::int32_t algorithm) const {
+    const TKC_hashclass* digestClass = nullptr;
+    auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    try {
+        const AnsiSecret key(password);
+        cipher->InitFromPassword(key.value, *digestClass);
+        std::string plain = cipher->DecryptString(ToAnsi(inputStr));
+        std::u16string result = FromAnsi(plain);
+        SecureFill(plain.data(), plain.size(), 0);
+        cipher->Wipe();
+        return result;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
+                                      std::u16string_view password, std::int32_t algorithm, bool encrypt) const {
+    const TKC_hashclass* digestClass = nullptr;
+    auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    try {
+        auto source = TKC_sourcefile::Open(sourceFilename);
+        if (!source) return -1;
+        auto dest = TKC_destinationfile::Create(destFilename, *source);
+        if (!dest) return -1;
+        const AnsiSecret key(password);
+        cipher->InitFromPassword(key.value, *digestClass);
+        // The whole file, also beyond 4 GiB.
+        const std::uint64_t size = source->Size();
+        const std::uint64_t done =
+            encrypt ? cipher->EncryptStream(*source, *dest, size) : cipher->DecryptStream(*source, *dest, size);
+        cipher->Wipe();
+        if (done != size || source->Failed() || !dest->Commit()) return -1;
+        return 0;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+std::int32_t TKestrune::EncryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
+                                    std::u16string_view password, std::int32_t algorithm) const {
+    return TransformFile(sourceFilename, destFilename, password, algorithm, true);
+}
+
+std::int32_t TKestrune::DecryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
+                                    std::u16string_view password, std::int32_t algorithm) const {
+    return TransformFile(sourceFilename, destFilename, password, algorithm, false);
+}
+
+std::u16string TKestrune::GenPassword(std::int32_t maxLength, std::u16string_view style) const {
+    const std::size_t keep = maxLength <= 0 ? 0 : std::min<std::size_t>(style.size(), static_cast<std::size_t>(maxLength));
+    return FromAnsi(GeneratePassword(maxLength, ToAnsi(style.substr(0, keep))));
+}
+
+}  // namespace kestrune
