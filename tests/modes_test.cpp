@@ -251,3 +251,38 @@ TEST(KeySetup, SizeRuleAndPasswordDerivation) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// A digest class whose size is impossible, so that key set-up fails
+// inside the guarded region.
+class OddDigest final : public TKC_hash {
+public:
+    static constexpr std::int32_t ClassId = 1001;
+    static constexpr std::string_view ClassAlgorithm = "Odd";
+    static constexpr std::int32_t ClassHashSize = -8;
+    static bool SelfTest() { return false; }
+    const TKC_hashclass& Class() const noexcept override { return HashClassOf<OddDigest>; }
+
+protected:
+    void Start() noexcept override {}
+    void Absorb(ConstBytes) noexcept override {}
+    void Finish(Bytes) noexcept override {}
+};
+
+TEST(KeySetup, PasswordFailureIsReportedAsAllocationFailureAndLeavesCipherUnkeyed) {
+    TKC_blowfish cipher;
+    const std::uint8_t key[8] = {};
+    cipher.Init(key, 64);
+    try {
+        cipher.InitFromPassword("pw", HashClassOf<OddDigest>);
+        FAIL() << "no failure";
+    } catch (const EKC_cipher& e) {
+        EXPECT_STREQ(e.what(), "Unable to allocate sufficient memory for hash digest");
+    }
+    EXPECT_FALSE(cipher.IsInitialized());
+}
+
+}  // namespace
+}  // namespace kestrune

@@ -1,0 +1,199 @@
+// The crypto object: selections and the selection rule, catalogues, page
+// hooks, hashing and string encryption, and the password generator.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "object/KCcatalogue.h"
+#include "object/KCcodepage.h"
+#include "object/KCpassword.h"
+#include "object/UKestrune.h"
+
+namespace kestrune {
+namespace {
+
+class Context : public IKC_pagecontext {
+public:
+    explicit Context(bool offers) : offers_(offers) {}
+    std::shared_ptr<void> QueryScriptingContext() override { return offers_ ? std::make_shared<int>(1) : nullptr; }
+
+private:
+    bool offers_;
+};
+
+TEST(Object, FreshSelectionsAndSelectionRule) {
+    TKestrune k;
+    EXPECT_EQ(k.GetCipherAlgorithm(), 0);
+    EXPECT_EQ(k.GetHashAlgorithm(), 0);
+    EXPECT_EQ(k.GetCipherMode(), 0);
+    EXPECT_EQ(k.HashSize(), 128);
+    EXPECT_EQ(k.MaxKeySize(), 448);
+    // Codes are stored as written; unknown ones select the default rows.
+    for (std::int32_t code : {20, 0, -5}) {
+        k.SetCipherAlgorithm(code);
+        EXPECT_EQ(k.GetCipherAlgorithm(), code);
+        EXPECT_EQ(k.MaxKeySize(), 448);
+    }
+    k.SetHashAlgorithm(42);
+    EXPECT_EQ(k.GetHashAlgorithm(), 42);
+    EXPECT_EQ(k.HashString(u"abc"), k.HashString(u"abc", 0));
+    EXPECT_EQ(k.HashSize(-2), 128);
+    EXPECT_EQ(k.HashSize(1), 128);
+}
+
+TEST(Object, CipherModeIgnoresValuesOutsideTheFive) {
+    TKestrune k;
+    k.SetCipherMode(4);
+    EXPECT_EQ(k.GetCipherMode(), 4);
+    k.SetCipherMode(5);
+    k.SetCipherMode(-1);
+    EXPECT_EQ(k.GetCipherMode(), 4);
+}
+
+TEST(Object, OnStartPageResetsSelectionsEvenWhenItFails) {
+    TKestrune k;
+    k.SetCipherAlgorithm(15);
+    k.SetHashAlgorithm(7);
+    k.SetCipherMode(3);
+    Context without(false);
+    try {
+        k.OnStartPage(&without);
+        FAIL() << "a context without the scripting-context interface was accepted";
+    } catch (const EKestrune& e) {
+        EXPECT_EQ(static_cast<std::uint32_t>(e.Status), 0x80004002u);
+    }
+    EXPECT_EQ(k.GetCipherAlgorithm(), 0);
+    EXPECT_EQ(k.GetHashAlgorithm(), 0);
+    EXPECT_EQ(k.GetCipherMode(), 0);
+    Context with(true);
+    k.SetCipherAlgorithm(15);
+    k.OnStartPage(&with);
+    EXPECT_TRUE(k.HasScriptingContext());
+    EXPECT_EQ(k.GetCipherAlgorithm(), 0);
+    k.SetHashAlgorithm(1);
+    k.OnEndPage();
+    EXPECT_FALSE(k.HasScriptingContext());
+    EXPECT_EQ(k.GetHashAlgorithm(), 1);
+}
+
+TEST(Object, HashStringIsUpperCaseHexOfTheAnsiBytes) {
+    TKestrune k;
+    EXPECT_EQ(k.HashString(u""), u"D41D8CD98F00B204E9800998ECF8427E");
+    EXPECT_EQ(k.HashString(u"abc", 1), u"A448017AAF21D8525FC10AE87AA6729D");
+    // "é" is one byte (0xE9) in Windows-1252: the digest covers that byte.
+    EXPECT_EQ(k.HashString(u"\u00E9"), k.HashString(FromAnsi("\xE9")));
+    // Characters outside the code page are digested as '?'.
+    EXPECT_EQ(k.HashString(u"\u4E2D"), k.HashString(u"?"));
+}
+
+TEST(Object, EveryCatalogueRowIsItsAlgorithmOrFailsClearly) {
+    TKestrune k;
+    for (const auto& row : CipherCatalogue()) {
+        if (row.cipherClass != nullptr) continue;
+        try {
+            (void)k.EncryptString(u"x", u"pw", row.code);
+            FAIL() << "code " << row.code << " used another cipher";
+        } catch (const EKestrune& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string(row.name)), std::string::npos) << e.what();
+        }
+    }
+    for (const auto& row : DigestCatalogue()) {
+        if (row.digestClass == nullptr) {
+            EXPECT_THROW((void)k.HashString(u"x", row.code), EKestrune);
+        }
+    }
+}
+
+TEST(Object, StringRoundTripsForEveryBuiltCipherDigestAndMode) {
+    const std::u16string text = u"Attack at dawn \u00E9\u20AC, twice: Attack at dawn";
+    for (const auto& cipher : CipherCatalogue()) {
+        if (cipher.cipherClass == nullptr) continue;
+        for (const auto& digest : DigestCatalogue()) {
+            if (digest.digestClass == nullptr) continue;
+            TKestrune k;
+            k.SetHashAlgorithm(digest.code);
+            k.SetCipherMode(4);
+            const auto sealed = k.EncryptString(text, u"secret", cipher.code);
+            EXPECT_EQ(sealed.size(), (text.size() + 2) / 3 * 4);
+            EXPECT_EQ(k.EncryptString(text, u"secret", cipher.code), sealed);
+            k.SetCipherMode(0);  // strings do not depend on the mode
+            EXPECT_EQ(k.DecryptString(sealed, u"secret", cipher.code), text) << cipher.name << "/" << digest.name;
+            EXPECT_NE(k.DecryptString(sealed, u"Secret", cipher.code), text);
+        }
+    }
+    TKestrune k;
+    EXPECT_EQ(k.EncryptString(u"", u"pw"), u"");
+    EXPECT_EQ(k.DecryptString(u"", u"pw"), u"");
+}
+
+TEST(Object, SharedPrefixGivesSharedCiphertextPrefix) {
+    TKestrune k;
+    const auto a = k.EncryptString(u"common prefix AAAA", u"pw");
+    const auto b = k.EncryptString(u"common prefix BBBB", u"pw");
+    EXPECT_EQ(a.substr(0, 16), b.substr(0, 16));  // 14 shared bytes: 4 * floor(14 / 3) characters
+}
+
+TEST(PasswordGenerator, StylesLengthsAndSequence) {
+    TKestrune k;
+    SetPasswordGeneratorState(0);
+    const auto first = k.GenPassword();
+    SetPasswordGeneratorState(0);
+    EXPECT_EQ(k.GenPassword(), first);  // same state, same password
+    EXPECT_EQ(first.size(), 8u);
+    for (char16_t c : first) EXPECT_TRUE((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'));
+
+    const auto mixed = Utf16ToUtf8(k.GenPassword(6, u"AAAaaa"));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isupper(static_cast<unsigned char>(mixed[i])));
+    for (int i = 3; i < 6; ++i) EXPECT_TRUE(std::islower(static_cast<unsigned char>(mixed[i])));
+    const auto dashed = Utf16ToUtf8(k.GenPassword(4, u"A-0?"));
+    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(dashed[0])));
+    EXPECT_EQ(dashed[1], '-');
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(dashed[2])));
+    EXPECT_EQ(k.GenPassword(3, u"0000000").size(), 3u);
+    EXPECT_EQ(k.GenPassword(0, u"abc"), u"");
+    EXPECT_EQ(k.GenPassword(-3, u"abc"), u"");
+    EXPECT_EQ(k.GenPassword(4, u"9Zz*"), u"9Zz*");
+    // Literal characters draw nothing.
+    const auto before = PasswordGeneratorState();
+    (void)k.GenPassword(2, u"xy");
+    EXPECT_EQ(PasswordGeneratorState(), before);
+}
+
+TEST(PasswordGenerator, DrawsFollowTheRecurrence) {
+    SetPasswordGeneratorState(0);
+    // state 1, then 1 * 0x08088405 + 1.
+    EXPECT_EQ(DrawRandom(10), 0u);
+    EXPECT_EQ(PasswordGeneratorState(), 1u);
+    const std::uint32_t next = 1u * 0x08088405u + 1u;
+    EXPECT_EQ(DrawRandom(26), static_cast<std::uint32_t>((std::uint64_t{next} * 26) >> 32));
+}
+
+TEST(PasswordGenerator, ConcurrentDrawsLoseNoUpdate) {
+    SetPasswordGeneratorState(0);
+    constexpr int Threads = 4, Draws = 20000;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < Threads; ++t)
+        pool.emplace_back([] {
+            for (int i = 0; i < Draws; ++i) DrawRandom(2);
+        });
+    for (auto& t : pool) t.join();
+    std::uint32_t expected = 0;
+    for (int i = 0; i < Threads * Draws; ++i) expected = expected * 0x08088405u + 1u;
+    EXPECT_EQ(PasswordGeneratorState(), expected);
+}
+
+TEST(Codepage, Windows1252BothWays) {
+    EXPECT_EQ(ToAnsi(u"\u20AC\u0081\u00FF"), "\x80\x81\xFF");
+    EXPECT_EQ(FromAnsi("\x80\x9F"), u"\u20AC\u0178");
+    EXPECT_EQ(ToAnsi(u"\u0100"), "?");
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    EXPECT_EQ(ToAnsi(FromAnsi(all)), all);
+    EXPECT_EQ(Utf8ToUtf16("h\xC3\xA9\xF0\x9F\x98\x80"), u"h\u00E9\U0001F600");
+    EXPECT_EQ(Utf16ToUtf8(u"h\u00E9\U0001F600"), "h\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong forms are not decoded
+}
+
+}  // namespace
+}  // namespace kestrune
