@@ -64,6 +64,7 @@ void TKC_cipher::InitFromPassword(std::string_view password, const TKC_hashclass
     SecureBytes digest;
     try {
         const std::int32_t hashBits = digestClass.GetHashSize();
+        if (hashBits <= 0) throw EKC_cipher(messages::InvalidKeySize);
         digest.resize(static_cast<std::size_t>(hashBits) / 8);
         {
             auto hash = digestClass.Create();

@@ -255,8 +255,8 @@ TEST(KeySetup, SizeRuleAndPasswordDerivation) {
 namespace kestrune {
 namespace {
 
-// A digest class whose size is impossible, so that key set-up fails
-// inside the guarded region.
+// A digest class without a valid size, so that key set-up fails inside
+// the guarded region.
 class OddDigest final : public TKC_hash {
 public:
     static constexpr std::int32_t ClassId = 1001;
