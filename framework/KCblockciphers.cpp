@@ -110,6 +110,16 @@ void TKC_blockcipherN<B>::KeystreamTail(ConstBytes source, Bytes dest) noexcept 
 }
 
 template <std::size_t B>
+template <typename Step>
+void TKC_blockcipherN<B>::ChainedMode(ConstBytes source, Bytes dest, Step step) {
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    for (std::size_t off = 0; off < whole; off += B) step(source.subspan(off, B), dest.subspan(off, B));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
 void TKC_blockcipherN<B>::IncrementCounter() noexcept {
     // Big-endian increment; a carry out of the first byte is dropped.
     for (std::size_t i = B; i-- > 0;) {
@@ -119,15 +129,11 @@ void TKC_blockcipherN<B>::IncrementCounter() noexcept {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
-    RequireInitialized();
-    RequireSameSize(source, dest);
-    const std::size_t whole = source.size() / B * B;
-    for (std::size_t off = 0; off < whole; off += B) {
-        XorInto(ChainBlock, source.subspan(off, B));
+    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
+        XorInto(ChainBlock, in);
         EncryptChain();
-        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
-    }
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+        std::copy(ChainBlock.begin(), ChainBlock.end(), out.begin());
+    });
 }
 
 template <std::size_t B>
@@ -182,15 +188,11 @@ void TKC_blockcipherN<B>::DecryptCFB8bit(ConstBytes source, Bytes dest) {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
-    RequireInitialized();
-    RequireSameSize(source, dest);
-    const std::size_t whole = source.size() / B * B;
-    for (std::size_t off = 0; off < whole; off += B) {
+    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
         EncryptChain();
-        XorInto(ChainBlock, source.subspan(off, B));
-        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
-    }
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+        XorInto(ChainBlock, in);
+        std::copy(ChainBlock.begin(), ChainBlock.end(), out.begin());
+    });
 }
 
 template <std::size_t B>
@@ -216,14 +218,10 @@ void TKC_blockcipherN<B>::DecryptCFBblock(ConstBytes source, Bytes dest) {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
-    RequireInitialized();
-    RequireSameSize(source, dest);
-    const std::size_t whole = source.size() / B * B;
-    for (std::size_t off = 0; off < whole; off += B) {
+    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
         EncryptChain();
-        for (std::size_t i = 0; i < B; ++i) dest[off + i] = source[off + i] ^ ChainBlock[i];
-    }
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+        for (std::size_t i = 0; i < B; ++i) out[i] = in[i] ^ ChainBlock[i];
+    });
 }
 
 template <std::size_t B>

@@ -98,37 +98,31 @@ std::unique_ptr<TKC_cipher> PrepareCipher(std::int32_t cipherCode, std::uint8_t 
 
 }  // namespace
 
-std::u16string TKestrune::EncryptString(std::u16string_view inputStr, std::u16string_view password,
-                                        std::int32_t algorithm) const {
+std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16string_view password,
+                                          std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
     try {
         const AnsiSecret key(password);
         cipher->InitFromPassword(key.value, *digestClass);
-        AnsiSecret plain(inputStr);
-        std::u16string result = FromAnsi(cipher->EncryptString(plain.value));
+        AnsiSecret input(inputStr);
+        AnsiSecret output(u"");
+        output.value = encrypt ? cipher->EncryptString(input.value) : cipher->DecryptString(input.value);
         cipher->Wipe();
-        return result;
+        return FromAnsi(output.value);
     } catch (const std::exception&) {
         return {};
     }
 }
 
+std::u16string TKestrune::EncryptString(std::u16string_view inputStr, std::u16string_view password,
+                                        std::int32_t algorithm) const {
+    return TransformString(inputStr, password, algorithm, true);
+}
+
 std::u16string TKestrune::DecryptString(std::u16string_view inputStr, std::u16string_view password,
                                         std::int32_t algorithm) const {
-    const TKC_hashclass* digestClass = nullptr;
-    auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
-    try {
-        const AnsiSecret key(password);
-        cipher->InitFromPassword(key.value, *digestClass);
-        std::string plain = cipher->DecryptString(ToAnsi(inputStr));
-        std::u16string result = FromAnsi(plain);
-        SecureFill(plain.data(), plain.size(), 0);
-        cipher->Wipe();
-        return result;
-    } catch (const std::exception&) {
-        return {};
-    }
+    return TransformString(inputStr, password, algorithm, false);
 }
 
 std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,

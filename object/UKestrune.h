@@ -80,6 +80,8 @@ public:
 private:
     std::int32_t CipherCode(std::int32_t algorithm) const noexcept { return algorithm == -1 ? FCipherAlgorithm : algorithm; }
     std::int32_t DigestCode(std::int32_t algorithm) const noexcept { return algorithm == -1 ? FHashAlgorithm : algorithm; }
+    std::u16string TransformString(std::u16string_view inputStr, std::u16string_view password, std::int32_t algorithm,
+                                   bool encrypt) const;
     std::int32_t TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                                std::u16string_view password, std::int32_t algorithm, bool encrypt) const;
 
