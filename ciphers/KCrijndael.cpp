@@ -116,24 +116,40 @@ KESTRUNE_AES_TARGET inline __m128i LastRound(__m128i x, __m128i k) noexcept {
 template <bool Encrypting>
 KESTRUNE_AES_TARGET void CryptHardware(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
                                        Bytes dest) noexcept {
-    __m128i rk[15];
-    for (std::uint32_t r = 0; r <= rounds; ++r) rk[r] = _mm_load_si128(reinterpret_cast<const __m128i*>(keys + 4 * r));
+    // The round keys are 16-byte aligned in the instance and are read in place.
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const auto load = [](const std::uint8_t* p) KESTRUNE_AES_TARGET {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    const auto store = [](std::uint8_t* p, __m128i x) KESTRUNE_AES_TARGET {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+    };
     const std::uint8_t* in = source.data();
     std::uint8_t* out = dest.data();
     std::size_t blocks = source.size() / 16;
     for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
-        __m128i x[8];
-        for (int b = 0; b < 8; ++b)
-            x[b] = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * b)), rk[0]);
-        for (std::uint32_t r = 1; r < rounds; ++r)
-            for (int b = 0; b < 8; ++b) x[b] = Round<Encrypting>(x[b], rk[r]);
-        for (int b = 0; b < 8; ++b)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * b), LastRound<Encrypting>(x[b], rk[rounds]));
+        __m128i k = _mm_load_si128(rk);
+        __m128i b0 = _mm_xor_si128(load(in), k), b1 = _mm_xor_si128(load(in + 16), k);
+        __m128i b2 = _mm_xor_si128(load(in + 32), k), b3 = _mm_xor_si128(load(in + 48), k);
+        __m128i b4 = _mm_xor_si128(load(in + 64), k), b5 = _mm_xor_si128(load(in + 80), k);
+        __m128i b6 = _mm_xor_si128(load(in + 96), k), b7 = _mm_xor_si128(load(in + 112), k);
+        for (std::uint32_t r = 1; r < rounds; ++r) {
+            k = _mm_load_si128(rk + r);
+            b0 = Round<Encrypting>(b0, k), b1 = Round<Encrypting>(b1, k);
+            b2 = Round<Encrypting>(b2, k), b3 = Round<Encrypting>(b3, k);
+            b4 = Round<Encrypting>(b4, k), b5 = Round<Encrypting>(b5, k);
+            b6 = Round<Encrypting>(b6, k), b7 = Round<Encrypting>(b7, k);
+        }
+        k = _mm_load_si128(rk + rounds);
+        store(out, LastRound<Encrypting>(b0, k)), store(out + 16, LastRound<Encrypting>(b1, k));
+        store(out + 32, LastRound<Encrypting>(b2, k)), store(out + 48, LastRound<Encrypting>(b3, k));
+        store(out + 64, LastRound<Encrypting>(b4, k)), store(out + 80, LastRound<Encrypting>(b5, k));
+        store(out + 96, LastRound<Encrypting>(b6, k)), store(out + 112, LastRound<Encrypting>(b7, k));
     }
     for (; blocks > 0; --blocks, in += 16, out += 16) {
-        __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), rk[0]);
-        for (std::uint32_t r = 1; r < rounds; ++r) x = Round<Encrypting>(x, rk[r]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), LastRound<Encrypting>(x, rk[rounds]));
+        __m128i x = _mm_xor_si128(load(in), _mm_load_si128(rk));
+        for (std::uint32_t r = 1; r < rounds; ++r) x = Round<Encrypting>(x, _mm_load_si128(rk + r));
+        store(out, LastRound<Encrypting>(x, _mm_load_si128(rk + rounds)));
     }
 }
 #endif
