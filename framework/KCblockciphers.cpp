@@ -1,6 +1,7 @@
 #include "KCblockciphers.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestrune {
 namespace {
@@ -106,7 +107,7 @@ void TKC_blockcipherN<B>::DecryptBlock(std::span<const std::uint8_t, B> source, 
 template <std::size_t B>
 void TKC_blockcipherN<B>::KeystreamTail(ConstBytes source, Bytes dest) noexcept {
     EncryptChain();
-    for (std::size_t i = 0; i < source.size(); ++i) dest[i] = source[i] ^ ChainBlock[i];
+    XorTo(dest, source, ChainBlock);
 }
 
 template <std::size_t B>
@@ -120,19 +121,11 @@ void TKC_blockcipherN<B>::ChainedMode(ConstBytes source, Bytes dest, Step step) 
 }
 
 template <std::size_t B>
-void TKC_blockcipherN<B>::IncrementCounter() noexcept {
-    // Big-endian increment; a carry out of the first byte is dropped.
-    for (std::size_t i = B; i-- > 0;) {
-        if (++ChainBlock[i] != 0) break;
-    }
-}
-
-template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
     ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
         XorInto(ChainBlock, in);
         EncryptChain();
-        std::copy(ChainBlock.begin(), ChainBlock.end(), out.begin());
+        std::memcpy(out.data(), ChainBlock.data(), B);
     });
 }
 
@@ -150,7 +143,7 @@ void TKC_blockcipherN<B>::DecryptCBC(ConstBytes source, Bytes dest) {
         DecryptBlocks(cipherText, out);
         XorInto(out.first(B), ChainBlock);
         for (std::size_t b = B; b < n; b += B) XorInto(out.subspan(b, B), cipherText.subspan(b - B, B));
-        std::copy_n(cipherText.begin() + static_cast<std::ptrdiff_t>(n - B), B, ChainBlock.begin());
+        std::memcpy(ChainBlock.data(), cipherText.data() + n - B, B);
     }
     SecureFill(saved, 0);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
@@ -165,7 +158,7 @@ void TKC_blockcipherN<B>::EncryptCFB8bit(ConstBytes source, Bytes dest) {
         EncryptBlocks(ChainBlock, keystream);
         const std::uint8_t c = source[i] ^ keystream[0];
         dest[i] = c;
-        std::copy(ChainBlock.begin() + 1, ChainBlock.end(), ChainBlock.begin());
+        std::memmove(ChainBlock.data(), ChainBlock.data() + 1, B - 1);
         ChainBlock[B - 1] = c;
     }
     SecureFill(keystream, 0);
@@ -180,7 +173,7 @@ void TKC_blockcipherN<B>::DecryptCFB8bit(ConstBytes source, Bytes dest) {
         const std::uint8_t c = source[i];
         EncryptBlocks(ChainBlock, keystream);
         dest[i] = c ^ keystream[0];
-        std::copy(ChainBlock.begin() + 1, ChainBlock.end(), ChainBlock.begin());
+        std::memmove(ChainBlock.data(), ChainBlock.data() + 1, B - 1);
         ChainBlock[B - 1] = c;
     }
     SecureFill(keystream, 0);
@@ -191,7 +184,7 @@ void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
     ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
         EncryptChain();
         XorInto(ChainBlock, in);
-        std::copy(ChainBlock.begin(), ChainBlock.end(), out.begin());
+        std::memcpy(out.data(), ChainBlock.data(), B);
     });
 }
 
@@ -208,9 +201,9 @@ void TKC_blockcipherN<B>::DecryptCFBblock(ConstBytes source, Bytes dest) {
         // before the output overwrites them.
         std::copy(ChainBlock.begin(), ChainBlock.end(), ks.begin());
         std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n - B, ks.begin() + B);
-        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off + n - B), B, ChainBlock.begin());
+        std::memcpy(ChainBlock.data(), source.data() + off + n - B, B);
         EncryptBlocks(ks, ks);
-        for (std::size_t i = 0; i < n; ++i) dest[off + i] = source[off + i] ^ ks[i];
+        XorTo(dest.subspan(off, n), source.subspan(off, n), ks);
     }
     SecureFill(keystream, 0);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
@@ -220,7 +213,7 @@ template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
     ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
         EncryptChain();
-        for (std::size_t i = 0; i < B; ++i) out[i] = in[i] ^ ChainBlock[i];
+        XorTo(out, in, ChainBlock);
     });
 }
 
@@ -233,12 +226,19 @@ void TKC_blockcipherN<B>::EncryptCTR(ConstBytes source, Bytes dest) {
         const std::size_t n = std::min(BatchBytes, source.size() - off);
         const std::size_t blocks = (n + B - 1) / B;
         const auto ks = Bytes(keystream).first(blocks * B);
+        // The counter stays in big-endian 64-bit words for the batch, so that
+        // no counter block is read back just after one of its bytes changed.
+        std::array<std::uint64_t, B / 8> counter;
+        for (std::size_t w = 0; w < B / 8; ++w) counter[w] = LoadBE64(ConstBytes(ChainBlock).subspan(8 * w));
         for (std::size_t b = 0; b < blocks; ++b) {
-            std::copy(ChainBlock.begin(), ChainBlock.end(), ks.begin() + static_cast<std::ptrdiff_t>(b * B));
-            IncrementCounter();
+            for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(ks.subspan(b * B + 8 * w), counter[w]);
+            // Big-endian increment; a carry out of the first byte is dropped.
+            for (std::size_t w = B / 8; w-- > 0;)
+                if (++counter[w] != 0) break;
         }
+        for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(Bytes(ChainBlock).subspan(8 * w), counter[w]);
         EncryptBlocks(ks, ks);
-        for (std::size_t i = 0; i < n; ++i) dest[off + i] = source[off + i] ^ ks[i];
+        XorTo(dest.subspan(off, n), source.subspan(off, n), ks);
     }
     SecureFill(keystream, 0);
 }

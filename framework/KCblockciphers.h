@@ -97,7 +97,6 @@ private:
     void EncryptChain() noexcept { EncryptBlocks(ChainBlock, ChainBlock); }
     // The keystream tail shared by CBC, CFB-block and OFB: CV := E(CV); xor.
     void KeystreamTail(ConstBytes source, Bytes dest) noexcept;
-    void IncrementCounter() noexcept;
 
     Block InitVector;
     Block ChainBlock;

@@ -79,9 +79,29 @@ inline void SecureFill(T& object, std::uint8_t fill) noexcept {
 template <typename T>
 inline void SecureZero(T& object) noexcept { SecureFill(object, 0); }
 
-// XORs b into a, byte by byte; a and b have the same size.
-inline void XorInto(Bytes a, ConstBytes b) noexcept {
-    for (std::size_t i = 0; i < a.size(); ++i) a[i] ^= b[i];
+// dest = a xor b over dest.size() bytes, in words rather than bytes: the chaining
+// modes run this over every byte they encrypt. dest may be the same memory as
+// a or b, but must not overlap them otherwise.
+inline void XorTo(Bytes dest, ConstBytes a, ConstBytes b) noexcept {
+    std::size_t i = 0;
+    for (; i + 16 <= dest.size(); i += 16) {
+        std::uint64_t x[2], y[2];
+        std::memcpy(x, a.data() + i, 16);
+        std::memcpy(y, b.data() + i, 16);
+        x[0] ^= y[0], x[1] ^= y[1];
+        std::memcpy(dest.data() + i, x, 16);
+    }
+    for (; i + 8 <= dest.size(); i += 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        x ^= y;
+        std::memcpy(dest.data() + i, &x, 8);
+    }
+    for (; i < dest.size(); ++i) dest[i] = a[i] ^ b[i];
 }
+
+// XORs b into a; a and b have the same size.
+inline void XorInto(Bytes a, ConstBytes b) noexcept { XorTo(a, a, b); }
 
 }  // namespace kestrune

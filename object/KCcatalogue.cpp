@@ -3,6 +3,12 @@
 #include <string>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCcast256.h"
+#include "ciphers/KCmars.h"
+#include "ciphers/KCrc6.h"
+#include "ciphers/KCrijndael.h"
+#include "ciphers/KCserpent.h"
+#include "ciphers/KCtwofish.h"
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
 #include "object/UKestrune.h"
@@ -25,23 +31,23 @@ constexpr TKC_digestrow Digests[] = {
 
 constexpr TKC_cipherrow Ciphers[] = {
     {1, "CAST-128", nullptr},
-    {2, "CAST-256", nullptr},
+    {2, "CAST-256", &CipherClassOf<TKC_cast256>},
     {3, "DES", nullptr},
     {4, "Triple DES", nullptr},
     {5, "ICE", nullptr},
     {6, "Thin-ICE", nullptr},
     {7, "ICE-2", nullptr},
     {8, "IDEA", nullptr},
-    {9, "MARS", nullptr},
+    {9, "MARS", &CipherClassOf<TKC_mars>},
     {10, "MISTY1", nullptr},
     {11, "RC2", nullptr},
     {12, "RC4", nullptr},
     {13, "RC5", nullptr},
-    {14, "RC6", nullptr},
-    {15, "Rijndael", nullptr},
-    {16, "Serpent", nullptr},
+    {14, "RC6", &CipherClassOf<TKC_rc6>},
+    {15, "Rijndael", &CipherClassOf<TKC_rijndael>},
+    {16, "Serpent", &CipherClassOf<TKC_serpent>},
     {17, "TEA", nullptr},
-    {18, "Twofish", nullptr},
+    {18, "Twofish", &CipherClassOf<TKC_twofish>},
     {19, "XTEA", nullptr},
     {0, "Blowfish", &CipherClassOf<TKC_blowfish>},
 };

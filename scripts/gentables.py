@@ -6,6 +6,7 @@ Run from anywhere: python3 scripts/gentables.py
 The output is committed; the build never runs this script. Each algorithm
 registers one generator function in GENERATORS below.
 """
+import itertools
 import math
 import os
 import sys
@@ -133,10 +134,344 @@ def gen_cp1252():
     write("object/KCcodepage_tables.inc", ["the cp1252 codec of Python"], body)
 
 
+# --- 128-bit block ciphers -------------------------------------------------
+
+def records_with_comments(filename, section):
+    """Records of one section, each with the comment line just above it as "#"."""
+    out, cur, comment, inside = [], {}, "", False
+    with open(os.path.join(VECTORS, filename)) as f:
+        for raw in f.read().splitlines() + [""]:
+            line = raw.strip()
+            if line.startswith("["):
+                if cur and inside:
+                    out.append(cur)
+                cur, inside = {}, line[1:-1] == section
+                continue
+            if line.startswith("#"):
+                comment = line[1:].strip()
+                continue
+            if not line:
+                if cur and inside:
+                    out.append(cur)
+                cur = {}
+                continue
+            field, _, value = line.partition("=")
+            if not cur:
+                cur["#"] = comment
+            cur[field.strip()] = value.strip()
+    return out
+
+
+def self_test_vectors(prefix, records):
+    body = ""
+    for n, rec in enumerate(records, 1):
+        body += byte_array(f"{prefix}SelfTestKey{n}", rec["Key"])
+        body += byte_array(f"{prefix}SelfTestPlain{n}", rec["In"])
+        body += byte_array(f"{prefix}SelfTestCipher{n}", rec["Out"])
+    return body
+
+
+def first_of_each_key_length(records, key_bytes):
+    chosen = []
+    for n in key_bytes:
+        chosen.append(next(r for r in records if len(bytes.fromhex(r["Key"])) == n))
+    return chosen
+
+
+def gf_mul(a, b, poly):
+    """Product in GF(2^8) modulo the given 9-bit polynomial."""
+    r = 0
+    while b:
+        if b & 1:
+            r ^= a
+        a <<= 1
+        if a & 0x100:
+            a ^= poly
+        b >>= 1
+    return r
+
+
+def le_word(b0, b1, b2, b3):
+    return b0 | b1 << 8 | b2 << 16 | b3 << 24
+
+
+def rotl32(x, n):
+    return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF if n % 32 else x
+
+
+def nested_array(ctype, name, rows, width, per_line=8):
+    fmt = f"0x{{:0{width}X}}"
+    suffix = "U" if width == 8 else ""
+    out = f"inline constexpr std::array<std::array<{ctype}, {len(rows[0])}>, {len(rows)}> {name}{{{{\n"
+    for row in rows:
+        out += "    {{\n"
+        for i in range(0, len(row), per_line):
+            out += "        " + ", ".join(fmt.format(v) + suffix for v in row[i:i + per_line]) + ",\n"
+        out += "    }},\n"
+    return out + "}};\n\n"
+
+
+def gen_rijndael():
+    # FIPS-197 section 5.1.1: the multiplicative inverse in GF(2^8) modulo
+    # x^8+x^4+x^3+x+1, then the affine map with constant 0x63.
+    inverse = [0] * 256
+    for a in range(1, 256):
+        inverse[a] = next(b for b in range(1, 256) if gf_mul(a, b, 0x11B) == 1)
+    sbox = []
+    for a in range(256):
+        x, y = inverse[a], 0
+        for i in range(8):
+            bit = (x >> i ^ x >> (i + 4) % 8 ^ x >> (i + 5) % 8 ^ x >> (i + 6) % 8 ^ x >> (i + 7) % 8 ^ 0x63 >> i) & 1
+            y |= bit << i
+        sbox.append(y)
+    assert sbox[0] == 0x63 and sbox[0x53] == 0xED and len(set(sbox)) == 256
+    inv_sbox = [sbox.index(x) for x in range(256)]
+    # Round tables, column words little-endian (row r in bits 8r..8r+7):
+    # Te0 = SubBytes then MixColumns column (2,1,1,3); Td0 = InvSubBytes then
+    # InvMixColumns column (14,9,13,11); Te1..3 and Td1..3 are byte rotations.
+    te0 = [le_word(gf_mul(s, 2, 0x11B), s, s, gf_mul(s, 3, 0x11B)) for s in sbox]
+    td0 = [le_word(gf_mul(s, 14, 0x11B), gf_mul(s, 9, 0x11B), gf_mul(s, 13, 0x11B), gf_mul(s, 11, 0x11B))
+           for s in inv_sbox]
+    rcon, r = [], 1
+    for _ in range(10):
+        rcon.append(r)
+        r = gf_mul(r, 2, 0x11B)
+    body = "// Rijndael S-box and inverse, computed from their GF(2^8) construction.\n"
+    body += c_array("std::uint8_t", "RijndaelSBox", sbox, 2, 16)
+    body += c_array("std::uint8_t", "RijndaelInvSBox", inv_sbox, 2, 16)
+    body += c_array("std::uint8_t", "RijndaelRcon", rcon, 2, 10)
+    body += nested_array("std::uint32_t", "RijndaelTe", [[rotl32(v, 8 * t) for v in te0] for t in range(4)], 8)
+    body += nested_array("std::uint32_t", "RijndaelTd", [[rotl32(v, 8 * t) for v in td0] for t in range(4)], 8)
+    recs = records_with_comments("rijndael.vec", "Rijndael")
+    chosen = [next(r for r in recs if r["#"] == f"ecb_tbl.txt KEYSIZE={k} I=1") for k in (128, 192, 256)]
+    body += self_test_vectors("Rijndael", chosen)
+    write("ciphers/KCrijndael_tables.inc", ["the FIPS-197 construction", "tests/data/rijndael.vec"], body)
+
+
+def gen_twofish():
+    q0, q1 = read_table("twofish_q0.txt"), read_table("twofish_q1.txt")
+    mds, rs = read_table("twofish_mds.txt"), read_table("twofish_rs.txt")
+    assert len(q0) == len(q1) == 256 and len(mds) == 16 and len(rs) == 32
+    body = c_array("std::uint8_t", "TwofishQ0", q0, 2, 16)
+    body += c_array("std::uint8_t", "TwofishQ1", q1, 2, 16)
+    body += c_array("std::uint8_t", "TwofishMDS", mds, 2, 4)
+    body += c_array("std::uint8_t", "TwofishRS", rs, 2, 8)
+    recs = records_with_comments("twofish.vec", "Twofish")
+    for k in (128, 192, 256):
+        rec = next(r for r in recs if r["#"] == f"ecb_tbl.txt KEYSIZE={k} I=49")
+        body += byte_array(f"TwofishSelfTestEnd{k}", rec["Out"])
+    write("ciphers/KCtwofish_tables.inc", ["data/tables/twofish_q0.txt", "data/tables/twofish_q1.txt",
+                                           "data/tables/twofish_mds.txt", "data/tables/twofish_rs.txt",
+                                           "tests/data/twofish.vec"], body)
+
+
+# Serpent's S-boxes run bitsliced: bit j of the words X0..X3 is one 4-bit
+# input x = X0_j + 2 X1_j + 4 X2_j + 8 X3_j. Each table is turned into a short
+# sequence of logical operations by a search over 16-bit truth tables:
+# every output is split on one input variable (Reed-Muller or multiplexer
+# forms), reusing every signal already computed, and the cheapest variable
+# and output order win.
+SBOX_ALL = 0xFFFF
+SBOX_VARS = [sum(1 << t for t in range(16) if t >> i & 1) for i in range(4)]
+
+
+class _Circuit:
+    def __init__(self):
+        self.signals = {v: ("x", i) for i, v in enumerate(SBOX_VARS)}
+        self.gates = []
+
+    def copy(self):
+        c = _Circuit.__new__(_Circuit)
+        c.signals, c.gates = dict(self.signals), list(self.gates)
+        return c
+
+    def add(self, f, expr):
+        if f not in self.signals:
+            self.signals[f] = ("t", len(self.gates))
+            self.gates.append((f, expr))
+        return f
+
+    def op_not(self, a):
+        return {0: SBOX_ALL, SBOX_ALL: 0}.get(a) if a in (0, SBOX_ALL) else self.add(a ^ SBOX_ALL, ("~", a))
+
+    def op_xor(self, a, b):
+        if a == 0 or b == 0:
+            return a | b
+        if SBOX_ALL in (a, b):
+            return self.op_not(a ^ b ^ SBOX_ALL)
+        return self.add(a ^ b, ("^", a, b))
+
+    def op_and(self, a, b):
+        if a == 0 or b == 0:
+            return 0
+        if SBOX_ALL in (a, b):
+            return a & b
+        return self.add(a & b, ("&", a, b))
+
+    def op_andn(self, a, b):  # a and not b
+        if a == 0 or b == SBOX_ALL:
+            return 0
+        if b == 0:
+            return a
+        if a == SBOX_ALL:
+            return self.op_not(b)
+        return self.add(a & ~b & SBOX_ALL, ("&~", a, b))
+
+    def op_or(self, a, b):
+        if SBOX_ALL in (a, b):
+            return SBOX_ALL
+        if a == 0 or b == 0:
+            return a | b
+        return self.add(a | b, ("|", a, b))
+
+
+def _restrict(f, v, value):
+    g = 0
+    for t in range(16):
+        if f >> ((t | 1 << v) if value else (t & ~(1 << v))) & 1:
+            g |= 1 << t
+    return g
+
+
+_TWO_INPUT = (("^", lambda a, b: a ^ b), ("&", lambda a, b: a & b), ("|", lambda a, b: a | b),
+              ("&~", lambda a, b: a & ~b & SBOX_ALL))
+
+
+def _build(c, f):
+    if f in (0, SBOX_ALL) or f in c.signals:
+        return f
+    if f ^ SBOX_ALL in c.signals:
+        return c.op_not(f ^ SBOX_ALL)
+    known = list(c.signals)
+    for a in known:
+        for b in known:
+            for name, fn in _TWO_INPUT:
+                if fn(a, b) == f:
+                    return c.add(f, (name, a, b))
+    best = None
+    for v in range(4):
+        f0, f1, x = _restrict(f, v, 0), _restrict(f, v, 1), SBOX_VARS[v]
+        if f0 == f1:
+            continue
+        d = f0 ^ f1
+        for form in range(5):
+            t = c.copy()
+            if form == 0:    # f0 ^ (x & d)
+                h = _build(t, d); t.op_xor(_build(t, f0), t.op_and(h, x))
+            elif form == 1:  # f1 ^ (~x & d)
+                h = _build(t, d); t.op_xor(_build(t, f1), t.op_andn(h, x))
+            elif form == 2:  # (f0 & ~x) | (f1 & x)
+                g0 = _build(t, f0); g1 = _build(t, f1); t.op_or(t.op_andn(g0, x), t.op_and(g1, x))
+            elif form == 3:  # f0 <= f1: f0 | (x & f1)
+                if f0 & ~f1 & SBOX_ALL:
+                    continue
+                g0 = _build(t, f0); t.op_or(g0, t.op_and(_build(t, f1), x))
+            else:            # f1 <= f0: f1 | (~x & f0)
+                if f1 & ~f0 & SBOX_ALL:
+                    continue
+                g0 = _build(t, f0); t.op_or(_build(t, f1), t.op_andn(g0, x))
+            assert f in t.signals
+            if best is None or len(t.gates) < len(best.gates):
+                best = t
+    c.signals, c.gates = best.signals, best.gates
+    return f
+
+
+def sbox_circuit(table):
+    outputs = [sum(1 << t for t in range(16) if table[t] >> b & 1) for b in range(4)]
+    best = None
+    for order in itertools.permutations(range(4)):
+        c = _Circuit()
+        for i in order:
+            _build(c, outputs[i])
+        if best is None or len(c.gates) < len(best.gates):
+            best = c
+    return best, outputs
+
+
+def emit_sbox(name, table):
+    circuit, outputs = sbox_circuit(table)
+
+    def ref(f):
+        kind, i = circuit.signals[f]
+        return f"{kind}{i}"
+
+    lines = [f"// {len(circuit.gates)} operations.",
+             "template <typename W>",
+             f"inline void {name}(W& r0, W& r1, W& r2, W& r3) noexcept {{",
+             "    const W x0 = r0, x1 = r1, x2 = r2, x3 = r3;"]
+    values = {v: v for v in SBOX_VARS}
+    for f, expr in circuit.gates:
+        if expr[0] == "~":
+            text = f"~{ref(expr[1])}"
+        elif expr[0] == "&~":
+            text = f"{ref(expr[1])} & ~{ref(expr[2])}"
+        else:
+            text = f"{ref(expr[1])} {expr[0]} {ref(expr[2])}"
+        lines.append(f"    const W {ref(f)} = {text};")
+    lines.append("    " + " ".join(f"r{b} = {ref(outputs[b])};" for b in range(4)))
+    lines.append("}\n\n")
+    # Check the emitted sequence on all 16 inputs, one bit per input.
+    env = dict(values)
+    for f, expr in circuit.gates:
+        a = env[expr[1]]
+        env[f] = {"~": lambda: a ^ SBOX_ALL, "^": lambda: a ^ env[expr[2]], "&": lambda: a & env[expr[2]],
+                  "|": lambda: a | env[expr[2]], "&~": lambda: a & ~env[expr[2]] & SBOX_ALL}[expr[0]]()
+    for t in range(16):
+        assert sum((env[outputs[b]] >> t & 1) << b for b in range(4)) == table[t]
+    return "\n".join(lines)
+
+
+def gen_serpent():
+    boxes = read_table("serpent_sbox.txt", 10)
+    inverse = read_table("serpent_sbox_inv.txt", 10)
+    assert len(boxes) == len(inverse) == 128
+    body = ""
+    for i in range(8):
+        box, inv = boxes[16 * i:16 * i + 16], inverse[16 * i:16 * i + 16]
+        assert all(inv[box[x]] == x for x in range(16))
+        body += emit_sbox(f"SerpentS{i}", box) + emit_sbox(f"SerpentInvS{i}", inv)
+    recs = records_with_comments("serpent.vec", "Serpent")
+    body += self_test_vectors("Serpent", first_of_each_key_length(recs, (16, 24, 32)))
+    write("ciphers/KCserpent_tables.inc", ["data/tables/serpent_sbox.txt", "data/tables/serpent_sbox_inv.txt",
+                                           "tests/data/serpent.vec"], body)
+
+
+def gen_mars():
+    sbox = read_table("mars_sbox.txt")
+    assert len(sbox) == 512 and sbox[265] == 0xA4A8D57B
+    body = c_array("std::uint32_t", "MarsSBox", sbox, 8)
+    recs = records_with_comments("mars.vec", "MARS:computed")
+    body += self_test_vectors("Mars", first_of_each_key_length(recs, (16, 24, 32)))
+    write("ciphers/KCmars_tables.inc", ["data/tables/mars_sbox.txt", "tests/data/mars.vec"], body)
+
+
+def gen_rc6():
+    recs = records_with_comments("rc6.vec", "RC6")
+    chosen = [next(r for r in recs if len(bytes.fromhex(r["Key"])) == n and int(r["Key"], 16) != 0) for n in (16, 32)]
+    write("ciphers/KCrc6_tables.inc", ["tests/data/rc6.vec"], self_test_vectors("RC6", chosen))
+
+
+def gen_cast256():
+    boxes = [read_table(f"cast_s{i}.txt") for i in range(1, 5)]
+    assert all(len(b) == 256 for b in boxes)
+    body = nested_array("std::uint32_t", "Cast256SBoxes", boxes, 8)
+    recs = records_with_comments("cast.vec", "CAST-256:computed")
+    body += self_test_vectors("Cast256", first_of_each_key_length(recs, (16, 24, 32)))
+    write("ciphers/KCcast256_tables.inc", [f"data/tables/cast_s{i}.txt" for i in range(1, 5)] +
+          ["tests/data/cast.vec"], body)
+
+
 GENERATORS = {
     "cp1252": gen_cp1252,
     "md": gen_md,
     "blowfish": gen_blowfish,
+    "rijndael": gen_rijndael,
+    "twofish": gen_twofish,
+    "serpent": gen_serpent,
+    "mars": gen_mars,
+    "rc6": gen_rc6,
+    "cast256": gen_cast256,
 }
 
 

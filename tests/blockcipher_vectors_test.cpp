@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCcast256.h"
+#include "ciphers/KCmars.h"
+#include "ciphers/KCrc6.h"
+#include "ciphers/KCrijndael.h"
+#include "ciphers/KCserpent.h"
+#include "ciphers/KCtwofish.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -15,6 +21,12 @@ struct CipherFamily {
 
 const CipherFamily Families[] = {
     {"blowfish.vec", "Blowfish", &CipherClassOf<TKC_blowfish>},
+    {"rijndael.vec", "Rijndael", &CipherClassOf<TKC_rijndael>},
+    {"twofish.vec", "Twofish", &CipherClassOf<TKC_twofish>},
+    {"serpent.vec", "Serpent", &CipherClassOf<TKC_serpent>},
+    {"mars.vec", "MARS", &CipherClassOf<TKC_mars>},
+    {"rc6.vec", "RC6", &CipherClassOf<TKC_rc6>},
+    {"cast.vec", "CAST-256", &CipherClassOf<TKC_cast256>},
 };
 
 template <std::size_t B>

@@ -1,0 +1,40 @@
+// CAST-256: 128-bit block, 48 rounds in 12 quad-rounds, keys of up to 256
+// bits zero-filled to 256; all words big-endian.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_cast256 final : public TKC_blockcipher128 {
+public:
+    static constexpr std::int32_t ClassId = ids::Cast256;
+    static constexpr std::string_view ClassAlgorithm = "Cast256";
+    static constexpr std::int32_t ClassMaxKeySize = 256;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast256>; }
+
+    TKC_cast256() noexcept { WipeKey(); }
+    ~TKC_cast256() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher128::Wipe();
+    }
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept {
+        SecureFill(RotationKeys, 0xFF);
+        SecureFill(MaskingKeys, 0xFF);
+    }
+
+    std::array<std::array<std::uint32_t, 4>, 12> RotationKeys;  // low 5 bits used
+    std::array<std::array<std::uint32_t, 4>, 12> MaskingKeys;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,223 @@
+#include "KCrijndael.h"
+
+#include <algorithm>
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KESTRUNE_AESNI 1
+#endif
+
+#include "KCrijndael_tables.inc"
+
+namespace kestrune {
+namespace {
+
+using tables::RijndaelInvSBox;
+using tables::RijndaelSBox;
+using tables::RijndaelTd;
+using tables::RijndaelTe;
+
+std::atomic<bool> HardwareAllowed{true};
+
+constexpr std::uint32_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
+
+std::uint32_t SubWord(std::uint32_t w) noexcept {
+    return std::uint32_t{RijndaelSBox[Byte(w, 0)]} | std::uint32_t{RijndaelSBox[Byte(w, 1)]} << 8 |
+           std::uint32_t{RijndaelSBox[Byte(w, 2)]} << 16 | std::uint32_t{RijndaelSBox[Byte(w, 3)]} << 24;
+}
+
+// Td[j][S[b]] is InvMixColumns of byte b in row j, which turns an encryption
+// round key into one of the equivalent inverse cipher.
+std::uint32_t InvMixColumn(std::uint32_t w) noexcept {
+    return RijndaelTd[0][RijndaelSBox[Byte(w, 0)]] ^ RijndaelTd[1][RijndaelSBox[Byte(w, 1)]] ^
+           RijndaelTd[2][RijndaelSBox[Byte(w, 2)]] ^ RijndaelTd[3][RijndaelSBox[Byte(w, 3)]];
+}
+
+void EncryptPortable(const std::uint32_t* rk, std::uint32_t rounds, ConstBytes source, Bytes dest) noexcept {
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        const auto in = source.subspan(off, 16);
+        std::uint32_t s0 = LoadLE32(in) ^ rk[0], s1 = LoadLE32(in.subspan(4)) ^ rk[1];
+        std::uint32_t s2 = LoadLE32(in.subspan(8)) ^ rk[2], s3 = LoadLE32(in.subspan(12)) ^ rk[3];
+        const std::uint32_t* k = rk + 4;
+        // SubBytes, ShiftRows and MixColumns in one look-up per byte: row r
+        // of output column c comes from input column c + r.
+        for (std::uint32_t r = 1; r < rounds; ++r, k += 4) {
+            const std::uint32_t t0 = RijndaelTe[0][Byte(s0, 0)] ^ RijndaelTe[1][Byte(s1, 1)] ^
+                                     RijndaelTe[2][Byte(s2, 2)] ^ RijndaelTe[3][Byte(s3, 3)] ^ k[0];
+            const std::uint32_t t1 = RijndaelTe[0][Byte(s1, 0)] ^ RijndaelTe[1][Byte(s2, 1)] ^
+                                     RijndaelTe[2][Byte(s3, 2)] ^ RijndaelTe[3][Byte(s0, 3)] ^ k[1];
+            const std::uint32_t t2 = RijndaelTe[0][Byte(s2, 0)] ^ RijndaelTe[1][Byte(s3, 1)] ^
+                                     RijndaelTe[2][Byte(s0, 2)] ^ RijndaelTe[3][Byte(s1, 3)] ^ k[2];
+            const std::uint32_t t3 = RijndaelTe[0][Byte(s3, 0)] ^ RijndaelTe[1][Byte(s0, 1)] ^
+                                     RijndaelTe[2][Byte(s1, 2)] ^ RijndaelTe[3][Byte(s2, 3)] ^ k[3];
+            s0 = t0, s1 = t1, s2 = t2, s3 = t3;
+        }
+        const auto last = [](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+            return std::uint32_t{RijndaelSBox[Byte(a, 0)]} | std::uint32_t{RijndaelSBox[Byte(b, 1)]} << 8 |
+                   std::uint32_t{RijndaelSBox[Byte(c, 2)]} << 16 | std::uint32_t{RijndaelSBox[Byte(d, 3)]} << 24;
+        };
+        const auto out = dest.subspan(off, 16);
+        StoreLE32(out, last(s0, s1, s2, s3) ^ k[0]);
+        StoreLE32(out.subspan(4), last(s1, s2, s3, s0) ^ k[1]);
+        StoreLE32(out.subspan(8), last(s2, s3, s0, s1) ^ k[2]);
+        StoreLE32(out.subspan(12), last(s3, s0, s1, s2) ^ k[3]);
+    }
+}
+
+void DecryptPortable(const std::uint32_t* dk, std::uint32_t rounds, ConstBytes source, Bytes dest) noexcept {
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        const auto in = source.subspan(off, 16);
+        std::uint32_t s0 = LoadLE32(in) ^ dk[0], s1 = LoadLE32(in.subspan(4)) ^ dk[1];
+        std::uint32_t s2 = LoadLE32(in.subspan(8)) ^ dk[2], s3 = LoadLE32(in.subspan(12)) ^ dk[3];
+        const std::uint32_t* k = dk + 4;
+        // InvShiftRows: row r of output column c comes from column c - r.
+        for (std::uint32_t r = 1; r < rounds; ++r, k += 4) {
+            const std::uint32_t t0 = RijndaelTd[0][Byte(s0, 0)] ^ RijndaelTd[1][Byte(s3, 1)] ^
+                                     RijndaelTd[2][Byte(s2, 2)] ^ RijndaelTd[3][Byte(s1, 3)] ^ k[0];
+            const std::uint32_t t1 = RijndaelTd[0][Byte(s1, 0)] ^ RijndaelTd[1][Byte(s0, 1)] ^
+                                     RijndaelTd[2][Byte(s3, 2)] ^ RijndaelTd[3][Byte(s2, 3)] ^ k[1];
+            const std::uint32_t t2 = RijndaelTd[0][Byte(s2, 0)] ^ RijndaelTd[1][Byte(s1, 1)] ^
+                                     RijndaelTd[2][Byte(s0, 2)] ^ RijndaelTd[3][Byte(s3, 3)] ^ k[2];
+            const std::uint32_t t3 = RijndaelTd[0][Byte(s3, 0)] ^ RijndaelTd[1][Byte(s2, 1)] ^
+                                     RijndaelTd[2][Byte(s1, 2)] ^ RijndaelTd[3][Byte(s0, 3)] ^ k[3];
+            s0 = t0, s1 = t1, s2 = t2, s3 = t3;
+        }
+        const auto last = [](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+            return std::uint32_t{RijndaelInvSBox[Byte(a, 0)]} | std::uint32_t{RijndaelInvSBox[Byte(b, 1)]} << 8 |
+                   std::uint32_t{RijndaelInvSBox[Byte(c, 2)]} << 16 | std::uint32_t{RijndaelInvSBox[Byte(d, 3)]} << 24;
+        };
+        const auto out = dest.subspan(off, 16);
+        StoreLE32(out, last(s0, s3, s2, s1) ^ k[0]);
+        StoreLE32(out.subspan(4), last(s1, s0, s3, s2) ^ k[1]);
+        StoreLE32(out.subspan(8), last(s2, s1, s0, s3) ^ k[2]);
+        StoreLE32(out.subspan(12), last(s3, s2, s1, s0) ^ k[3]);
+    }
+}
+
+#ifdef KESTRUNE_AESNI
+// The AES instructions take round keys as the 16 state bytes in FIPS-197
+// order, which is how the key words lie in memory on this little-endian
+// processor family. Eight blocks at a time keep the pipelined unit busy.
+#define KESTRUNE_AES_TARGET __attribute__((target("aes,sse4.1")))
+
+template <bool Encrypting>
+KESTRUNE_AES_TARGET inline __m128i Round(__m128i x, __m128i k) noexcept {
+    if constexpr (Encrypting) return _mm_aesenc_si128(x, k);
+    else return _mm_aesdec_si128(x, k);
+}
+
+template <bool Encrypting>
+KESTRUNE_AES_TARGET inline __m128i LastRound(__m128i x, __m128i k) noexcept {
+    if constexpr (Encrypting) return _mm_aesenclast_si128(x, k);
+    else return _mm_aesdeclast_si128(x, k);
+}
+
+template <bool Encrypting>
+KESTRUNE_AES_TARGET void CryptHardware(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
+                                       Bytes dest) noexcept {
+    // The round keys are 16-byte aligned in the instance and are read in place.
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const auto load = [](const std::uint8_t* p) KESTRUNE_AES_TARGET {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    const auto store = [](std::uint8_t* p, __m128i x) KESTRUNE_AES_TARGET {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+    };
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = dest.data();
+    std::size_t blocks = source.size() / 16;
+    for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+        __m128i k = _mm_load_si128(rk);
+        __m128i b0 = _mm_xor_si128(load(in), k), b1 = _mm_xor_si128(load(in + 16), k);
+        __m128i b2 = _mm_xor_si128(load(in + 32), k), b3 = _mm_xor_si128(load(in + 48), k);
+        __m128i b4 = _mm_xor_si128(load(in + 64), k), b5 = _mm_xor_si128(load(in + 80), k);
+        __m128i b6 = _mm_xor_si128(load(in + 96), k), b7 = _mm_xor_si128(load(in + 112), k);
+        for (std::uint32_t r = 1; r < rounds; ++r) {
+            k = _mm_load_si128(rk + r);
+            b0 = Round<Encrypting>(b0, k), b1 = Round<Encrypting>(b1, k);
+            b2 = Round<Encrypting>(b2, k), b3 = Round<Encrypting>(b3, k);
+            b4 = Round<Encrypting>(b4, k), b5 = Round<Encrypting>(b5, k);
+            b6 = Round<Encrypting>(b6, k), b7 = Round<Encrypting>(b7, k);
+        }
+        k = _mm_load_si128(rk + rounds);
+        store(out, LastRound<Encrypting>(b0, k)), store(out + 16, LastRound<Encrypting>(b1, k));
+        store(out + 32, LastRound<Encrypting>(b2, k)), store(out + 48, LastRound<Encrypting>(b3, k));
+        store(out + 64, LastRound<Encrypting>(b4, k)), store(out + 80, LastRound<Encrypting>(b5, k));
+        store(out + 96, LastRound<Encrypting>(b6, k)), store(out + 112, LastRound<Encrypting>(b7, k));
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        __m128i x = _mm_xor_si128(load(in), _mm_load_si128(rk));
+        for (std::uint32_t r = 1; r < rounds; ++r) x = Round<Encrypting>(x, _mm_load_si128(rk + r));
+        store(out, LastRound<Encrypting>(x, _mm_load_si128(rk + rounds)));
+    }
+}
+#endif
+
+}  // namespace
+
+void TKC_rijndael::AllowHardware(bool allowed) noexcept { HardwareAllowed.store(allowed); }
+
+bool TKC_rijndael::HardwareAvailable() noexcept {
+#ifdef KESTRUNE_AESNI
+    static const bool available = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    return available;
+#else
+    return false;
+#endif
+}
+
+void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+    // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
+    const std::size_t n = keyBits / 8;
+    std::array<std::uint8_t, 32> padded{};
+    std::copy_n(key.begin(), n, padded.begin());
+    const std::size_t nk = n <= 16 ? 4 : n <= 24 ? 6 : 8;
+    RoundCount = static_cast<std::uint32_t>(nk + 6);
+    const std::size_t words = 4 * (RoundCount + 1);
+    for (std::size_t i = 0; i < nk; ++i) EncKeys[i] = LoadLE32(ConstBytes(padded).subspan(4 * i));
+    SecureZero(padded);
+    for (std::size_t i = nk; i < words; ++i) {
+        std::uint32_t t = EncKeys[i - 1];
+        if (i % nk == 0)
+            t = SubWord(Ror32(t, 8)) ^ tables::RijndaelRcon[i / nk - 1];  // RotWord moves byte 1 to row 0
+        else if (nk == 8 && i % nk == 4)
+            t = SubWord(t);
+        EncKeys[i] = EncKeys[i - nk] ^ t;
+    }
+    const std::size_t last = 4 * RoundCount;
+    for (std::size_t c = 0; c < 4; ++c) {
+        DecKeys[c] = EncKeys[last + c];
+        DecKeys[last + c] = EncKeys[c];
+    }
+    for (std::size_t r = 1; r < RoundCount; ++r)
+        for (std::size_t c = 0; c < 4; ++c) DecKeys[4 * r + c] = InvMixColumn(EncKeys[last - 4 * r + c]);
+    UseHardware = HardwareAllowed.load() && HardwareAvailable();
+}
+
+void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (UseHardware) return CryptHardware<true>(EncKeys.data(), RoundCount, source, dest);
+#endif
+    EncryptPortable(EncKeys.data(), RoundCount, source, dest);
+}
+
+void TKC_rijndael::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (UseHardware) return CryptHardware<false>(DecKeys.data(), RoundCount, source, dest);
+#endif
+    DecryptPortable(DecKeys.data(), RoundCount, source, dest);
+}
+
+bool TKC_rijndael::SelfTest() {
+    TKC_rijndael cipher;
+    const bool k128 = CheckBlockVector(cipher, tables::RijndaelSelfTestKey1, tables::RijndaelSelfTestPlain1,
+                                       tables::RijndaelSelfTestCipher1);
+    const bool k192 = CheckBlockVector(cipher, tables::RijndaelSelfTestKey2, tables::RijndaelSelfTestPlain2,
+                                       tables::RijndaelSelfTestCipher2);
+    const bool k256 = CheckBlockVector(cipher, tables::RijndaelSelfTestKey3, tables::RijndaelSelfTestPlain3,
+                                       tables::RijndaelSelfTestCipher3);
+    return k128 && k192 && k256;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,54 @@
+// Rijndael with a 128-bit block (AES), keys of up to 256 bits; shorter keys
+// are zero-filled to the next of 128, 192 and 256 bits.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_rijndael final : public TKC_blockcipher128 {
+public:
+    static constexpr std::int32_t ClassId = ids::Rijndael;
+    static constexpr std::string_view ClassAlgorithm = "Rijndael";
+    static constexpr std::int32_t ClassMaxKeySize = 256;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rijndael>; }
+
+    TKC_rijndael() noexcept { WipeKey(); }
+    ~TKC_rijndael() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher128::Wipe();
+    }
+
+    // Whether the processor's AES instructions serve instances keyed from now
+    // on (default: whenever the processor has them). Turning them off lets
+    // tests and benchmarks reach the portable tables on any machine.
+    static void AllowHardware(bool allowed) noexcept;
+    static bool HardwareAvailable() noexcept;
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept {
+        RoundCount = 0;
+        UseHardware = false;
+        SecureZero(EncKeys);
+        SecureZero(DecKeys);
+    }
+
+    std::uint32_t RoundCount;
+    bool UseHardware;
+    // Four words per round, round 0 first. A word holds one state column,
+    // row r in bits 8r..8r+7, so the bytes in memory are the FIPS-197 bytes.
+    alignas(16) std::array<std::uint32_t, 60> EncKeys;
+    // The equivalent inverse cipher's round keys in the order decryption
+    // uses them: round Nr first, InvMixColumns applied to rounds 1..Nr-1.
+    alignas(16) std::array<std::uint32_t, 60> DecKeys;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,36 @@
+// Serpent: 128-bit block, 32 rounds, bitsliced; keys of up to 256 bits,
+// shorter ones padded with a single 1 bit.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_serpent final : public TKC_blockcipher128 {
+public:
+    static constexpr std::int32_t ClassId = ids::Serpent;
+    static constexpr std::string_view ClassAlgorithm = "Serpent";
+    static constexpr std::int32_t ClassMaxKeySize = 256;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_serpent>; }
+
+    TKC_serpent() noexcept { WipeKey(); }
+    ~TKC_serpent() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher128::Wipe();
+    }
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept { SecureZero(RoundSubkeys); }
+
+    std::array<std::array<std::uint32_t, 4>, 33> RoundSubkeys;
+};
+
+}  // namespace kestrune

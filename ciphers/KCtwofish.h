@@ -1,0 +1,54 @@
+// Twofish: 128-bit block, 16 rounds, keys of up to 256 bits rounded up with
+// zero bytes to 128, 192 or 256 bits; fully keyed S-boxes.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_twofish final : public TKC_blockcipher128 {
+public:
+    static constexpr std::int32_t ClassId = ids::Twofish;
+    static constexpr std::string_view ClassAlgorithm = "Twofish";
+    static constexpr std::int32_t ClassMaxKeySize = 256;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_twofish>; }
+
+    TKC_twofish() noexcept;
+    ~TKC_twofish() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher128::Wipe();
+    }
+
+    // The q-permutations through the MDS matrix, one table per column:
+    // shared by every instance, built once by the first construction.
+    using MdsTable = std::array<std::array<std::uint32_t, 256>, 4>;
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept {
+        SecureFill(RoundSubkeys, 0xFF);
+        SecureFill(KeyedSBoxes, 0xFF);
+    }
+    std::uint32_t G0(std::uint32_t x) const noexcept {
+        return KeyedSBoxes[0][x & 0xFF] ^ KeyedSBoxes[1][(x >> 8) & 0xFF] ^ KeyedSBoxes[2][(x >> 16) & 0xFF] ^
+               KeyedSBoxes[3][x >> 24];
+    }
+    // g of the word rotated left by 8.
+    std::uint32_t G1(std::uint32_t x) const noexcept {
+        return KeyedSBoxes[0][x >> 24] ^ KeyedSBoxes[1][x & 0xFF] ^ KeyedSBoxes[2][(x >> 8) & 0xFF] ^
+               KeyedSBoxes[3][(x >> 16) & 0xFF];
+    }
+
+    const MdsTable& Mds;
+    std::array<std::uint32_t, 40> RoundSubkeys;
+    std::array<std::array<std::uint32_t, 256>, 4> KeyedSBoxes;
+};
+
+}  // namespace kestrune
