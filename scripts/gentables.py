@@ -119,9 +119,27 @@ def gen_blowfish():
                                             "tests/data/blowfish.vec"], body)
 
 
+def gen_misty1():
+    s7 = read_table("misty1_s7.txt", 10)
+    s9 = read_table("misty1_s9.txt", 10)
+    assert sorted(s7) == list(range(128)) and sorted(s9) == list(range(512))
+    body = c_array("std::uint8_t", "Misty1S7", s7, 2, 16)
+    body += c_array("std::uint16_t", "Misty1S9", s9, 4, 16)
+    # One key, two plaintexts: the self-test keys once and runs both.
+    records = read_vectors("misty1.vec")["MISTY1"][:2]
+    assert records[0]["Key"] == records[1]["Key"]
+    body += byte_array("Misty1SelfTestKey", records[0]["Key"])
+    for n, rec in enumerate(records, 1):
+        body += byte_array(f"Misty1SelfTestPlain{n}", rec["In"])
+        body += byte_array(f"Misty1SelfTestCipher{n}", rec["Out"])
+    write("ciphers/KCmisty1_tables.inc", ["data/tables/misty1_s7.txt", "data/tables/misty1_s9.txt",
+                                          "tests/data/misty1.vec"], body)
+
+
 GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
+    "misty1": gen_misty1,
 }
 
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCmisty1.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -15,6 +16,7 @@ struct CipherFamily {
 
 const CipherFamily Families[] = {
     {"blowfish.vec", "Blowfish", &CipherClassOf<TKC_blowfish>},
+    {"misty1.vec", "MISTY1", &CipherClassOf<TKC_misty1>},
 };
 
 template <std::size_t B>
