@@ -136,10 +136,32 @@ def gen_misty1():
                                           "tests/data/misty1.vec"], body)
 
 
+def gen_ice():
+    smod = read_table("ice_smod.txt", 10)
+    sxor = read_table("ice_sxor.txt")
+    pbox = read_table("ice_pbox.txt")
+    keyrot = read_table("ice_keyrot.txt", 10)
+    assert len(smod) == 16 and len(sxor) == 16 and len(pbox) == 32 and len(keyrot) == 16
+    # Row j is S-box j, column r the row selector 2*X9 + X0.
+    body = c_array("std::uint16_t", "IceSBoxModulus", smod, 3, 4)
+    body += c_array("std::uint8_t", "IceSBoxXor", sxor, 2, 4)
+    body += c_array("std::uint32_t", "IcePBox", pbox, 8)
+    body += c_array("std::uint8_t", "IceKeyRotation", keyrot, 1)
+    for section, name in (("ICE", "Ice"), ("Thin-ICE", "ThinIce"), ("ICE-2", "Ice2")):
+        rec = read_vectors("ice.vec")[section][0]
+        body += byte_array(f"{name}SelfTestKey", rec["Key"])
+        body += byte_array(f"{name}SelfTestPlain", rec["In"])
+        body += byte_array(f"{name}SelfTestCipher", rec["Out"])
+    write("ciphers/KCice_tables.inc", ["data/tables/ice_smod.txt", "data/tables/ice_sxor.txt",
+                                       "data/tables/ice_pbox.txt", "data/tables/ice_keyrot.txt",
+                                       "tests/data/ice.vec"], body)
+
+
 GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
     "misty1": gen_misty1,
+    "ice": gen_ice,
 }
 
 

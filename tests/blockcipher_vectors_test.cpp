@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCice.h"
 #include "ciphers/KCmisty1.h"
 #include "tests/vectors.h"
 
@@ -17,6 +18,9 @@ struct CipherFamily {
 const CipherFamily Families[] = {
     {"blowfish.vec", "Blowfish", &CipherClassOf<TKC_blowfish>},
     {"misty1.vec", "MISTY1", &CipherClassOf<TKC_misty1>},
+    {"ice.vec", "ICE", &CipherClassOf<TKC_ice>},
+    {"ice.vec", "Thin-ICE", &CipherClassOf<TKC_thinice>},
+    {"ice.vec", "ICE-2", &CipherClassOf<TKC_ice2>},
 };
 
 template <std::size_t B>
