@@ -157,11 +157,21 @@ def gen_ice():
                                        "tests/data/ice.vec"], body)
 
 
+def gen_rc4():
+    rec = find_record("rc4.vec", "RC4", Key="618A63D2FB")
+    assert "Skip" not in rec
+    body = byte_array("RC4SelfTestKey", rec["Key"])
+    body += byte_array("RC4SelfTestPlain", rec["In"])
+    body += byte_array("RC4SelfTestCipher", rec["Out"])
+    write("ciphers/KCrc4_tables.inc", ["tests/data/rc4.vec"], body)
+
+
 GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
     "misty1": gen_misty1,
     "ice": gen_ice,
+    "rc4": gen_rc4,
 }
 
 
