@@ -10,7 +10,7 @@ namespace kestrune {
 namespace {
 
 // Key-stream bytes produced per round of the main loop.
-constexpr std::size_t RunLength = 32;
+constexpr std::size_t RunLength = 64;
 
 }  // namespace
 
@@ -48,20 +48,23 @@ void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {
     std::uint8_t* out = dest.data();
     const std::size_t n = source.size();
 
-    // The next index's entry is read before this step's swap, so that the
-    // chain of j does not wait for the stores; the rare case where j lands on
-    // that index (the swap just wrote it) is patched with a branch, not a
-    // data dependence.
+    // The chain from one step to the next is j += s[i]. Two things keep it
+    // short: j is never reduced (only its low byte indexes, and 2^32 is a
+    // multiple of 256), and the next index's entry is read before this
+    // step's swap, so it does not wait for the stores. The rare case where j
+    // lands on that index (the swap just wrote it) is patched with a branch,
+    // not a data dependence.
     std::uint32_t i = 1, j = 0, next = s[1];
     const auto step = [&](std::uint32_t* si, std::uint32_t* sNext) noexcept -> std::uint8_t {
         const std::uint32_t t = next;
-        j = (j + t) & 0xFF;
-        const std::uint32_t u = s[j];
+        j += t;
+        std::uint32_t* const sj = s + (j & 0xFF);
+        const std::uint32_t u = *sj;
         const std::uint32_t ahead = *sNext;
         *si = u;
-        s[j] = t;
+        *sj = t;
         next = ahead;
-        if (&s[j] == sNext) [[unlikely]] {
+        if (sj == sNext) [[unlikely]] {
             next = t;
             // Keeps this a branch: a conditional move would put the compare
             // back on the chain of j.

@@ -172,11 +172,11 @@ TEST(RC4, EachCallRestartsTheCountersOnTheRunningPermutation) {
     EXPECT_EQ(second, model.KeyStream(5));
     EXPECT_NE(second, ByteVector(whole.begin() + 5, whole.end()));
 
-    // Lengths around the main loop's runs of 32 (which start at i = 32),
-    // every call checked against the model.
+    // Lengths around the main loop's runs of 64 (which start at i = 64) and
+    // the wrap of i, every call checked against the model.
     cipher.Reset();
     ModelRc4 running(key, 16);
-    for (std::size_t n : {0u, 1u, 30u, 31u, 32u, 62u, 63u, 64u, 95u, 96u, 287u, 288u, 1000u}) {
+    for (std::size_t n : {0u, 1u, 62u, 63u, 64u, 126u, 127u, 128u, 255u, 256u, 257u, 319u, 320u, 1000u}) {
         const auto data = Pattern(n);
         EXPECT_EQ(Encrypted(cipher, data), Xor(data, running.KeyStream(n))) << n;
     }
