@@ -4,11 +4,16 @@
 
 #include "ciphers/KCblowfish.h"
 #include "ciphers/KCcast256.h"
+#include "ciphers/KCice.h"
 #include "ciphers/KCmars.h"
+#include "ciphers/KCmisty1.h"
+#include "ciphers/KCrc4.h"
 #include "ciphers/KCrc6.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCserpent.h"
+#include "ciphers/KCtea.h"
 #include "ciphers/KCtwofish.h"
+#include "ciphers/KCxtea.h"
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
 #include "object/UKestrune.h"
@@ -34,21 +39,21 @@ constexpr TKC_cipherrow Ciphers[] = {
     {2, "CAST-256", &CipherClassOf<TKC_cast256>},
     {3, "DES", nullptr},
     {4, "Triple DES", nullptr},
-    {5, "ICE", nullptr},
-    {6, "Thin-ICE", nullptr},
-    {7, "ICE-2", nullptr},
+    {5, "ICE", &CipherClassOf<TKC_ice>},
+    {6, "Thin-ICE", &CipherClassOf<TKC_thinice>},
+    {7, "ICE-2", &CipherClassOf<TKC_ice2>},
     {8, "IDEA", nullptr},
     {9, "MARS", &CipherClassOf<TKC_mars>},
-    {10, "MISTY1", nullptr},
+    {10, "MISTY1", &CipherClassOf<TKC_misty1>},
     {11, "RC2", nullptr},
-    {12, "RC4", nullptr},
+    {12, "RC4", &CipherClassOf<TKC_rc4>},
     {13, "RC5", nullptr},
     {14, "RC6", &CipherClassOf<TKC_rc6>},
     {15, "Rijndael", &CipherClassOf<TKC_rijndael>},
     {16, "Serpent", &CipherClassOf<TKC_serpent>},
-    {17, "TEA", nullptr},
+    {17, "TEA", &CipherClassOf<TKC_tea>},
     {18, "Twofish", &CipherClassOf<TKC_twofish>},
-    {19, "XTEA", nullptr},
+    {19, "XTEA", &CipherClassOf<TKC_xtea>},
     {0, "Blowfish", &CipherClassOf<TKC_blowfish>},
 };
 

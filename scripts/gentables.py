@@ -462,6 +462,53 @@ def gen_cast256():
           ["tests/data/cast.vec"], body)
 
 
+def gen_misty1():
+    s7 = read_table("misty1_s7.txt", 10)
+    s9 = read_table("misty1_s9.txt", 10)
+    assert sorted(s7) == list(range(128)) and sorted(s9) == list(range(512))
+    body = c_array("std::uint8_t", "Misty1S7", s7, 2, 16)
+    body += c_array("std::uint16_t", "Misty1S9", s9, 4, 16)
+    # One key, two plaintexts: the self-test keys once and runs both.
+    records = read_vectors("misty1.vec")["MISTY1"][:2]
+    assert records[0]["Key"] == records[1]["Key"]
+    body += byte_array("Misty1SelfTestKey", records[0]["Key"])
+    for n, rec in enumerate(records, 1):
+        body += byte_array(f"Misty1SelfTestPlain{n}", rec["In"])
+        body += byte_array(f"Misty1SelfTestCipher{n}", rec["Out"])
+    write("ciphers/KCmisty1_tables.inc", ["data/tables/misty1_s7.txt", "data/tables/misty1_s9.txt",
+                                          "tests/data/misty1.vec"], body)
+
+
+def gen_ice():
+    smod = read_table("ice_smod.txt", 10)
+    sxor = read_table("ice_sxor.txt")
+    pbox = read_table("ice_pbox.txt")
+    keyrot = read_table("ice_keyrot.txt", 10)
+    assert len(smod) == 16 and len(sxor) == 16 and len(pbox) == 32 and len(keyrot) == 16
+    # Row j is S-box j, column r the row selector 2*X9 + X0.
+    body = c_array("std::uint16_t", "IceSBoxModulus", smod, 3, 4)
+    body += c_array("std::uint8_t", "IceSBoxXor", sxor, 2, 4)
+    body += c_array("std::uint32_t", "IcePBox", pbox, 8)
+    body += c_array("std::uint8_t", "IceKeyRotation", keyrot, 1)
+    for section, name in (("ICE", "Ice"), ("Thin-ICE", "ThinIce"), ("ICE-2", "Ice2")):
+        rec = read_vectors("ice.vec")[section][0]
+        body += byte_array(f"{name}SelfTestKey", rec["Key"])
+        body += byte_array(f"{name}SelfTestPlain", rec["In"])
+        body += byte_array(f"{name}SelfTestCipher", rec["Out"])
+    write("ciphers/KCice_tables.inc", ["data/tables/ice_smod.txt", "data/tables/ice_sxor.txt",
+                                       "data/tables/ice_pbox.txt", "data/tables/ice_keyrot.txt",
+                                       "tests/data/ice.vec"], body)
+
+
+def gen_rc4():
+    rec = find_record("rc4.vec", "RC4", Key="618A63D2FB")
+    assert "Skip" not in rec
+    body = byte_array("RC4SelfTestKey", rec["Key"])
+    body += byte_array("RC4SelfTestPlain", rec["In"])
+    body += byte_array("RC4SelfTestCipher", rec["Out"])
+    write("ciphers/KCrc4_tables.inc", ["tests/data/rc4.vec"], body)
+
+
 GENERATORS = {
     "cp1252": gen_cp1252,
     "md": gen_md,
@@ -472,6 +519,9 @@ GENERATORS = {
     "mars": gen_mars,
     "rc6": gen_rc6,
     "cast256": gen_cast256,
+    "misty1": gen_misty1,
+    "ice": gen_ice,
+    "rc4": gen_rc4,
 }
 
 

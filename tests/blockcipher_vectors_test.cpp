@@ -8,6 +8,8 @@
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCserpent.h"
 #include "ciphers/KCtwofish.h"
+#include "ciphers/KCice.h"
+#include "ciphers/KCmisty1.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -27,6 +29,10 @@ const CipherFamily Families[] = {
     {"mars.vec", "MARS", &CipherClassOf<TKC_mars>},
     {"rc6.vec", "RC6", &CipherClassOf<TKC_rc6>},
     {"cast.vec", "CAST-256", &CipherClassOf<TKC_cast256>},
+    {"misty1.vec", "MISTY1", &CipherClassOf<TKC_misty1>},
+    {"ice.vec", "ICE", &CipherClassOf<TKC_ice>},
+    {"ice.vec", "Thin-ICE", &CipherClassOf<TKC_thinice>},
+    {"ice.vec", "ICE-2", &CipherClassOf<TKC_ice2>},
 };
 
 template <std::size_t B>

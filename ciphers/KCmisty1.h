@@ -1,0 +1,43 @@
+// MISTY1: 64-bit block, 8 FO rounds with 10 FL layers, 128-bit key.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_misty1 final : public TKC_blockcipher64 {
+public:
+    static constexpr std::int32_t ClassId = ids::Misty1;
+    static constexpr std::string_view ClassAlgorithm = "Misty1";
+    static constexpr std::int32_t ClassMaxKeySize = 128;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_misty1>; }
+
+    TKC_misty1() noexcept { WipeKey(); }
+    ~TKC_misty1() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher64::Wipe();
+    }
+
+protected:
+    std::uint32_t MinKeyBits() const noexcept override { return 8; }
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept { SecureZero(ExpandedKey); }
+    template <unsigned K>
+    std::uint32_t FO(std::uint32_t x) const noexcept;
+    template <unsigned K>
+    std::uint32_t FL(std::uint32_t x) const noexcept;
+    template <unsigned K>
+    std::uint32_t FLInverse(std::uint32_t x) const noexcept;
+
+    // K[0..7], K'[0..7], the low 9 bits of K'[0..7], the high 7 bits of K'[0..7].
+    std::array<std::uint32_t, 32> ExpandedKey;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,108 @@
+#include "KCrc4.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "KCrc4_tables.inc"
+
+namespace kestrune {
+namespace {
+
+// Key-stream bytes produced per round of the main loop.
+constexpr std::size_t RunLength = 64;
+
+}  // namespace
+
+void TKC_rc4::RequireInitialized() const {
+    if (!IsInitialized()) throw EKC_cipher(messages::CipherNotInitialized);
+}
+
+void TKC_rc4::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv) {
+    TKC_cipher::Init(key, keyBits, iv);
+    // A 4-bit key passes the base check but has no whole byte to cycle over.
+    const std::size_t keyBytes = keyBits / 8;
+    if (keyBytes == 0) {
+        Wipe();
+        throw EKC_cipher(messages::InvalidKeySize);
+    }
+    for (std::uint32_t i = 0; i < 256; ++i) Permutation[i] = i;
+    std::uint32_t j = 0;
+    for (std::size_t i = 0, k = 0; i < 256; ++i, k = (k + 1 == keyBytes) ? 0 : k + 1) {
+        j = (j + Permutation[i] + key[k]) & 0xFF;
+        std::swap(Permutation[i], Permutation[j]);
+    }
+    SavedPermutation = Permutation;
+}
+
+void TKC_rc4::Reset() {
+    RequireInitialized();
+    Permutation = SavedPermutation;
+}
+
+void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {
+    RequireInitialized();
+    if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
+    std::uint32_t* const s = Permutation.data();
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = dest.data();
+    const std::size_t n = source.size();
+
+    // The chain from one step to the next is j += s[i]. Two things keep it
+    // short: j is never reduced (only its low byte indexes, and 2^32 is a
+    // multiple of 256), and the next index's entry is read before this
+    // step's swap, so it does not wait for the stores. The rare case where j
+    // lands on that index (the swap just wrote it) is patched with a branch,
+    // not a data dependence.
+    std::uint32_t i = 1, j = 0, next = s[1];
+    const auto step = [&](std::uint32_t* si, std::uint32_t* sNext) noexcept -> std::uint8_t {
+        const std::uint32_t t = next;
+        j += t;
+        std::uint32_t* const sj = s + (j & 0xFF);
+        const std::uint32_t u = *sj;
+        const std::uint32_t ahead = *sNext;
+        *si = u;
+        *sj = t;
+        next = ahead;
+        if (sj == sNext) [[unlikely]] {
+            next = t;
+            // Keeps this a branch: a conditional move would put the compare
+            // back on the chain of j.
+            __asm__("" : "+r"(next));
+        }
+        return static_cast<std::uint8_t>(s[(t + u) & 0xFF]);
+    };
+
+    std::size_t k = 0;
+    // Single steps until i is a multiple of RunLength, so that within each
+    // run the indices are fixed offsets and do not wrap.
+    for (; k < n && i % RunLength != 0; ++k, i = (i + 1) & 0xFF) out[k] = in[k] ^ step(s + i, s + ((i + 1) & 0xFF));
+    for (; k + RunLength <= n; k += RunLength, i = (i + RunLength) & 0xFF) {
+        std::uint32_t* const run = s + i;
+        std::uint32_t* const after = s + ((i + RunLength) & 0xFF);
+        std::array<std::uint64_t, RunLength / 8> keystream{};
+        // The steps written out; the last one's next entry may wrap to 0.
+        [&]<std::size_t... B>(std::index_sequence<B...>) {
+            ((keystream[B / 8] |= std::uint64_t{step(run + B, B + 1 == RunLength ? after : run + B + 1)} << (8 * (B % 8))), ...);
+        }(std::make_index_sequence<RunLength>{});
+        for (std::size_t w = 0; w < RunLength / 8; ++w)
+            StoreLE64(Bytes(out + k + 8 * w, 8), LoadLE64(ConstBytes(in + k + 8 * w, 8)) ^ keystream[w]);
+    }
+    for (; k < n; ++k, i = (i + 1) & 0xFF) out[k] = in[k] ^ step(s + i, s + ((i + 1) & 0xFF));
+}
+
+bool TKC_rc4::SelfTest() {
+    TKC_rc4 cipher;
+    const auto& plain = tables::RC4SelfTestPlain;
+    cipher.Init(tables::RC4SelfTestKey, static_cast<std::uint32_t>(tables::RC4SelfTestKey.size() * 8));
+    std::array<std::uint8_t, plain.size()> data = plain;
+    cipher.Encrypt(data, data);
+    const bool encrypted = data == tables::RC4SelfTestCipher;
+    cipher.Reset();
+    cipher.Decrypt(data, data);
+    const bool decrypted = data == plain;
+    cipher.Wipe();
+    return encrypted && decrypted;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,49 @@
+// RC4: the stream cipher, with keys of 8 to 2048 bits. Its counters restart
+// at every Encrypt or Decrypt call while the permutation runs on.
+#pragma once
+
+#include <array>
+
+#include "../framework/KCconst.h"
+#include "../framework/KCcrypt.h"
+
+namespace kestrune {
+
+class TKC_rc4 final : public TKC_cipher {
+public:
+    static constexpr std::int32_t ClassId = ids::RC4;
+    static constexpr std::string_view ClassAlgorithm = "RC4";
+    static constexpr std::int32_t ClassMaxKeySize = 2048;
+    static constexpr std::int32_t ClassBlockSize = -1;  // a stream cipher
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc4>; }
+
+    TKC_rc4() noexcept { WipeKey(); }
+    ~TKC_rc4() override { WipeKey(); }
+
+    // The initial vector is accepted and ignored.
+    void Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv = {}) override;
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_cipher::Wipe();
+    }
+    // Back to the permutation as it stood right after key set-up.
+    void Reset() override;
+    // Both run the key stream from i = j = 0 over the current permutation.
+    void Encrypt(ConstBytes source, Bytes dest) override;
+    void Decrypt(ConstBytes source, Bytes dest) override { Encrypt(source, dest); }
+
+private:
+    void WipeKey() noexcept {
+        SecureFill(Permutation, 0xFF);
+        SecureFill(SavedPermutation, 0xFF);
+    }
+    void RequireInitialized() const;
+
+    // Entries are byte values; held in words, which the key-stream loop
+    // reads and writes faster than bytes.
+    std::array<std::uint32_t, 256> Permutation;
+    std::array<std::uint32_t, 256> SavedPermutation;
+};
+
+}  // namespace kestrune

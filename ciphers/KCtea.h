@@ -1,0 +1,37 @@
+// TEA as this system defines it: 64-bit block, 32 rounds, 128-bit key, with
+// its own round function (not the published one; see the .cpp).
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_tea final : public TKC_blockcipher64 {
+public:
+    static constexpr std::int32_t ClassId = ids::Tea;
+    static constexpr std::string_view ClassAlgorithm = "Tea";
+    static constexpr std::int32_t ClassMaxKeySize = 128;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_tea>; }
+
+    TKC_tea() noexcept { WipeKey(); }
+    ~TKC_tea() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher64::Wipe();
+    }
+
+protected:
+    std::uint32_t MinKeyBits() const noexcept override { return 8; }
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept { SecureZero(KeyWords); }
+
+    std::array<std::uint32_t, 4> KeyWords;  // K0..K3
+};
+
+}  // namespace kestrune
