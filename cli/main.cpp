@@ -1,1 +1,273 @@
-int main() { return 0; }
+// kestrune: the crypto object's operations from the command line, and a
+// batch mode that drives one object with JSON Lines.
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "algorithms.h"
+#include "batch.h"
+#include "commands.h"
+#include "object/KCcodepage.h"
+#include "object/UKestrune.h"
+#include "password_source.h"
+#include "progress.h"
+
+namespace {
+
+using namespace kestrune;
+using namespace kestrune::cli;
+
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+// A failure to report on standard error with exit status 1.
+class EFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TSelectionArgs {
+    std::string hash = "MD5";
+    std::string cipher = "Blowfish";
+    std::string mode = "cbc";
+};
+
+// Shared by the four cipher commands, of which one runs.
+struct TPasswordArgs {
+    std::string literal, file, variable;
+};
+
+CLI::Validator Choice(std::optional<std::int32_t> (*parse)(std::string_view), std::string what, std::string choices) {
+    return CLI::Validator(
+        [=](std::string& text) {
+            return parse(text) ? std::string() : "unknown " + what + " '" + text + "': use " + choices;
+        },
+        "", what);
+}
+
+void AddDigestOption(CLI::App& command, std::string& hash, const char* help) {
+    command.add_option("--hash", hash, help)
+        ->type_name("DIGEST")
+        ->capture_default_str()
+        ->check(Choice(ParseDigest, "digest", DigestChoices()));
+}
+
+void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArgs& password) {
+    command.add_option("--cipher", selection.cipher, "Cipher: a name or code from 'kestrune list'")
+        ->type_name("CIPHER")
+        ->capture_default_str()
+        ->check(Choice(ParseCipher, "cipher", CipherChoices()));
+    AddDigestOption(command, selection.hash, "Digest that turns the password into the key");
+    command
+        .add_option("--mode", selection.mode,
+                    "Chaining mode of block ciphers: cbc, cfb8, cfbblock, ofb, ctr or 0 to 4 (strings always use cfb8)")
+        ->type_name("MODE")
+        ->capture_default_str()
+        ->check(Choice(ParseMode, "mode", "cbc, cfb8, cfbblock, ofb, ctr or 0 to 4"));
+    auto* fileOption = command.add_option("--password-file", password.file, "Read the password from the first line of PATH")
+                           ->type_name("PATH");
+    auto* variableOption = command
+                               .add_option("--password-env", password.variable,
+                                           std::string("Read the password from the environment variable NAME (by default ") +
+                                               DefaultPasswordVariable + ", when it is set)")
+                               ->type_name("NAME");
+    auto* literalOption =
+        command
+            .add_option(
+                "--password", password.literal,
+                "The password itself. Other users of this machine can see it in the process list: prefer the other ways")
+            ->type_name("TEXT");
+    fileOption->excludes(variableOption)->excludes(literalOption);
+    variableOption->excludes(literalOption);
+}
+
+TKestrune ObjectFor(const TSelectionArgs& selection) {
+    TKestrune object;
+    object.SetHashAlgorithm(*ParseDigest(selection.hash));
+    object.SetCipherAlgorithm(*ParseCipher(selection.cipher));
+    object.SetCipherMode(*ParseMode(selection.mode));
+    return object;
+}
+
+TSecretText PasswordFrom(const CLI::App& command, TPasswordArgs& args, bool confirm) {
+    PasswordOptions options;
+    if (command.count("--password") > 0) options.literal = &args.literal;
+    if (command.count("--password-file") > 0) options.file = &args.file;
+    if (command.count("--password-env") > 0) options.variable = &args.variable;
+    TSecretText password = ObtainPassword(options, confirm);
+    WipeString(args.literal);
+    return password;
+}
+
+// The parser keeps its own copies of option values, and the arguments stay
+// readable in the process list; neither should hold the password longer
+// than needed.
+void WipePasswordArguments(int argc, char** argv, std::span<CLI::App* const> commands) {
+    for (int i = 1; i < argc; ++i) {
+        char* arg = argv[i];
+        if (std::strcmp(arg, "--password") == 0 && i + 1 < argc)
+            std::memset(argv[i + 1], 'x', std::strlen(argv[i + 1]));
+        else if (std::strncmp(arg, "--password=", 11) == 0)
+            std::memset(arg + 11, 'x', std::strlen(arg + 11));
+    }
+    for (auto* command : commands)
+        if (auto* option = command->get_option_no_throw("--password"))
+            for (auto& value : const_cast<CLI::results_t&>(option->results())) WipeString(value);
+}
+
+std::string FileName(const std::string& name) {
+    if (!IsUtf8(name)) throw EFailure("'" + name + "': file names must be UTF-8");
+    return name;
+}
+
+std::uint64_t FileSize(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+void Print(std::u16string_view text) {
+    std::cout << Utf16ToUtf8(text) << '\n' << std::flush;
+    if (!std::cout) throw EFailure("cannot write to standard output");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("Hashing, encryption and password generation with the Kestrune crypto object.", "kestrune");
+    app.require_subcommand(1);
+    app.footer(std::string("Passwords come from --password-file, --password-env, the variable ") + DefaultPasswordVariable +
+               " or a prompt on the terminal.\n"
+               "Exit status: 0 success, 1 failure, 2 wrong usage.");
+
+    std::string text, source, dest;
+    TSelectionArgs selection;
+    TPasswordArgs password;
+
+    auto& hashString = *app.add_subcommand("hash-string", "Print the digest of a text");
+    hashString.add_option("text", text, "The text, or - to read standard input")->required();
+    AddDigestOption(hashString, selection.hash, "Digest: a name or code from 'kestrune list'");
+
+    auto& hashFile = *app.add_subcommand("hash-file", "Print the digest of a file's bytes");
+    hashFile.add_option("file", source, "The file")->required();
+    AddDigestOption(hashFile, selection.hash, "Digest: a name or code from 'kestrune list'");
+
+    auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
+    encryptString.add_option("text", text, "The text, or - to read standard input")->required();
+    AddCipherOptions(encryptString, selection, password);
+
+    auto& decryptString = *app.add_subcommand("decrypt-string", "Decrypt Base64 text from encrypt-string");
+    decryptString.add_option("text", text, "The Base64 text, or - to read standard input")->required();
+    AddCipherOptions(decryptString, selection, password);
+
+    auto& encryptFile = *app.add_subcommand("encrypt-file", "Encrypt a file into another (same length, no header)");
+    encryptFile.add_option("source", source, "The file to encrypt")->required();
+    encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists)")->required();
+    AddCipherOptions(encryptFile, selection, password);
+
+    auto& decryptFile = *app.add_subcommand("decrypt-file", "Decrypt a file from encrypt-file into another");
+    decryptFile.add_option("source", source, "The encrypted file")->required();
+    decryptFile.add_option("dest", dest, "The file to write (replaced if it exists)")->required();
+    AddCipherOptions(decryptFile, selection, password);
+
+    std::int32_t length = 8, count = 1;
+    std::string style;
+    auto& genPassword = *app.add_subcommand("gen-password", "Print generated passwords (predictable: see its --help)");
+    genPassword.footer(
+        "The generator starts from the same state in every process, as the object's does, so every run prints the same\n"
+        "sequence: these passwords are predictable and must not protect anything.");
+    genPassword.add_option("-n,--length", length, "Characters per password")->capture_default_str();
+    genPassword.add_option(
+        "-s,--style", style,
+        "Pattern: ? letter or digit, 0 digit, A upper-case letter, a lower-case letter, anything else itself; "
+        "positions past its end are ?");
+    genPassword.add_option("-c,--count", count, "How many passwords")->capture_default_str()->check(CLI::NonNegativeNumber);
+
+    auto& list = *app.add_subcommand("list", "List the digests, ciphers and modes with their codes and sizes");
+    auto& selfTest = *app.add_subcommand("selftest", "Run the self-test of every digest and cipher");
+    auto& batch = *app.add_subcommand("batch", "Drive one object with JSON Lines on standard input (see its --help)");
+    batch.footer(
+        "One request per line, one answer line per request, in order:\n"
+        "  {\"call\": \"HashString\", \"args\": [\"abc\", 1]}  ->  {\"result\": \"<32 hexadecimal digits>\"}\n"
+        "  {\"call\": \"HashSize\"}                      ->  {\"result\": 128}\n"
+        "  {\"get\": \"CipherMode\"}                     ->  {\"result\": 0}\n"
+        "  {\"put\": \"CipherMode\", \"value\": 3}         ->  {\"result\": null}\n"
+        "  a failure                                 ->  {\"error\": {\"hresult\": \"0x80020003\", \"description\": ..., "
+        "\"source\": ...}}\n"
+        "Methods: OnStartPage, OnEndPage, HashString, HashFile, EncryptString, EncryptFile, DecryptString,\n"
+        "DecryptFile, GenPassword, HashSize. Properties: HashAlgorithm, CipherAlgorithm, CipherMode, MaxKeySize\n"
+        "(read-only). Names ignore case; strings are strings, longs are integers; trailing optional arguments\n"
+        "may be left out, and null in the place of an optional argument stands for its default. OnStartPage\n"
+        "takes a string or an object as a host context that offers the scripting context, or null for one\n"
+        "that does not (the call then fails). Blank lines get no answer. The object lives for the whole run.");
+
+    const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        WipePasswordArguments(argc, argv, cipherCommands);
+        return app.exit(e) == 0 ? 0 : ExitUsage;
+    }
+    WipePasswordArguments(argc, argv, cipherCommands);
+
+    try {
+        if (hashString) {
+            const TKestrune object = ObjectFor(selection);
+            const auto digest = object.HashString(InputText(text, std::cin));
+            if (digest.empty()) throw EFailure("hashing failed");
+            Print(digest);
+        } else if (hashFile) {
+            const TKestrune object = ObjectFor(selection);
+            const std::string file = FileName(source);
+            TProgress progress("Hashing", "Hashed", file, FileSize(file));
+            const auto digest = object.HashFile(Utf8ToUtf16(file));
+            progress.Finish(!digest.empty());
+            if (digest.empty()) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
+            Print(digest);
+        } else if (encryptString || decryptString) {
+            const bool encrypt = encryptString.parsed();
+            const TKestrune object = ObjectFor(selection);
+            const auto input = InputText(text, std::cin);
+            const TSecretText key = PasswordFrom(encrypt ? encryptString : decryptString, password, encrypt);
+            const auto result = encrypt ? object.EncryptString(input, key.View()) : object.DecryptString(input, key.View());
+            if (encrypt ? EncryptionFailed(input, result) : DecryptionFailed(input, result))
+                throw EFailure(encrypt ? "encryption failed" : "decryption failed");
+            Print(result);
+        } else if (encryptFile || decryptFile) {
+            const bool encrypt = encryptFile.parsed();
+            const TKestrune object = ObjectFor(selection);
+            const std::string from = FileName(source), to = FileName(dest);
+            const TSecretText key = PasswordFrom(encrypt ? encryptFile : decryptFile, password, encrypt);
+            TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted", from,
+                               FileSize(from));
+            const auto status = encrypt ? object.EncryptFile(Utf8ToUtf16(from), Utf8ToUtf16(to), key.View())
+                                        : object.DecryptFile(Utf8ToUtf16(from), Utf8ToUtf16(to), key.View());
+            progress.Finish(status == 0);
+            if (status != 0)
+                throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
+                               " failed: " + FileFailureReason(from, to));
+        } else if (genPassword) {
+            const TKestrune object;
+            const auto pattern = Utf8ToUtf16(style);
+            for (std::int32_t i = 0; i < count; ++i) Print(object.GenPassword(length, pattern));
+        } else if (list) {
+            WriteCatalogue(std::cout);
+        } else if (selfTest) {
+            return RunSelfTest(std::cout);
+        } else if (batch) {
+            TKestrune object;
+            return RunBatch(std::cin, std::cout, object) == 0 ? 0 : ExitFailure;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kestrune: " << e.what() << '\n';
+        return ExitFailure;
+    }
+    return std::cout.flush() ? 0 : ExitFailure;
+}

@@ -1,0 +1,32 @@
+// What a user types to pick a digest, a cipher or a chaining mode, turned
+// into the object's selection codes, and the names the tool shows for them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrune::cli {
+
+// A code (any 32-bit integer, as the object takes it), a catalogue name
+// ("SHA-256", "Triple DES"), a class name with or without its prefix
+// ("TKC_sha256", "3des") or the text a built class gives as its algorithm
+// ("SHA256"). Names compare without regard to case, spaces, hyphens or
+// underscores. Empty when nothing matches.
+std::optional<std::int32_t> ParseDigest(std::string_view text);
+std::optional<std::int32_t> ParseCipher(std::string_view text);
+
+// cbc, cfb8, cfbblock, ofb, ctr (any case) or 0 to 4.
+std::optional<std::int32_t> ParseMode(std::string_view text);
+std::string_view ModeName(std::int32_t mode) noexcept;
+
+// Class name of a catalogue row, by its code ("TKC_md5" for 0).
+std::string_view DigestClassName(std::int32_t code) noexcept;
+std::string_view CipherClassName(std::int32_t code) noexcept;
+
+// The accepted names, for help texts and error messages.
+std::string DigestChoices();
+std::string CipherChoices();
+
+}  // namespace kestrune::cli

@@ -1,0 +1,171 @@
+#include "commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+#include <vector>
+
+#include "algorithms.h"
+#include "framework/KCbase64.h"
+#include "object/KCcatalogue.h"
+#include "object/KCcodepage.h"
+
+namespace kestrune::cli {
+namespace {
+
+// Columns padded to their widest cell; cells that are numbers line up on the right.
+class TTable {
+public:
+    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void Write(std::ostream& out) const {
+        std::vector<std::size_t> widths;
+        for (const auto& row : rows_)
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                if (widths.size() <= i) widths.push_back(0);
+                widths[i] = std::max(widths[i], row[i].size());
+            }
+        for (const auto& row : rows_) {
+            std::string line;
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                const std::string pad(widths[i] - row[i].size(), ' ');
+                const bool last = i + 1 == row.size();
+                if (IsNumber(row[i]))
+                    line += pad + row[i];
+                else
+                    line += row[i] + (last ? "" : pad);
+                if (!last) line += "  ";
+            }
+            out << line << '\n';
+        }
+    }
+
+private:
+    static bool IsNumber(const std::string& cell) {
+        return !cell.empty() && cell.find_first_not_of("-0123456789") == std::string::npos;
+    }
+    std::vector<std::vector<std::string>> rows_;
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::u16string InputText(const std::string& argument, std::istream& in) {
+    if (argument != "-") return Utf8ToUtf16(argument);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (text.ends_with('\n')) text.pop_back();
+    if (text.ends_with('\r')) text.pop_back();
+    return Utf8ToUtf16(text);
+}
+
+bool EncryptionFailed(std::u16string_view input, std::u16string_view result) { return result.empty() && !input.empty(); }
+
+bool DecryptionFailed(std::u16string_view input, std::u16string_view result) {
+    return result.empty() && !DecodeBase64String(ToAnsi(input)).empty();
+}
+
+bool IsUtf8(std::string_view text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
+
+std::string FileFailureReason(const std::string& source, const std::string& dest) {
+    const auto quoted = [](const std::string& name) { return "'" + name + "'"; };
+    struct stat sourceInfo {};
+    if (::stat(source.c_str(), &sourceInfo) != 0 || ::access(source.c_str(), R_OK) != 0)
+        return "cannot read " + quoted(source) + ": " + std::strerror(errno);
+    if (S_ISDIR(sourceInfo.st_mode)) return "cannot read " + quoted(source) + ": it is a directory";
+    if (dest.empty()) return quoted(source) + " is in use by another process, or reading failed";
+    struct stat destInfo {};
+    if (::stat(dest.c_str(), &destInfo) == 0) {
+        if (SameFile(sourceInfo, destInfo)) return quoted(source) + " and " + quoted(dest) + " are the same file";
+        if (S_ISDIR(destInfo.st_mode)) return "cannot replace " + quoted(dest) + ": it is a directory";
+    }
+    const std::string directory = DirectoryOf(dest);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+        return "cannot write in " + quoted(directory) + ": " + std::strerror(errno);
+    return quoted(source) + " or " + quoted(dest) + " is in use by another process, or writing failed";
+}
+
+void WriteCatalogue(std::ostream& out) {
+    TTable digests;
+    digests.Add({"code", "name", "class", "algorithm", "bits", "id"});
+    for (const auto& row : DigestCatalogue()) {
+        std::vector<std::string> cells = {std::to_string(row.code), std::string(row.name),
+                                          std::string(DigestClassName(row.code))};
+        if (const auto* cls = row.digestClass)
+            cells.insert(cells.end(), {std::string(cls->GetAlgorithm()), std::to_string(cls->GetHashSize()),
+                                       std::to_string(cls->GetId())});
+        else
+            cells.push_back("not built");
+        digests.Add(std::move(cells));
+    }
+    out << "Digests (--hash NAME or CODE; codes not listed select MD5)\n";
+    digests.Write(out);
+
+    TTable ciphers;
+    ciphers.Add({"code", "name", "class", "algorithm", "block", "max key", "id"});
+    for (const auto& row : CipherCatalogue()) {
+        std::vector<std::string> cells = {std::to_string(row.code), std::string(row.name),
+                                          std::string(CipherClassName(row.code))};
+        if (const auto* cls = row.cipherClass)
+            cells.insert(cells.end(), {std::string(cls->GetAlgorithm()),
+                                       cls->GetBlockSize() < 0 ? "stream" : std::to_string(cls->GetBlockSize()),
+                                       std::to_string(cls->GetMaxKeySize()), std::to_string(cls->GetId())});
+        else
+            cells.push_back("not built");
+        ciphers.Add(std::move(cells));
+    }
+    out << "\nCiphers (--cipher NAME or CODE; codes not listed select Blowfish; sizes in bits)\n";
+    ciphers.Write(out);
+
+    static constexpr const char* ModeTexts[] = {"cipher block chaining", "8-bit cipher feedback",
+                                                "full-block cipher feedback", "output feedback", "counter"};
+    TTable modes;
+    for (std::int32_t mode = 0; mode < static_cast<std::int32_t>(std::size(ModeTexts)); ++mode)
+        modes.Add({std::to_string(mode), std::string(ModeName(mode)), ModeTexts[mode]});
+    out << "\nModes of the block ciphers for files (--mode NAME or NUMBER; strings always use cfb8)\n";
+    modes.Write(out);
+}
+
+int RunSelfTest(std::ostream& out) {
+    int passed = 0, failed = 0, missing = 0;
+    TTable report;
+    const auto check = [&](std::string_view kind, std::string_view name, std::string_view className, bool (*selfTest)()) {
+        std::string result;
+        if (selfTest == nullptr) {
+            result = "not built";
+            ++missing;
+        } else {
+            bool ok = false;
+            try {
+                ok = selfTest();
+            } catch (const std::exception& e) {
+                result = std::string("FAILED (") + e.what() + ")";
+            }
+            if (ok)
+                result = "ok";
+            else if (result.empty())
+                result = "FAILED";
+            ++(ok ? passed : failed);
+        }
+        report.Add({std::string(kind), std::string(name), std::string(className), result});
+    };
+    for (const auto& row : DigestCatalogue())
+        check("digest", row.name, DigestClassName(row.code), row.digestClass ? row.digestClass->SelfTest : nullptr);
+    for (const auto& row : CipherCatalogue())
+        check("cipher", row.name, CipherClassName(row.code), row.cipherClass ? row.cipherClass->SelfTest : nullptr);
+    report.Write(out);
+    out << passed << " passed, " << failed << " failed, " << missing << " not built\n";
+    return failed == 0 ? 0 : 1;
+}
+
+}  // namespace kestrune::cli

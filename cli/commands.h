@@ -1,0 +1,38 @@
+// The pieces of the tool's subcommands that do not parse arguments: input
+// text, telling a failed result from an empty one, explaining a failed file
+// operation, and the list and selftest reports.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace kestrune::cli {
+
+// The text argument as UTF-16, or all of in when it is "-", without one
+// trailing line break, so that piped lines and this tool's own output can
+// be fed back in.
+std::u16string InputText(const std::string& argument, std::istream& in);
+
+// A successful hash is never empty; encryption and decryption give an empty
+// result for an empty input, and decryption also for text that decodes to
+// no bytes at all.
+bool EncryptionFailed(std::u16string_view input, std::u16string_view result);
+bool DecryptionFailed(std::u16string_view input, std::u16string_view result);
+
+// The object takes Unicode file names; a name that is not UTF-8 would reach
+// the file system as a different name.
+bool IsUtf8(std::string_view text);
+
+// Why an operation on these files may have failed, as far as can be told
+// from outside (missing, unreadable, same file, unwritable directory, held
+// by another process), naming the file concerned. dest is empty for hashing.
+std::string FileFailureReason(const std::string& source, const std::string& dest);
+
+// Both catalogues with names, classes, sizes and ids, then the modes.
+void WriteCatalogue(std::ostream& out);
+
+// Runs every built class's self-test and reports each row; 0 when none fails.
+int RunSelfTest(std::ostream& out);
+
+}  // namespace kestrune::cli

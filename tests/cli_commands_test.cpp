@@ -1,0 +1,100 @@
+// The tool's subcommand pieces: input text, telling failures from empty
+// results, explaining file failures, and the list and selftest reports.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "object/KCcatalogue.h"
+#include "object/UKestrune.h"
+
+namespace kestrune::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(InputText, StandardInputLosesOneLineBreakOnly) {
+    std::istringstream none;
+    EXPECT_EQ(InputText("as given\n", none), u"as given\n");
+    const std::pair<const char*, const char16_t*> cases[] = {
+        {"line\n", u"line"}, {"line\r\n", u"line"}, {"line\n\n", u"line\n"}, {"no break", u"no break"},
+        {"", u""},           {"\n", u""},           {"Grüße\n", u"Grüße"},
+    };
+    for (const auto& [input, expected] : cases) {
+        std::istringstream in(input);
+        EXPECT_EQ(InputText("-", in), expected) << input;
+    }
+}
+
+TEST(EmptyResults, OnlyAnEmptyInputOrNoCipherBytesExplainAnEmptyResult) {
+    EXPECT_FALSE(EncryptionFailed(u"", u""));
+    EXPECT_TRUE(EncryptionFailed(u"x", u""));
+    EXPECT_FALSE(EncryptionFailed(u"x", u"eA=="));
+    EXPECT_FALSE(DecryptionFailed(u"", u""));
+    EXPECT_TRUE(DecryptionFailed(u"AAAA", u""));
+    EXPECT_FALSE(DecryptionFailed(u"AAAA", u"abc"));
+    // Fewer than four characters decode to no bytes, so nothing is the answer.
+    EXPECT_FALSE(DecryptionFailed(u"AA", u""));
+    // What comes back for a real round trip is never mistaken for a failure.
+    const TKestrune object;
+    for (const std::u16string text : {u"", u"a", u"some text"}) {
+        const auto cipher = object.EncryptString(text, u"pw");
+        EXPECT_FALSE(EncryptionFailed(text, cipher));
+        EXPECT_FALSE(DecryptionFailed(cipher, object.DecryptString(cipher, u"pw")));
+    }
+}
+
+TEST(FileNames, OnlyUtf8NamesPass) {
+    EXPECT_TRUE(IsUtf8("plain.txt"));
+    EXPECT_TRUE(IsUtf8("grüße/€.bin"));
+    EXPECT_FALSE(IsUtf8("latin1-\xfc.txt"));
+    EXPECT_FALSE(IsUtf8("\xed\xa0\x80"));  // an encoded surrogate
+}
+
+TEST(FileFailures, TheReasonNamesTheFileConcerned) {
+    char pattern[] = "/tmp/kestrune-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    const std::string file = (dir / "file").string();
+    std::ofstream(file) << "data";
+    const std::string missing = (dir / "missing").string();
+
+    const auto reason = [](const std::string& source, const std::string& dest) { return FileFailureReason(source, dest); };
+    EXPECT_NE(reason(missing, "").find("cannot read '" + missing + "'"), std::string::npos);
+    EXPECT_NE(reason(dir.string(), "").find("directory"), std::string::npos);
+    EXPECT_NE(reason(file, file).find("same file"), std::string::npos);
+    fs::create_hard_link(file, dir / "link");
+    EXPECT_NE(reason(file, (dir / "link").string()).find("same file"), std::string::npos);
+    EXPECT_NE(reason(file, dir.string()).find("cannot replace"), std::string::npos);
+    EXPECT_NE(reason(file, (dir / "no" / "out").string()).find("cannot write in '" + (dir / "no").string() + "'"),
+              std::string::npos);
+    EXPECT_NE(reason(file, (dir / "out").string()).find("in use"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(Reports, ListAndSelfTestCoverEveryRowBuiltOrNot) {
+    std::ostringstream list, selfTest;
+    WriteCatalogue(list);
+    EXPECT_EQ(RunSelfTest(selfTest), 0) << selfTest.str();
+    std::size_t notBuilt = 0;
+    const auto check = [&](std::string_view name, bool built) {
+        const std::string text(name);
+        EXPECT_NE(list.str().find("  " + text + "  "), std::string::npos) << name;
+        const auto line = selfTest.str().find("  " + text + "  ");
+        ASSERT_NE(line, std::string::npos) << name;
+        const std::string rest = selfTest.str().substr(line, selfTest.str().find('\n', line) - line);
+        EXPECT_NE(rest.find(built ? " ok" : " not built"), std::string::npos) << rest;
+        notBuilt += built ? 0 : 1;
+    };
+    for (const auto& row : DigestCatalogue()) check(row.name, row.digestClass != nullptr);
+    for (const auto& row : CipherCatalogue()) check(row.name, row.cipherClass != nullptr);
+    EXPECT_NE(selfTest.str().find(" 0 failed, " + std::to_string(notBuilt) + " not built"), std::string::npos)
+        << selfTest.str();
+}
+
+}  // namespace
+}  // namespace kestrune::cli

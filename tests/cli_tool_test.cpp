@@ -1,0 +1,197 @@
+// The built kestrune tool, run as a user runs it: round trips through
+// strings and files, exit statuses, the password never shown, batch mode.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Tool : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kestrune-tool-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the tool in a new session, so that it has no terminal to prompt
+    // on, with the given input and password variable (none if empty).
+    TRun Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& password = "") {
+        const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
+        std::ofstream(in, std::ios::binary) << input;
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::strncmp(*e, "KESTRUNE_PASSWORD=", 18) != 0) env.emplace_back(*e);
+        if (!password.empty()) env.push_back("KESTRUNE_PASSWORD=" + password);
+        std::vector<std::string> argv = {KESTRUNE_TOOL};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto pointers = [](std::vector<std::string>& strings) {
+            std::vector<char*> p;
+            for (auto& s : strings) p.push_back(s.data());
+            p.push_back(nullptr);
+            return p;
+        };
+        auto argp = pointers(argv), envp = pointers(env);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        pid_t pid = 0;
+        TRun run;
+        const int spawned = posix_spawn(&pid, argp[0], &actions, &attributes, argp.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        EXPECT_EQ(spawned, 0) << std::strerror(spawned);
+        if (spawned != 0) return run;
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = Slurp(out);
+        run.err = Slurp(err);
+        return run;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Tool, StringRoundTripWithThePasswordFromTheEnvironment) {
+    const std::string secret = "correct horse";
+    const TRun encrypted = Run({"encrypt-string", "Grüße aus Köln", "--mode", "ofb"}, "", secret);
+    ASSERT_EQ(encrypted.status, 0) << encrypted.err;
+    ASSERT_TRUE(encrypted.out.ends_with('\n'));
+    // The output, fed back through standard input, decrypts.
+    const TRun decrypted = Run({"decrypt-string", "-"}, encrypted.out, secret);
+    ASSERT_EQ(decrypted.status, 0) << decrypted.err;
+    EXPECT_EQ(decrypted.out, "Grüße aus Köln\n");
+    // Another password gives other text, not an error.
+    const TRun wrong = Run({"decrypt-string", "-"}, encrypted.out, "incorrect horse");
+    EXPECT_EQ(wrong.status, 0);
+    EXPECT_NE(wrong.out, decrypted.out);
+    // The same result through the other password sources.
+    const fs::path file = dir / "password";
+    std::ofstream(file) << secret << "\n";
+    EXPECT_EQ(Run({"decrypt-string", "-", "--password-file", file.string()}, encrypted.out).out, decrypted.out);
+    EXPECT_EQ(Run({"decrypt-string", "-", "--password", secret}, encrypted.out).out, decrypted.out);
+    // A variable named on the command line wins over the default one.
+    EXPECT_NE(Run({"decrypt-string", "-", "--password-env", "HOME"}, encrypted.out, secret).out, decrypted.out);
+    // Empty in, empty out, and that is no failure.
+    const TRun empty = Run({"decrypt-string", ""}, "", secret);
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "\n");
+}
+
+TEST_F(Tool, FileRoundTripRestoresEveryByte) {
+    const fs::path plain = dir / "plain.bin", cipher = dir / "cipher.bin", back = dir / "back.bin";
+    std::string content;
+    for (int i = 0; i < 20000; ++i) content.push_back(static_cast<char>(i * 7 + i / 256));
+    std::ofstream(plain, std::ios::binary) << content;
+    for (const char* mode : {"cbc", "cfb8", "cfbblock", "ofb", "ctr"}) {
+        const TRun encrypted = Run({"encrypt-file", plain.string(), cipher.string(), "--mode", mode}, "", "pw");
+        ASSERT_EQ(encrypted.status, 0) << mode << encrypted.err;
+        EXPECT_TRUE(encrypted.out.empty());
+        EXPECT_EQ(fs::file_size(cipher), content.size());
+        EXPECT_NE(Slurp(cipher), content);
+        ASSERT_EQ(Run({"decrypt-file", cipher.string(), back.string(), "--mode", mode}, "", "pw").status, 0) << mode;
+        EXPECT_EQ(Slurp(back), content) << mode;
+    }
+    // Hashing a file agrees with hashing the same bytes as text.
+    std::ofstream(plain, std::ios::binary | std::ios::trunc) << "abc";
+    EXPECT_EQ(Run({"hash-file", plain.string(), "--hash", "md4"}).out, Run({"hash-string", "abc", "--hash", "MD4"}).out);
+}
+
+TEST_F(Tool, FailuresExitNonZeroWithAMessageAndNeverShowThePassword) {
+    const std::string secret = "s3cret-value";
+    const std::string missing = (dir / "missing").string();
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"encrypt-file", missing, (dir / "out").string(), "--password", secret},
+                                               {"decrypt-file", missing, (dir / "out").string(), "--password", secret},
+                                               {"hash-file", missing}}) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    // No password anywhere and no terminal to ask on.
+    const TRun noPassword = Run({"encrypt-string", "text"});
+    EXPECT_EQ(noPassword.status, 1);
+    EXPECT_NE(noPassword.err.find("no password"), std::string::npos);
+    // Wrong usage.
+    EXPECT_EQ(Run({"hash-string", "x", "--hash", "nonesuch"}).status, 2);
+    EXPECT_EQ(Run({"encrypt-file", "--mode", "7", "a", "b"}).status, 2);
+    EXPECT_EQ(Run({"encrypt-string", "x", "--password", "a", "--password-env", "B"}).status, 2);
+    EXPECT_EQ(Run({}).status, 2);
+    EXPECT_EQ(Run({"frobnicate"}).status, 2);
+}
+
+TEST_F(Tool, EveryCommandHasHelp) {
+    for (const char* command : {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
+                                "decrypt-file", "gen-password", "list", "selftest", "batch"}) {
+        const TRun run = Run({command, "--help"});
+        EXPECT_EQ(run.status, 0) << command;
+        EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
+    }
+    const TRun help = Run({"encrypt-string", "--help"});
+    EXPECT_NE(help.out.find("process list"), std::string::npos);
+}
+
+TEST_F(Tool, SelfTestAndListReportEveryRow) {
+    const TRun selfTest = Run({"selftest"});
+    EXPECT_EQ(selfTest.status, 0) << selfTest.out << selfTest.err;
+    EXPECT_NE(selfTest.out.find(" 0 failed"), std::string::npos);
+    const TRun list = Run({"list"});
+    EXPECT_EQ(list.status, 0);
+    for (const char* name : {"MD5", "Tiger", "Triple DES", "XTEA", "Blowfish", "cfbblock"})
+        EXPECT_NE(list.out.find(name), std::string::npos) << name;
+}
+
+TEST_F(Tool, EveryProcessStartsThePasswordSequenceAfresh) {
+    const std::string requests =
+        "{\"call\": \"GenPassword\"}\n\n{\"call\": \"GenPassword\", \"args\": [4, \"a0\"]}\nnot json\n";
+    const TRun first = Run({"batch"}, requests), second = Run({"batch"}, requests);
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(first.out, second.out);
+    std::istringstream lines(first.out);
+    std::vector<std::string> answers;
+    for (std::string line; std::getline(lines, line);) answers.push_back(line);
+    ASSERT_EQ(answers.size(), 3u) << first.out;
+    EXPECT_NE(answers[2].find("0x80070057"), std::string::npos);
+    // gen-password is the same sequence as batch.
+    const TRun generated = Run({"gen-password", "--count", "2"});
+    std::istringstream passwords(generated.out);
+    std::string password;
+    std::getline(passwords, password);
+    EXPECT_EQ(answers[0], "{\"result\":\"" + password + "\"}");
+}
+
+}  // namespace
