@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCcast128.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -15,6 +16,7 @@ struct CipherFamily {
 
 const CipherFamily Families[] = {
     {"blowfish.vec", "Blowfish", &CipherClassOf<TKC_blowfish>},
+    {"cast.vec", "CAST-128", &CipherClassOf<TKC_cast128>},
 };
 
 template <std::size_t B>
