@@ -140,6 +140,54 @@ def gen_cast128():
           body)
 
 
+def rotl32(x, n):
+    n %= 32
+    return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF
+
+
+def gen_des():
+    sbox = read_table("des_sbox.txt", 10)
+    ip, fp = read_table("des_ip.txt", 10), read_table("des_fp.txt", 10)
+    p = read_table("des_p.txt", 10)
+    pc1, pc2 = read_table("des_pc1.txt", 10), read_table("des_pc2.txt", 10)
+    shifts = read_table("des_shifts.txt", 10)
+    assert len(sbox) == 512 and len(ip) == len(fp) == 64 and len(p) == 32
+    assert len(pc1) == 56 and len(pc2) == 48 and len(shifts) == 16 and sum(shifts) == 28
+    assert all(ip[fp[i] - 1] == i + 1 for i in range(64))
+
+    # Combined S-box and P tables: entry v of table j is P applied to the four
+    # output bits of S_j(v) in their place, the word rotated left by one bit,
+    # which is the form in which the rounds keep both halves. Input v is the
+    # six-bit group b1..b6 with b1 most significant; the row is b1b6.
+    sp = []
+    for j in range(8):
+        for v in range(64):
+            row = ((v >> 4) & 2) | (v & 1)
+            col = (v >> 1) & 15
+            s_out = sbox[64 * j + 16 * row + col] << (28 - 4 * j)
+            word = 0
+            for bit in p:  # output bit i (MSB first) is input bit p[i]
+                word = (word << 1) | ((s_out >> (32 - bit)) & 1)
+            sp.append(rotl32(word, 1))
+
+    # For each round, which key bit (0 = most significant bit of key byte 0)
+    # lands in each of the 48 round-key bits: PC-1, the cumulative left
+    # shifts of both 28-bit halves, then PC-2.
+    key_bits = []
+    c, d = pc1[:28], pc1[28:]
+    for shift in shifts:
+        c, d = c[shift:] + c[:shift], d[shift:] + d[:shift]
+        cd = c + d
+        key_bits += [cd[sel - 1] - 1 for sel in pc2]
+
+    body = c_array("std::uint32_t", "DesSP", sp, 8)
+    body += c_array("std::uint8_t", "DesRoundKeyBits", key_bits, 2, 24)
+    body += c_array("std::uint8_t", "DesInitialPermutation", ip, 2, 16)
+    body += c_array("std::uint8_t", "DesFinalPermutation", fp, 2, 16)
+    des = read_vectors("des.vec")
+    body += self_test_vectors("des.vec", des["DES"][:2], "Des")
+    body += self_test_vectors("des.vec", [r for r in des["3DES"] if len(r["Key"]) == 48][:1], "TripleDes")
+    write("ciphers/KCdes_tables.inc", ["data/tables/des_*.txt", "tests/data/des.vec"], body)
 
 
 
@@ -149,6 +197,7 @@ GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
     "cast128": gen_cast128,
+    "des": gen_des,
 }
 
 

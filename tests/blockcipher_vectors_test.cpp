@@ -3,6 +3,7 @@
 
 #include "ciphers/KCblowfish.h"
 #include "ciphers/KCcast128.h"
+#include "ciphers/KCdes.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -17,6 +18,8 @@ struct CipherFamily {
 const CipherFamily Families[] = {
     {"blowfish.vec", "Blowfish", &CipherClassOf<TKC_blowfish>},
     {"cast.vec", "CAST-128", &CipherClassOf<TKC_cast128>},
+    {"des.vec", "DES", &CipherClassOf<TKC_des>},
+    {"des.vec", "3DES", &CipherClassOf<TKC_3des>},
 };
 
 template <std::size_t B>
