@@ -190,6 +190,12 @@ def gen_des():
     write("ciphers/KCdes_tables.inc", ["data/tables/des_*.txt", "tests/data/des.vec"], body)
 
 
+def gen_idea():
+    records = read_vectors("idea.vec")["IDEA"]
+    # Two keys: the designers' example and a second, unrelated one.
+    chosen = [records[0], next(r for r in records if r["Key"].startswith("3A98"))]
+    write("ciphers/KCidea_tables.inc", ["tests/data/idea.vec"], self_test_vectors("idea.vec", chosen, "Idea"))
+
 
 
 
@@ -198,6 +204,7 @@ GENERATORS = {
     "blowfish": gen_blowfish,
     "cast128": gen_cast128,
     "des": gen_des,
+    "idea": gen_idea,
 }
 
 

@@ -4,6 +4,7 @@
 #include "ciphers/KCblowfish.h"
 #include "ciphers/KCcast128.h"
 #include "ciphers/KCdes.h"
+#include "ciphers/KCidea.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -20,6 +21,7 @@ const CipherFamily Families[] = {
     {"cast.vec", "CAST-128", &CipherClassOf<TKC_cast128>},
     {"des.vec", "DES", &CipherClassOf<TKC_des>},
     {"des.vec", "3DES", &CipherClassOf<TKC_3des>},
+    {"idea.vec", "IDEA", &CipherClassOf<TKC_idea>},
 };
 
 template <std::size_t B>
