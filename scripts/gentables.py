@@ -197,6 +197,16 @@ def gen_idea():
     write("ciphers/KCidea_tables.inc", ["tests/data/idea.vec"], self_test_vectors("idea.vec", chosen, "Idea"))
 
 
+def gen_rc2():
+    pitable = read_table("rc2_pitable.txt")
+    assert sorted(pitable) == list(range(256)) and pitable[:4] == [0xD9, 0x78, 0xF9, 0xC4]
+    body = c_array("std::uint8_t", "Rc2PiTable", pitable, 2, 16)
+    zero_plain = [r for r in read_vectors("rc2.vec")["RC2:computed"] if len(r["Key"]) == 32 and r["In"] == "0" * 16]
+    chosen = [r for r in zero_plain if r["Key"] in ("0" * 32, "0123456789ABCDEFFEDCBA9876543210")]
+    assert len(chosen) == 2
+    body += self_test_vectors("rc2.vec", chosen, "Rc2")
+    write("ciphers/KCrc2_tables.inc", ["data/tables/rc2_pitable.txt", "tests/data/rc2.vec"], body)
+
 
 
 GENERATORS = {
@@ -205,6 +215,7 @@ GENERATORS = {
     "cast128": gen_cast128,
     "des": gen_des,
     "idea": gen_idea,
+    "rc2": gen_rc2,
 }
 
 

@@ -5,6 +5,7 @@
 #include "ciphers/KCcast128.h"
 #include "ciphers/KCdes.h"
 #include "ciphers/KCidea.h"
+#include "ciphers/KCrc2.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -22,6 +23,7 @@ const CipherFamily Families[] = {
     {"des.vec", "DES", &CipherClassOf<TKC_des>},
     {"des.vec", "3DES", &CipherClassOf<TKC_3des>},
     {"idea.vec", "IDEA", &CipherClassOf<TKC_idea>},
+    {"rc2.vec", "RC2", &CipherClassOf<TKC_rc2>},
 };
 
 template <std::size_t B>
