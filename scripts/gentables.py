@@ -208,6 +208,11 @@ def gen_rc2():
     write("ciphers/KCrc2_tables.inc", ["data/tables/rc2_pitable.txt", "tests/data/rc2.vec"], body)
 
 
+def gen_rc5():
+    # The 4th and 5th vectors of the RC5 paper.
+    chosen = read_vectors("rc5.vec")["RC5"][3:5]
+    write("ciphers/KCrc5_tables.inc", ["tests/data/rc5.vec"], self_test_vectors("rc5.vec", chosen, "Rc5"))
+
 
 GENERATORS = {
     "md": gen_md,
@@ -216,6 +221,7 @@ GENERATORS = {
     "des": gen_des,
     "idea": gen_idea,
     "rc2": gen_rc2,
+    "rc5": gen_rc5,
 }
 
 

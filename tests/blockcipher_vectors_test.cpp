@@ -6,6 +6,7 @@
 #include "ciphers/KCdes.h"
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrc2.h"
+#include "ciphers/KCrc5.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -24,6 +25,7 @@ const CipherFamily Families[] = {
     {"des.vec", "3DES", &CipherClassOf<TKC_3des>},
     {"idea.vec", "IDEA", &CipherClassOf<TKC_idea>},
     {"rc2.vec", "RC2", &CipherClassOf<TKC_rc2>},
+    {"rc5.vec", "RC5", &CipherClassOf<TKC_rc5>},
 };
 
 template <std::size_t B>
