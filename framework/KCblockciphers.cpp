@@ -1,6 +1,7 @@
 #include "KCblockciphers.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestrune {
 namespace {
@@ -11,6 +12,32 @@ constexpr std::size_t BatchBytes = 512;
 
 void RequireSameSize(ConstBytes source, Bytes dest) {
     if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
+}
+
+// The serial modes (CBC, CFB-block and OFB encryption) run at the cipher's
+// latency, one block after another. They move blocks in 32-bit words, the
+// size in which the ciphers load and store them, so that the processor can
+// forward each store straight to the next load; byte-wise copies through
+// ChainBlock stalled the chain at every block.
+template <std::size_t B>
+using Words = std::array<std::uint32_t, B / 4>;
+
+template <std::size_t B>
+Words<B> LoadWords(const std::uint8_t* p) noexcept {
+    Words<B> w;
+    for (std::size_t i = 0; i < B / 4; ++i) std::memcpy(&w[i], p + 4 * i, 4);
+    return w;
+}
+
+template <std::size_t B>
+void StoreWords(std::uint8_t* p, const Words<B>& w) noexcept {
+    for (std::size_t i = 0; i < B / 4; ++i) std::memcpy(p + 4 * i, &w[i], 4);
+}
+
+template <std::size_t N>
+std::array<std::uint32_t, N> Xor(std::array<std::uint32_t, N> a, const std::array<std::uint32_t, N>& b) noexcept {
+    for (std::size_t i = 0; i < N; ++i) a[i] ^= b[i];
+    return a;
 }
 
 }  // namespace
@@ -122,11 +149,15 @@ void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    // Each block is combined and encrypted in place in the destination.
+    auto chain = LoadWords<B>(ChainBlock.data());
     for (std::size_t off = 0; off < whole; off += B) {
-        XorInto(ChainBlock, source.subspan(off, B));
-        EncryptChain();
-        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
+        std::uint8_t* out = dest.data() + off;
+        StoreWords<B>(out, Xor(LoadWords<B>(source.data() + off), chain));
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = LoadWords<B>(out);
     }
+    StoreWords<B>(ChainBlock.data(), chain);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
@@ -185,11 +216,17 @@ void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    // E(CV) is computed in the destination block, after its source is read.
+    auto chain = LoadWords<B>(ChainBlock.data());
     for (std::size_t off = 0; off < whole; off += B) {
-        EncryptChain();
-        XorInto(ChainBlock, source.subspan(off, B));
-        std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin() + static_cast<std::ptrdiff_t>(off));
+        std::uint8_t* out = dest.data() + off;
+        const auto plain = LoadWords<B>(source.data() + off);
+        StoreWords<B>(out, chain);
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = Xor(LoadWords<B>(out), plain);
+        StoreWords<B>(out, chain);
     }
+    StoreWords<B>(ChainBlock.data(), chain);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
@@ -219,10 +256,16 @@ void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    auto chain = LoadWords<B>(ChainBlock.data());
     for (std::size_t off = 0; off < whole; off += B) {
-        EncryptChain();
-        for (std::size_t i = 0; i < B; ++i) dest[off + i] = source[off + i] ^ ChainBlock[i];
+        std::uint8_t* out = dest.data() + off;
+        const auto input = LoadWords<B>(source.data() + off);
+        StoreWords<B>(out, chain);
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = LoadWords<B>(out);
+        StoreWords<B>(out, Xor(chain, input));
     }
+    StoreWords<B>(ChainBlock.data(), chain);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 

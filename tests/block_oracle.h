@@ -1,7 +1,7 @@
 // Checks a 64-bit block cipher against an independent implementation of
-// the same primitive: single blocks, and CBC and CTR over many blocks from
-// the password-style initial vector E(zero block), so that the many-block
-// paths and the key schedule are compared, not just one block.
+// the same primitive: single blocks, and CBC, CTR, OFB and CFB-block over
+// many blocks from the password-style initial vector E(zero block), so that
+// the many-block paths and the key schedule are compared, not just one block.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -79,6 +79,26 @@ inline void ExpectMatchesReference(TKC_blockcipher64& ours, const ReferenceBlock
     buffer = data;
     ours.Encrypt(buffer, buffer);
     EXPECT_EQ(ToHex(buffer), ToHex(expected)) << what << " CTR";
+
+    // OFB and CFB-block: the tail is the next keystream block in both.
+    for (const bool feedback : {false, true}) {
+        chain = iv;
+        for (std::size_t off = 0; off < data.size(); off += 8) {
+            chain = encrypt(chain);
+            for (std::size_t i = 0; i < 8 && off + i < data.size(); ++i) {
+                expected[off + i] = data[off + i] ^ chain[i];
+                if (feedback) chain[i] = expected[off + i];
+            }
+        }
+        ours.CipherMode = feedback ? TKC_ciphermode::cmCFBblock : TKC_ciphermode::cmOFB;
+        ours.Reset();
+        buffer = data;
+        ours.Encrypt(buffer, buffer);
+        EXPECT_EQ(ToHex(buffer), ToHex(expected)) << what << (feedback ? " CFB-block" : " OFB");
+        ours.Reset();
+        ours.Decrypt(buffer, buffer);
+        EXPECT_EQ(buffer, data) << what << (feedback ? " CFB-block" : " OFB") << " decrypting";
+    }
 }
 
 // A key of keyBits made of the first bytes of bytes.
