@@ -112,8 +112,8 @@ void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
             l ^= F3(r, km[14], kr[14]);
             r ^= F1(l, km[15], kr[15]);
         }
-        StoreBE32(dest.subspan(off, 4), r);
-        StoreBE32(dest.subspan(off + 4, 4), l);
+        StoreBE32Block(dest.subspan(off, 4), r);
+        StoreBE32Block(dest.subspan(off + 4, 4), l);
     }
 }
 
@@ -141,8 +141,8 @@ void TKC_cast128::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
         r ^= F3(l, km[2], kr[2]);
         l ^= F2(r, km[1], kr[1]);
         r ^= F1(l, km[0], kr[0]);
-        StoreBE32(dest.subspan(off, 4), r);
-        StoreBE32(dest.subspan(off + 4, 4), l);
+        StoreBE32Block(dest.subspan(off, 4), r);
+        StoreBE32Block(dest.subspan(off + 4, 4), l);
     }
 }
 

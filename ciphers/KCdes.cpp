@@ -93,8 +93,8 @@ inline void ForEachBlock(ConstBytes source, Bytes dest, Body body) noexcept {
         body(l, r);
         // The output is FP of R16 L16.
         FinalPermutation(r, l);
-        StoreBE32(dest.subspan(off, 4), r);
-        StoreBE32(dest.subspan(off + 4, 4), l);
+        StoreBE32Block(dest.subspan(off, 4), r);
+        StoreBE32Block(dest.subspan(off + 4, 4), l);
     }
 }
 

@@ -50,8 +50,8 @@ void Crypt(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest
             x3 = middle;
         }
         // The output transformation undoes the last swap of the middle words.
-        StoreBE32(dest.subspan(off, 4), (Mul(x1, z[48]) << 16) | ((x3 + z[49]) & 0xFFFF));
-        StoreBE32(dest.subspan(off + 4, 4), (((x2 + z[50]) & 0xFFFF) << 16) | Mul(x4, z[51]));
+        StoreBE32Block(dest.subspan(off, 4), (Mul(x1, z[48]) << 16) | ((x3 + z[49]) & 0xFFFF));
+        StoreBE32Block(dest.subspan(off + 4, 4), (((x2 + z[50]) & 0xFFFF) << 16) | Mul(x4, z[51]));
     }
 }
 
