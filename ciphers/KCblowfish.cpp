@@ -1,17 +1,50 @@
 #include "KCblowfish.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "KCblowfish_tables.inc"
 
 namespace kestrune {
 
+namespace {
+
+// S-box entry at a byte offset: base plus index, no scale or displacement.
+inline std::uint32_t At(const std::uint8_t* box, std::uint32_t offset) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, box + offset, 4);
+    return v;
+}
+
+// The S-boxes addressed through four pointers held in registers: F's
+// look-ups then use the short base+index address form, whose loads come
+// back a cycle sooner than base+index*4+displacement, and the four byte
+// offsets are extracted already multiplied by 4.
+struct Boxes {
+    const std::uint8_t *s0, *s1, *s2, *s3;
+    explicit Boxes(const std::array<std::array<std::uint32_t, 256>, 4>& boxes) noexcept
+        : s0(reinterpret_cast<const std::uint8_t*>(boxes[0].data())),
+          s1(reinterpret_cast<const std::uint8_t*>(boxes[1].data())),
+          s2(reinterpret_cast<const std::uint8_t*>(boxes[2].data())),
+          s3(reinterpret_cast<const std::uint8_t*>(boxes[3].data())) {
+        // Otherwise the compiler folds the boxes' offsets back into each address.
+        __asm__("" : "+r"(s0), "+r"(s1), "+r"(s2), "+r"(s3));
+    }
+    std::uint32_t F(std::uint32_t x) const noexcept {
+        return ((At(s0, (x >> 22) & 0x3FC) + At(s1, (x >> 14) & 0x3FC)) ^ At(s2, (x >> 6) & 0x3FC)) +
+               At(s3, (x << 2) & 0x3FC);
+    }
+};
+
+}  // namespace
+
 // The sixteen rounds, unrolled: each xors F of one half and a P entry
 // into the other. x ^ P is computed beside F, off the chain of look-ups.
-#define KC_BLOWFISH_ROUND(a, b, n) a = (a ^ p[n]) ^ F(b)
+#define KC_BLOWFISH_ROUND(a, b, n) a = (a ^ p[n]) ^ boxes.F(b)
 
 inline void TKC_blowfish::EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept {
     const std::uint32_t* p = PArray.data();
+    const Boxes boxes(SBoxes);
     std::uint32_t l = left ^ p[0], r = right;
     KC_BLOWFISH_ROUND(r, l, 1);
     KC_BLOWFISH_ROUND(l, r, 2);
@@ -35,6 +68,7 @@ inline void TKC_blowfish::EncryptWords(std::uint32_t& left, std::uint32_t& right
 
 inline void TKC_blowfish::DecryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept {
     const std::uint32_t* p = PArray.data();
+    const Boxes boxes(SBoxes);
     std::uint32_t l = left ^ p[17], r = right;
     KC_BLOWFISH_ROUND(r, l, 16);
     KC_BLOWFISH_ROUND(l, r, 15);

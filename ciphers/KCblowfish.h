@@ -32,9 +32,7 @@ private:
         SecureFill(SBoxes, 0xFF);
         SecureFill(PArray, 0xFF);
     }
-    std::uint32_t F(std::uint32_t x) const noexcept {
-        return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) + SBoxes[3][x & 0xFF];
-    }
+
     // Forced inline: the block loops and the key schedule's 521 encryptions
     // must not pay a call and a trip through memory per block.
     [[gnu::always_inline]] void EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
