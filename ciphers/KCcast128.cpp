@@ -1,27 +1,68 @@
 #include "KCcast128.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "KCcast128_tables.inc"
 
 namespace kestrune {
 namespace {
 
-using tables::Cast128S1, tables::Cast128S2, tables::Cast128S3, tables::Cast128S4;
+// S1..S4 read at byte offsets through pointers held in registers: the
+// round's look-ups use the short base+index address form, whose loads come
+// back sooner on the chain of dependent rounds.
+struct Boxes {
+    const std::uint8_t *s1, *s2, *s3, *s4;
+    Boxes() noexcept
+        : s1(reinterpret_cast<const std::uint8_t*>(tables::Cast128S1.data())),
+          s2(reinterpret_cast<const std::uint8_t*>(tables::Cast128S2.data())),
+          s3(reinterpret_cast<const std::uint8_t*>(tables::Cast128S3.data())),
+          s4(reinterpret_cast<const std::uint8_t*>(tables::Cast128S4.data())) {
+        __asm__("" : "+r"(s1), "+r"(s2), "+r"(s3), "+r"(s4));
+    }
+    static std::uint32_t At(const std::uint8_t* box, std::uint32_t offset) noexcept {
+        std::uint32_t v;
+        std::memcpy(&v, box + offset, 4);
+        return v;
+    }
+    // The four bytes of I, most significant first, as byte offsets.
+    std::uint32_t A(std::uint32_t i) const noexcept { return At(s1, (i >> 22) & 0x3FC); }
+    std::uint32_t B(std::uint32_t i) const noexcept { return At(s2, (i >> 14) & 0x3FC); }
+    std::uint32_t C(std::uint32_t i) const noexcept { return At(s3, (i >> 6) & 0x3FC); }
+    std::uint32_t D(std::uint32_t i) const noexcept { return At(s4, (i << 2) & 0x3FC); }
 
-// The three round functions; I is the keyed, rotated input word.
-inline std::uint32_t F1(std::uint32_t d, std::uint32_t km, std::uint32_t kr) noexcept {
-    const std::uint32_t i = Rol32(km + d, kr);
-    return ((Cast128S1[i >> 24] ^ Cast128S2[(i >> 16) & 0xFF]) - Cast128S3[(i >> 8) & 0xFF]) + Cast128S4[i & 0xFF];
-}
-inline std::uint32_t F2(std::uint32_t d, std::uint32_t km, std::uint32_t kr) noexcept {
-    const std::uint32_t i = Rol32(km ^ d, kr);
-    return ((Cast128S1[i >> 24] - Cast128S2[(i >> 16) & 0xFF]) + Cast128S3[(i >> 8) & 0xFF]) ^ Cast128S4[i & 0xFF];
-}
-inline std::uint32_t F3(std::uint32_t d, std::uint32_t km, std::uint32_t kr) noexcept {
-    const std::uint32_t i = Rol32(km - d, kr);
-    return ((Cast128S1[i >> 24] + Cast128S2[(i >> 16) & 0xFF]) ^ Cast128S3[(i >> 8) & 0xFF]) - Cast128S4[i & 0xFF];
-}
+    // The S-box halves of the three round functions, given the keyed,
+    // rotated input word I.
+    std::uint32_t G1(std::uint32_t i) const noexcept { return ((A(i) ^ B(i)) - C(i)) + D(i); }
+    std::uint32_t G2(std::uint32_t i) const noexcept { return ((A(i) - B(i)) + C(i)) ^ D(i); }
+    std::uint32_t G3(std::uint32_t i) const noexcept { return ((A(i) + B(i)) ^ C(i)) - D(i); }
+
+    // Three rounds of types 1, 2, 3 with keys n, n+1, n+2: x ^= f1(y),
+    // y ^= f2(x), x ^= f3(y). The type-2 round xors its masking key with
+    // the new x = x ^ f; taking (Km ^ x) ^ f instead leaves one operation
+    // after f on the chain rather than two.
+    [[gnu::always_inline]] void Forward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km, const std::uint32_t* kr,
+                 std::size_t n) const noexcept {
+        std::uint32_t f = G1(Rol32(km[n] + y, kr[n]));
+        const std::uint32_t mixed = (km[n + 1] ^ x) ^ f;
+        x ^= f;
+        y ^= G2(Rol32(mixed, kr[n + 1]));
+        x ^= G3(Rol32(km[n + 2] - y, kr[n + 2]));
+    }
+    // The same three rounds undone, types 3, 2, 1.
+    [[gnu::always_inline]] void Backward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km, const std::uint32_t* kr,
+                  std::size_t n) const noexcept {
+        std::uint32_t f = G3(Rol32(km[n + 2] - y, kr[n + 2]));
+        const std::uint32_t mixed = (km[n + 1] ^ x) ^ f;
+        x ^= f;
+        y ^= G2(Rol32(mixed, kr[n + 1]));
+        x ^= G1(Rol32(km[n] + y, kr[n]));
+    }
+    // The lone round 16 (type 1).
+    [[gnu::always_inline]] std::uint32_t Last(std::uint32_t y, const std::uint32_t* km, const std::uint32_t* kr) const noexcept {
+        return G1(Rol32(km[15] + y, kr[15]));
+    }
+};
 
 // One step of the key schedule: a word of four S5..S8 look-ups.
 inline std::uint32_t Mix(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint32_t extra) noexcept {
@@ -90,27 +131,18 @@ void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const std::uint32_t* km = SubkeyWords.data();
     const std::uint32_t* kr = km + 16;
     const bool full = RoundCount == 16;
+    const Boxes boxes;
     for (std::size_t off = 0; off < source.size(); off += 8) {
         std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
         // Round i swaps the halves; written without the swap, the halves
-        // simply take turns. Types cycle 1, 2, 3.
-        l ^= F1(r, km[0], kr[0]);
-        r ^= F2(l, km[1], kr[1]);
-        l ^= F3(r, km[2], kr[2]);
-        r ^= F1(l, km[3], kr[3]);
-        l ^= F2(r, km[4], kr[4]);
-        r ^= F3(l, km[5], kr[5]);
-        l ^= F1(r, km[6], kr[6]);
-        r ^= F2(l, km[7], kr[7]);
-        l ^= F3(r, km[8], kr[8]);
-        r ^= F1(l, km[9], kr[9]);
-        l ^= F2(r, km[10], kr[10]);
-        r ^= F3(l, km[11], kr[11]);
+        // simply take turns.
+        boxes.Forward(l, r, km, kr, 0);
+        boxes.Forward(r, l, km, kr, 3);
+        boxes.Forward(l, r, km, kr, 6);
+        boxes.Forward(r, l, km, kr, 9);
         if (full) {
-            l ^= F1(r, km[12], kr[12]);
-            r ^= F2(l, km[13], kr[13]);
-            l ^= F3(r, km[14], kr[14]);
-            r ^= F1(l, km[15], kr[15]);
+            boxes.Forward(l, r, km, kr, 12);
+            r ^= boxes.Last(l, km, kr);
         }
         StoreBE32Block(dest.subspan(off, 4), r);
         StoreBE32Block(dest.subspan(off + 4, 4), l);
@@ -121,26 +153,17 @@ void TKC_cast128::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const std::uint32_t* km = SubkeyWords.data();
     const std::uint32_t* kr = km + 16;
     const bool full = RoundCount == 16;
+    const Boxes boxes;
     for (std::size_t off = 0; off < source.size(); off += 8) {
         std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
         if (full) {
-            l ^= F1(r, km[15], kr[15]);
-            r ^= F3(l, km[14], kr[14]);
-            l ^= F2(r, km[13], kr[13]);
-            r ^= F1(l, km[12], kr[12]);
+            l ^= boxes.Last(r, km, kr);
+            boxes.Backward(r, l, km, kr, 12);
         }
-        l ^= F3(r, km[11], kr[11]);
-        r ^= F2(l, km[10], kr[10]);
-        l ^= F1(r, km[9], kr[9]);
-        r ^= F3(l, km[8], kr[8]);
-        l ^= F2(r, km[7], kr[7]);
-        r ^= F1(l, km[6], kr[6]);
-        l ^= F3(r, km[5], kr[5]);
-        r ^= F2(l, km[4], kr[4]);
-        l ^= F1(r, km[3], kr[3]);
-        r ^= F3(l, km[2], kr[2]);
-        l ^= F2(r, km[1], kr[1]);
-        r ^= F1(l, km[0], kr[0]);
+        boxes.Backward(l, r, km, kr, 9);
+        boxes.Backward(r, l, km, kr, 6);
+        boxes.Backward(l, r, km, kr, 3);
+        boxes.Backward(r, l, km, kr, 0);
         StoreBE32Block(dest.subspan(off, 4), r);
         StoreBE32Block(dest.subspan(off + 4, 4), l);
     }
