@@ -1,61 +1,69 @@
 #include "KCrc2.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "KCrc2_tables.inc"
 
 namespace kestrune {
 namespace {
 
-// Sixteen-bit words kept in 32-bit registers; every result is cut back to
-// 16 bits (Ror16 takes a word that already is).
-inline std::uint32_t Rol16(std::uint32_t x, unsigned n) noexcept {
-    x &= 0xFFFF;
-    return ((x << n) | (x >> (16 - n))) & 0xFFFF;
-}
-inline std::uint32_t Ror16(std::uint32_t x, unsigned n) noexcept { return ((x >> n) | (x << (16 - n))) & 0xFFFF; }
-
 struct Words {
-    std::uint32_t r0, r1, r2, r3;
+    std::uint16_t r0, r1, r2, r3;
 };
 
 inline Words Load(ConstBytes block) noexcept {
     const std::uint32_t a = LoadLE32(block.first(4)), b = LoadLE32(block.subspan(4, 4));
-    return {a & 0xFFFF, a >> 16, b & 0xFFFF, b >> 16};
+    return {static_cast<std::uint16_t>(a), static_cast<std::uint16_t>(a >> 16), static_cast<std::uint16_t>(b),
+            static_cast<std::uint16_t>(b >> 16)};
 }
 
 inline void Store(Bytes block, const Words& w) noexcept {
-    StoreLE32(block.first(4), w.r0 | (w.r1 << 16));
-    StoreLE32(block.subspan(4, 4), w.r2 | (w.r3 << 16));
+    StoreLE32(block.first(4), w.r0 | (std::uint32_t{w.r1} << 16));
+    StoreLE32(block.subspan(4, 4), w.r2 | (std::uint32_t{w.r3} << 16));
+}
+
+// (x & y) + (~x & z) picks, bit by bit, y where x is set and z elsewhere:
+// z ^ (x & (y ^ z)), where y ^ z is ready before x, the word just mixed.
+inline std::uint16_t Select(std::uint16_t x, std::uint16_t y, std::uint16_t z) noexcept {
+    return static_cast<std::uint16_t>(z ^ (x & (y ^ z)));
+}
+
+inline std::uint16_t Mix(std::uint16_t r, std::uint16_t k, std::uint16_t select, int rotation) noexcept {
+    return std::rotl(static_cast<std::uint16_t>(r + k + select), rotation);
+}
+
+inline std::uint16_t Unmix(std::uint16_t r, std::uint16_t k, std::uint16_t select, int rotation) noexcept {
+    return static_cast<std::uint16_t>(std::rotr(r, rotation) - k - select);
 }
 
 // R[i] += K[j] + (R[i-1] & R[i-2]) + (~R[i-1] & R[i-3]), rotated by 1, 2, 3, 5.
 inline void MixingRound(Words& w, const std::uint16_t* k) noexcept {
-    w.r0 = Rol16(w.r0 + k[0] + (w.r3 & w.r2) + (~w.r3 & w.r1), 1);
-    w.r1 = Rol16(w.r1 + k[1] + (w.r0 & w.r3) + (~w.r0 & w.r2), 2);
-    w.r2 = Rol16(w.r2 + k[2] + (w.r1 & w.r0) + (~w.r1 & w.r3), 3);
-    w.r3 = Rol16(w.r3 + k[3] + (w.r2 & w.r1) + (~w.r2 & w.r0), 5);
+    w.r0 = Mix(w.r0, k[0], Select(w.r3, w.r2, w.r1), 1);
+    w.r1 = Mix(w.r1, k[1], Select(w.r0, w.r3, w.r2), 2);
+    w.r2 = Mix(w.r2, k[2], Select(w.r1, w.r0, w.r3), 3);
+    w.r3 = Mix(w.r3, k[3], Select(w.r2, w.r1, w.r0), 5);
 }
 
 inline void MashingRound(Words& w, const std::uint16_t* k) noexcept {
-    w.r0 = (w.r0 + k[w.r3 & 63]) & 0xFFFF;
-    w.r1 = (w.r1 + k[w.r0 & 63]) & 0xFFFF;
-    w.r2 = (w.r2 + k[w.r1 & 63]) & 0xFFFF;
-    w.r3 = (w.r3 + k[w.r2 & 63]) & 0xFFFF;
+    w.r0 = static_cast<std::uint16_t>(w.r0 + k[w.r3 & 63]);
+    w.r1 = static_cast<std::uint16_t>(w.r1 + k[w.r0 & 63]);
+    w.r2 = static_cast<std::uint16_t>(w.r2 + k[w.r1 & 63]);
+    w.r3 = static_cast<std::uint16_t>(w.r3 + k[w.r2 & 63]);
 }
 
 inline void ReverseMixingRound(Words& w, const std::uint16_t* k) noexcept {
-    w.r3 = (Ror16(w.r3, 5) - k[3] - (w.r2 & w.r1) - (~w.r2 & w.r0)) & 0xFFFF;
-    w.r2 = (Ror16(w.r2, 3) - k[2] - (w.r1 & w.r0) - (~w.r1 & w.r3)) & 0xFFFF;
-    w.r1 = (Ror16(w.r1, 2) - k[1] - (w.r0 & w.r3) - (~w.r0 & w.r2)) & 0xFFFF;
-    w.r0 = (Ror16(w.r0, 1) - k[0] - (w.r3 & w.r2) - (~w.r3 & w.r1)) & 0xFFFF;
+    w.r3 = Unmix(w.r3, k[3], Select(w.r2, w.r1, w.r0), 5);
+    w.r2 = Unmix(w.r2, k[2], Select(w.r1, w.r0, w.r3), 3);
+    w.r1 = Unmix(w.r1, k[1], Select(w.r0, w.r3, w.r2), 2);
+    w.r0 = Unmix(w.r0, k[0], Select(w.r3, w.r2, w.r1), 1);
 }
 
 inline void ReverseMashingRound(Words& w, const std::uint16_t* k) noexcept {
-    w.r3 = (w.r3 - k[w.r2 & 63]) & 0xFFFF;
-    w.r2 = (w.r2 - k[w.r1 & 63]) & 0xFFFF;
-    w.r1 = (w.r1 - k[w.r0 & 63]) & 0xFFFF;
-    w.r0 = (w.r0 - k[w.r3 & 63]) & 0xFFFF;
+    w.r3 = static_cast<std::uint16_t>(w.r3 - k[w.r2 & 63]);
+    w.r2 = static_cast<std::uint16_t>(w.r2 - k[w.r1 & 63]);
+    w.r1 = static_cast<std::uint16_t>(w.r1 - k[w.r0 & 63]);
+    w.r0 = static_cast<std::uint16_t>(w.r0 - k[w.r3 & 63]);
 }
 
 }  // namespace
