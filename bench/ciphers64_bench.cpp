@@ -96,7 +96,8 @@ void TripleDes_openssl(benchmark::State& state) {
     DES_set_key_unchecked(&k1, &ks1);
     DES_set_key_unchecked(&k2, &ks2);
     Reference(state, [&](unsigned char* d, std::size_t n, unsigned char* iv) {
-        DES_ede3_cbc_encrypt(d, d, static_cast<long>(n), &ks1, &ks2, &ks1, reinterpret_cast<DES_cblock*>(iv), DES_ENCRYPT);
+        DES_ede3_cbc_encrypt(d, d, static_cast<long>(n), &ks1, &ks2, &ks1, reinterpret_cast<DES_cblock*>(iv),
+                             DES_ENCRYPT);
     });
 }
 
@@ -140,7 +141,8 @@ void Idea_libgcrypt(benchmark::State& state) {
     gcry_cipher_hd_t handle;
     gcry_cipher_open(&handle, GCRY_CIPHER_IDEA, GCRY_CIPHER_MODE_CBC, 0);
     gcry_cipher_setkey(handle, Key(16).data(), 16);
-    Reference(state, [&](unsigned char* d, std::size_t n, unsigned char*) { gcry_cipher_encrypt(handle, d, n, nullptr, 0); });
+    Reference(state,
+              [&](unsigned char* d, std::size_t n, unsigned char*) { gcry_cipher_encrypt(handle, d, n, nullptr, 0); });
     gcry_cipher_close(handle);
 }
 BENCHMARK(Idea_libgcrypt)->Name("IDEA-CBC-1MiB/libgcrypt");

@@ -17,9 +17,9 @@ inline std::uint32_t At(const std::uint8_t* box, std::uint32_t offset) noexcept 
 }
 
 // The S-boxes addressed through four pointers held in registers: F's
-// look-ups then use the short base+index address form, whose loads come
-// back a cycle sooner than base+index*4+displacement, and the four byte
-// offsets are extracted already multiplied by 4.
+// look-ups then use the short base+index address form, which measured
+// faster on the chain of dependent look-ups than base+index*4+displacement,
+// and the four byte offsets are extracted already multiplied by 4.
 struct Boxes {
     const std::uint8_t *s0, *s1, *s2, *s3;
     explicit Boxes(const std::array<std::array<std::uint32_t, 256>, 4>& boxes) noexcept

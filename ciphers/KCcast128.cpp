@@ -9,8 +9,8 @@ namespace kestrune {
 namespace {
 
 // S1..S4 read at byte offsets through pointers held in registers: the
-// round's look-ups use the short base+index address form, whose loads come
-// back sooner on the chain of dependent rounds.
+// round's look-ups use the short base+index address form, which measured
+// faster on the chain of dependent rounds (as in Blowfish).
 struct Boxes {
     const std::uint8_t *s1, *s2, *s3, *s4;
     Boxes() noexcept
@@ -41,8 +41,8 @@ struct Boxes {
     // y ^= f2(x), x ^= f3(y). The type-2 round xors its masking key with
     // the new x = x ^ f; taking (Km ^ x) ^ f instead leaves one operation
     // after f on the chain rather than two.
-    [[gnu::always_inline]] void Forward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km, const std::uint32_t* kr,
-                 std::size_t n) const noexcept {
+    [[gnu::always_inline]] void Forward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km,
+                                        const std::uint32_t* kr, std::size_t n) const noexcept {
         std::uint32_t f = G1(Rol32(km[n] + y, kr[n]));
         const std::uint32_t mixed = (km[n + 1] ^ x) ^ f;
         x ^= f;
@@ -50,8 +50,8 @@ struct Boxes {
         x ^= G3(Rol32(km[n + 2] - y, kr[n + 2]));
     }
     // The same three rounds undone, types 3, 2, 1.
-    [[gnu::always_inline]] void Backward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km, const std::uint32_t* kr,
-                  std::size_t n) const noexcept {
+    [[gnu::always_inline]] void Backward(std::uint32_t& x, std::uint32_t& y, const std::uint32_t* km,
+                                         const std::uint32_t* kr, std::size_t n) const noexcept {
         std::uint32_t f = G3(Rol32(km[n + 2] - y, kr[n + 2]));
         const std::uint32_t mixed = (km[n + 1] ^ x) ^ f;
         x ^= f;
@@ -59,7 +59,8 @@ struct Boxes {
         x ^= G1(Rol32(km[n] + y, kr[n]));
     }
     // The lone round 16 (type 1).
-    [[gnu::always_inline]] std::uint32_t Last(std::uint32_t y, const std::uint32_t* km, const std::uint32_t* kr) const noexcept {
+    [[gnu::always_inline]] std::uint32_t Last(std::uint32_t y, const std::uint32_t* km,
+                                              const std::uint32_t* kr) const noexcept {
         return G1(Rol32(km[15] + y, kr[15]));
     }
 };
@@ -81,7 +82,9 @@ void TKC_cast128::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 16> x{}, z{};
     std::copy_n(key.begin(), n, x.begin());
     using tables::Cast128S5, tables::Cast128S6, tables::Cast128S7, tables::Cast128S8;
-    auto word = [](const std::array<std::uint8_t, 16>& b, std::size_t i) { return LoadBE32(ConstBytes(b).subspan(4 * i, 4)); };
+    auto word = [](const std::array<std::uint8_t, 16>& b, std::size_t i) {
+        return LoadBE32(ConstBytes(b).subspan(4 * i, 4));
+    };
 
     // RFC 2144 section 2.4: the schedule runs twice over its four blocks,
     // giving 32 words; the second 16 become the rotation keys.

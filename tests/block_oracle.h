@@ -29,8 +29,8 @@ inline std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint32_t seed) 
 }
 
 // ours must already be keyed (without an initial vector).
-inline void ExpectMatchesReference(TKC_blockcipher64& ours, const ReferenceBlock& encrypt, const ReferenceBlock& decrypt,
-                                   const std::string& what) {
+inline void ExpectMatchesReference(TKC_blockcipher64& ours, const ReferenceBlock& encrypt,
+                                   const ReferenceBlock& decrypt, const std::string& what) {
     const auto data = RandomBytes(8 * 301 + 3, 7);
     for (std::size_t off = 0; off < 24; off += 8) {
         Block8 block, out;

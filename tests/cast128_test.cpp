@@ -22,7 +22,8 @@ void ExpectCast5(TKC_cast128& ours, const std::vector<std::uint8_t>& refKey, con
         return out;
     };
     test::ExpectMatchesReference(
-        ours, [&](const Block8& b) { return run(b, CAST_ENCRYPT); }, [&](const Block8& b) { return run(b, CAST_DECRYPT); }, what);
+        ours, [&](const Block8& b) { return run(b, CAST_ENCRYPT); },
+        [&](const Block8& b) { return run(b, CAST_DECRYPT); }, what);
 }
 
 TEST(Cast128, EveryWholeByteKeyLengthMatchesCast5) {

@@ -25,7 +25,9 @@ struct OpenSslTripleDes {
     DES_key_schedule k1, k2, k3;
     // Three 8-byte keys laid end to end.
     explicit OpenSslTripleDes(const std::array<std::uint8_t, 24>& keys)
-        : k1(OpenSslSchedule(keys.data())), k2(OpenSslSchedule(keys.data() + 8)), k3(OpenSslSchedule(keys.data() + 16)) {}
+        : k1(OpenSslSchedule(keys.data())),
+          k2(OpenSslSchedule(keys.data() + 8)),
+          k3(OpenSslSchedule(keys.data() + 16)) {}
     Block8 Run(const Block8& in, int enc) {
         DES_cblock a, b;
         std::copy(in.begin(), in.end(), a);
@@ -36,13 +38,14 @@ struct OpenSslTripleDes {
     }
 };
 
-void ExpectTripleDes(const std::vector<std::uint8_t>& key, std::uint32_t keyBits, const std::array<std::uint8_t, 24>& k123) {
+void ExpectTripleDes(const std::vector<std::uint8_t>& key, std::uint32_t keyBits,
+                     const std::array<std::uint8_t, 24>& k123) {
     TKC_3des ours;
     ours.Init(key, keyBits);
     OpenSslTripleDes ref(k123);
     test::ExpectMatchesReference(
-        ours, [&](const Block8& b) { return ref.Run(b, DES_ENCRYPT); }, [&](const Block8& b) { return ref.Run(b, DES_DECRYPT); },
-        "3DES " + std::to_string(keyBits) + "-bit key");
+        ours, [&](const Block8& b) { return ref.Run(b, DES_ENCRYPT); },
+        [&](const Block8& b) { return ref.Run(b, DES_DECRYPT); }, "3DES " + std::to_string(keyBits) + "-bit key");
 }
 
 std::array<std::uint8_t, 24> Keys(const std::vector<std::uint8_t>& k1, const std::vector<std::uint8_t>& k2,
@@ -107,7 +110,8 @@ TEST(Des, MatchesOpenSslForRandomKeysAndShortKeysArePadded) {
             TKC_des ours;
             ours.Init(key, static_cast<std::uint32_t>(bytes * 8));
             test::ExpectMatchesReference(
-                ours, [&](const Block8& b) { return run(b, DES_ENCRYPT); }, [&](const Block8& b) { return run(b, DES_DECRYPT); },
+                ours, [&](const Block8& b) { return run(b, DES_ENCRYPT); },
+                [&](const Block8& b) { return run(b, DES_DECRYPT); },
                 "DES " + std::to_string(bytes * 8) + "-bit key, seed " + std::to_string(seed));
         }
     }

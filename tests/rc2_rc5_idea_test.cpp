@@ -29,8 +29,8 @@ TEST(Rc2, EffectiveKeyLengthIsAlways1024Bits) {
         TKC_rc2 ours;
         ours.Init(key, static_cast<std::uint32_t>(8 * bytes));
         test::ExpectMatchesReference(
-            ours, [&](const Block8& b) { return run(b, RC2_ENCRYPT); }, [&](const Block8& b) { return run(b, RC2_DECRYPT); },
-            "RC2 " + std::to_string(8 * bytes) + "-bit key");
+            ours, [&](const Block8& b) { return run(b, RC2_ENCRYPT); },
+            [&](const Block8& b) { return run(b, RC2_DECRYPT); }, "RC2 " + std::to_string(8 * bytes) + "-bit key");
     }
 }
 
