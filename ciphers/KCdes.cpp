@@ -101,19 +101,34 @@ inline void ForEachBlock(ConstBytes source, Bytes dest, Body body) noexcept {
 }  // namespace
 
 void TKC_customdes::BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept {
+    using namespace tables;
     const std::uint64_t key = LoadBE64(key8);
-    schedule.fill(0);
-    // Round key bit j belongs to 6-bit group j / 6; groups 1, 3, 5, 7
-    // (counting from 1) go to the first word of the round, 2, 4, 6, 8 to the
-    // second, each in the low six bits of a byte, first group highest.
-    for (std::size_t round = 0; round < 16; ++round) {
-        for (std::size_t j = 0; j < 48; ++j) {
-            const std::uint32_t bit = (key >> (63 - tables::DesRoundKeyBits[48 * round + j])) & 1;
-            const std::size_t group = j / 6;
-            const unsigned shift = 24 - 8 * static_cast<unsigned>(group / 2) + 5 - static_cast<unsigned>(j % 6);
-            schedule[2 * round + group % 2] |= bit << shift;
-        }
+    // PC-1, a key nibble at a time, into the 28-bit halves C and D.
+    std::uint32_t c = 0, d = 0;
+#pragma GCC unroll 16
+    for (unsigned nibble = 0; nibble < 16; ++nibble) {
+        const auto v = static_cast<std::size_t>((key >> (60 - 4 * nibble)) & 15);
+        c |= DesPc1C[16 * nibble + v];
+        d |= DesPc1D[16 * nibble + v];
     }
+    // Each round rotates both halves left, then PC-2 picks the round key,
+    // seven bits of a half at a time, already in the rounds' packed form.
+    for (std::size_t round = 0; round < 16; ++round) {
+        const unsigned shift = DesShifts[round];
+        c = ((c << shift) | (c >> (28 - shift))) & 0x0FFFFFFF;
+        d = ((d << shift) | (d >> (28 - shift))) & 0x0FFFFFFF;
+        std::uint32_t odd = 0, even = 0;
+#pragma GCC unroll 4
+        for (unsigned piece = 0; piece < 4; ++piece) {
+            const std::size_t ci = 2 * (128 * piece + ((c >> (21 - 7 * piece)) & 0x7F));
+            const std::size_t di = 2 * (128 * piece + ((d >> (21 - 7 * piece)) & 0x7F));
+            odd |= DesPc2C[ci] | DesPc2D[di];
+            even |= DesPc2C[ci + 1] | DesPc2D[di + 1];
+        }
+        schedule[2 * round] = odd;
+        schedule[2 * round + 1] = even;
+    }
+    c = d = 0;
 }
 
 void TKC_customdes::EncryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept {

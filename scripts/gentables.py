@@ -170,18 +170,50 @@ def gen_des():
                 word = (word << 1) | ((s_out >> (32 - bit)) & 1)
             sp.append(rotl32(word, 1))
 
-    # For each round, which key bit (0 = most significant bit of key byte 0)
-    # lands in each of the 48 round-key bits: PC-1, the cumulative left
-    # shifts of both 28-bit halves, then PC-2.
-    key_bits = []
-    c, d = pc1[:28], pc1[28:]
-    for shift in shifts:
-        c, d = c[shift:] + c[:shift], d[shift:] + d[:shift]
-        cd = c + d
-        key_bits += [cd[sel - 1] - 1 for sel in pc2]
+    # Key schedule tables. The 64-bit key (bit 1 = most significant bit of
+    # byte 0) becomes the 28-bit halves C and D by PC-1, looked up one key
+    # nibble at a time; C and D are kept with their bit 1 as bit 27.
+    pc1_c, pc1_d = [0] * 256, [0] * 256
+    for nib in range(16):
+        for v in range(16):
+            for b in range(4):
+                if not (v >> (3 - b)) & 1:
+                    continue
+                key_bit = 4 * nib + b + 1
+                if key_bit in pc1[:28]:
+                    pc1_c[16 * nib + v] |= 1 << (27 - pc1[:28].index(key_bit))
+                if key_bit in pc1[28:]:
+                    pc1_d[16 * nib + v] |= 1 << (27 - pc1[28:].index(key_bit))
 
+    # PC-2 takes round-key bits 1-24 from C and 25-48 from D. Each half is
+    # looked up in four 7-bit pieces; an entry is that piece's share of the
+    # round key in the packed form of the rounds: two words per round, 6-bit
+    # groups 1, 3, 5, 7 in the first and 2, 4, 6, 8 in the second, each in
+    # the low six bits of a byte, the first group in the top byte.
+    assert all(x <= 28 for x in pc2[:24]) and all(x > 28 for x in pc2[24:])
+
+    def pack(bits48):
+        words = [0, 0]
+        for j, bit in enumerate(bits48):
+            if bit:
+                group = j // 6
+                words[group % 2] |= 1 << (24 - 8 * (group // 2) + 5 - j % 6)
+        return words
+
+    pc2_c, pc2_d = [], []
+    for half, table in ((0, pc2_c), (1, pc2_d)):
+        for piece in range(4):
+            for v in range(128):
+                cd = [0] * 56
+                for b in range(7):
+                    cd[28 * half + 7 * piece + b] = (v >> (6 - b)) & 1
+                table += pack([cd[sel - 1] for sel in pc2])
     body = c_array("std::uint32_t", "DesSP", sp, 8)
-    body += c_array("std::uint8_t", "DesRoundKeyBits", key_bits, 2, 24)
+    body += c_array("std::uint32_t", "DesPc1C", pc1_c, 8)
+    body += c_array("std::uint32_t", "DesPc1D", pc1_d, 8)
+    body += c_array("std::uint32_t", "DesPc2C", pc2_c, 8)
+    body += c_array("std::uint32_t", "DesPc2D", pc2_d, 8)
+    body += c_array("std::uint8_t", "DesShifts", shifts, 2, 16)
     body += c_array("std::uint8_t", "DesInitialPermutation", ip, 2, 16)
     body += c_array("std::uint8_t", "DesFinalPermutation", fp, 2, 16)
     des = read_vectors("des.vec")
