@@ -32,8 +32,9 @@ struct Boxes {
     std::uint32_t D(std::uint32_t i) const noexcept { return At(s4, (i << 2) & 0x3FC); }
 
     // The S-box halves of the three round functions, given the keyed,
-    // rotated input word I.
-    std::uint32_t G1(std::uint32_t i) const noexcept { return ((A(i) ^ B(i)) - C(i)) + D(i); }
+    // rotated input word I. Type 1's ((A ^ B) - C) + D is summed as
+    // (A ^ B) + (D - C), two steps deep instead of three.
+    std::uint32_t G1(std::uint32_t i) const noexcept { return (A(i) ^ B(i)) + (D(i) - C(i)); }
     std::uint32_t G2(std::uint32_t i) const noexcept { return ((A(i) - B(i)) + C(i)) ^ D(i); }
     std::uint32_t G3(std::uint32_t i) const noexcept { return ((A(i) + B(i)) ^ C(i)) - D(i); }
 
