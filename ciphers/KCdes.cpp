@@ -73,11 +73,13 @@ inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
 template <bool Forward>
 inline void Rounds(std::uint32_t& l, std::uint32_t& r, const std::uint32_t* k) noexcept {
     if constexpr (Forward) {
+#pragma GCC unroll 8
         for (int i = 0; i < 32; i += 4) {
             l ^= F(r, k + i);
             r ^= F(l, k + i + 2);
         }
     } else {
+#pragma GCC unroll 8
         for (int i = 28; i >= 0; i -= 4) {
             l ^= F(r, k + i + 2);
             r ^= F(l, k + i);
