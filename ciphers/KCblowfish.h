@@ -32,10 +32,11 @@ private:
         SecureFill(SBoxes, 0xFF);
         SecureFill(PArray, 0xFF);
     }
-    std::uint32_t F(std::uint32_t x) const noexcept {
-        return ((SBoxes[0][x >> 24] + SBoxes[1][(x >> 16) & 0xFF]) ^ SBoxes[2][(x >> 8) & 0xFF]) + SBoxes[3][x & 0xFF];
-    }
-    void EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
+
+    // Forced inline: the block loops and the key schedule's 521 encryptions
+    // must not pay a call and a trip through memory per block.
+    [[gnu::always_inline]] void EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
+    [[gnu::always_inline]] void DecryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
 
     std::array<std::array<std::uint32_t, 256>, 4> SBoxes;
     std::array<std::uint32_t, 18> PArray;

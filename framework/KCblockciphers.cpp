@@ -14,6 +14,41 @@ void RequireSameSize(ConstBytes source, Bytes dest) {
     if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
 }
 
+// The serial modes (CBC, CFB-block and OFB encryption) run at the cipher's
+// latency, one block after another. They move blocks in 32-bit words, the
+// size in which the ciphers load and store them, so that the processor can
+// forward each store straight to the next load; byte-wise copies through
+// ChainBlock stalled the chain at every block.
+template <std::size_t B>
+using Words = std::array<std::uint32_t, B / 4>;
+
+// Left alone, the compiler merges the word moves into one vector move,
+// which cannot be forwarded from the cipher's word stores. The empty asm
+// pins each word to a general register, which keeps the moves word-sized.
+template <std::size_t B>
+Words<B> LoadWords(const std::uint8_t* p) noexcept {
+    Words<B> w;
+    for (std::size_t i = 0; i < B / 4; ++i) {
+        std::memcpy(&w[i], p + 4 * i, 4);
+        __asm__("" : "+r"(w[i]));
+    }
+    return w;
+}
+
+template <std::size_t B>
+void StoreWords(std::uint8_t* p, Words<B> w) noexcept {
+    for (std::size_t i = 0; i < B / 4; ++i) {
+        __asm__("" : "+r"(w[i]));
+        std::memcpy(p + 4 * i, &w[i], 4);
+    }
+}
+
+template <std::size_t N>
+std::array<std::uint32_t, N> Xor(std::array<std::uint32_t, N> a, const std::array<std::uint32_t, N>& b) noexcept {
+    for (std::size_t i = 0; i < N; ++i) a[i] ^= b[i];
+    return a;
+}
+
 }  // namespace
 
 void TKC_blockcipher::Encrypt(ConstBytes source, Bytes dest) {
@@ -111,22 +146,20 @@ void TKC_blockcipherN<B>::KeystreamTail(ConstBytes source, Bytes dest) noexcept 
 }
 
 template <std::size_t B>
-template <typename Step>
-void TKC_blockcipherN<B>::ChainedMode(ConstBytes source, Bytes dest, Step step) {
+void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
-    for (std::size_t off = 0; off < whole; off += B) step(source.subspan(off, B), dest.subspan(off, B));
+    // Each block is combined and encrypted in place in the destination.
+    auto chain = LoadWords<B>(ChainBlock.data());
+    for (std::size_t off = 0; off < whole; off += B) {
+        std::uint8_t* out = dest.data() + off;
+        StoreWords<B>(out, Xor(LoadWords<B>(source.data() + off), chain));
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = LoadWords<B>(out);
+    }
+    StoreWords<B>(ChainBlock.data(), chain);
     if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
-}
-
-template <std::size_t B>
-void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
-    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
-        XorInto(ChainBlock, in);
-        EncryptChain();
-        std::memcpy(out.data(), ChainBlock.data(), B);
-    });
 }
 
 template <std::size_t B>
@@ -181,11 +214,21 @@ void TKC_blockcipherN<B>::DecryptCFB8bit(ConstBytes source, Bytes dest) {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
-    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
-        EncryptChain();
-        XorInto(ChainBlock, in);
-        std::memcpy(out.data(), ChainBlock.data(), B);
-    });
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    // E(CV) is computed in the destination block, after its source is read.
+    auto chain = LoadWords<B>(ChainBlock.data());
+    for (std::size_t off = 0; off < whole; off += B) {
+        std::uint8_t* out = dest.data() + off;
+        const auto plain = LoadWords<B>(source.data() + off);
+        StoreWords<B>(out, chain);
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = Xor(LoadWords<B>(out), plain);
+        StoreWords<B>(out, chain);
+    }
+    StoreWords<B>(ChainBlock.data(), chain);
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
 template <std::size_t B>
@@ -211,10 +254,20 @@ void TKC_blockcipherN<B>::DecryptCFBblock(ConstBytes source, Bytes dest) {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
-    ChainedMode(source, dest, [this](ConstBytes in, Bytes out) {
-        EncryptChain();
-        XorTo(out, in, ChainBlock);
-    });
+    RequireInitialized();
+    RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    auto chain = LoadWords<B>(ChainBlock.data());
+    for (std::size_t off = 0; off < whole; off += B) {
+        std::uint8_t* out = dest.data() + off;
+        const auto input = LoadWords<B>(source.data() + off);
+        StoreWords<B>(out, chain);
+        EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
+        chain = LoadWords<B>(out);
+        StoreWords<B>(out, Xor(chain, input));
+    }
+    StoreWords<B>(ChainBlock.data(), chain);
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
 template <std::size_t B>

@@ -90,10 +90,6 @@ private:
         SecureFill(ChainBlock, 0xFF);
     }
     void RequireInitialized() const;
-    // The modes that chain block after block: step(source block, dest
-    // block) for each whole block, then the keystream tail.
-    template <typename Step>
-    void ChainedMode(ConstBytes source, Bytes dest, Step step);
     void EncryptChain() noexcept { EncryptBlocks(ChainBlock, ChainBlock); }
     // The keystream tail shared by CBC, CFB-block and OFB: CV := E(CV); xor.
     void KeystreamTail(ConstBytes source, Bytes dest) noexcept;

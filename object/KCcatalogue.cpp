@@ -3,11 +3,16 @@
 #include <string>
 
 #include "ciphers/KCblowfish.h"
+#include "ciphers/KCcast128.h"
 #include "ciphers/KCcast256.h"
+#include "ciphers/KCdes.h"
 #include "ciphers/KCice.h"
+#include "ciphers/KCidea.h"
 #include "ciphers/KCmars.h"
 #include "ciphers/KCmisty1.h"
+#include "ciphers/KCrc2.h"
 #include "ciphers/KCrc4.h"
+#include "ciphers/KCrc5.h"
 #include "ciphers/KCrc6.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCserpent.h"
@@ -35,19 +40,19 @@ constexpr TKC_digestrow Digests[] = {
 };
 
 constexpr TKC_cipherrow Ciphers[] = {
-    {1, "CAST-128", nullptr},
+    {1, "CAST-128", &CipherClassOf<TKC_cast128>},
     {2, "CAST-256", &CipherClassOf<TKC_cast256>},
-    {3, "DES", nullptr},
-    {4, "Triple DES", nullptr},
+    {3, "DES", &CipherClassOf<TKC_des>},
+    {4, "Triple DES", &CipherClassOf<TKC_3des>},
     {5, "ICE", &CipherClassOf<TKC_ice>},
     {6, "Thin-ICE", &CipherClassOf<TKC_thinice>},
     {7, "ICE-2", &CipherClassOf<TKC_ice2>},
-    {8, "IDEA", nullptr},
+    {8, "IDEA", &CipherClassOf<TKC_idea>},
     {9, "MARS", &CipherClassOf<TKC_mars>},
     {10, "MISTY1", &CipherClassOf<TKC_misty1>},
-    {11, "RC2", nullptr},
+    {11, "RC2", &CipherClassOf<TKC_rc2>},
     {12, "RC4", &CipherClassOf<TKC_rc4>},
-    {13, "RC5", nullptr},
+    {13, "RC5", &CipherClassOf<TKC_rc5>},
     {14, "RC6", &CipherClassOf<TKC_rc6>},
     {15, "Rijndael", &CipherClassOf<TKC_rijndael>},
     {16, "Serpent", &CipherClassOf<TKC_serpent>},

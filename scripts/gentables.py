@@ -507,6 +507,122 @@ def gen_rc4():
     body += byte_array("RC4SelfTestPlain", rec["In"])
     body += byte_array("RC4SelfTestCipher", rec["Out"])
     write("ciphers/KCrc4_tables.inc", ["tests/data/rc4.vec"], body)
+def gen_cast128():
+    # CAST-256 keeps its own copy of S1..S4; these are CAST-128's eight boxes.
+    boxes = [read_table(f"cast_s{i}.txt") for i in range(1, 9)]
+    assert all(len(b) == 256 for b in boxes)
+    assert [b[0] for b in boxes] == [0x30FB40D4, 0x1F201094, 0x8DEFC240, 0x9DB30420,
+                                     0x7EC90C04, 0xF6FA8F9D, 0x85E04019, 0xE216300D]
+    body = "".join(c_array("std::uint32_t", f"Cast128S{i}", b, 8) for i, b in enumerate(boxes, 1))
+    body += self_test_vectors("Cast128", read_vectors("cast.vec")["CAST-128"])
+    write("ciphers/KCcast128_tables.inc", [f"data/tables/cast_s{i}.txt" for i in range(1, 9)] + ["tests/data/cast.vec"],
+          body)
+
+
+def rotl32(x, n):
+    n %= 32
+    return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF
+
+
+def gen_des():
+    sbox = read_table("des_sbox.txt", 10)
+    ip, fp = read_table("des_ip.txt", 10), read_table("des_fp.txt", 10)
+    p = read_table("des_p.txt", 10)
+    pc1, pc2 = read_table("des_pc1.txt", 10), read_table("des_pc2.txt", 10)
+    shifts = read_table("des_shifts.txt", 10)
+    assert len(sbox) == 512 and len(ip) == len(fp) == 64 and len(p) == 32
+    assert len(pc1) == 56 and len(pc2) == 48 and len(shifts) == 16 and sum(shifts) == 28
+    assert all(ip[fp[i] - 1] == i + 1 for i in range(64))
+
+    # Combined S-box and P tables: entry v of table j is P applied to the four
+    # output bits of S_j(v) in their place, the word rotated left by one bit,
+    # which is the form in which the rounds keep both halves. Input v is the
+    # six-bit group b1..b6 with b1 most significant; the row is b1b6.
+    sp = []
+    for j in range(8):
+        for v in range(64):
+            row = ((v >> 4) & 2) | (v & 1)
+            col = (v >> 1) & 15
+            s_out = sbox[64 * j + 16 * row + col] << (28 - 4 * j)
+            word = 0
+            for bit in p:  # output bit i (MSB first) is input bit p[i]
+                word = (word << 1) | ((s_out >> (32 - bit)) & 1)
+            sp.append(rotl32(word, 1))
+
+    # Key schedule tables. The 64-bit key (bit 1 = most significant bit of
+    # byte 0) becomes the 28-bit halves C and D by PC-1, looked up one key
+    # nibble at a time; C and D are kept with their bit 1 as bit 27.
+    pc1_c, pc1_d = [0] * 256, [0] * 256
+    for nib in range(16):
+        for v in range(16):
+            for b in range(4):
+                if not (v >> (3 - b)) & 1:
+                    continue
+                key_bit = 4 * nib + b + 1
+                if key_bit in pc1[:28]:
+                    pc1_c[16 * nib + v] |= 1 << (27 - pc1[:28].index(key_bit))
+                if key_bit in pc1[28:]:
+                    pc1_d[16 * nib + v] |= 1 << (27 - pc1[28:].index(key_bit))
+
+    # PC-2 takes round-key bits 1-24 from C and 25-48 from D. Each half is
+    # looked up in four 7-bit pieces; an entry is that piece's share of the
+    # round key in the packed form of the rounds: two words per round, 6-bit
+    # groups 1, 3, 5, 7 in the first and 2, 4, 6, 8 in the second, each in
+    # the low six bits of a byte, the first group in the top byte.
+    assert all(x <= 28 for x in pc2[:24]) and all(x > 28 for x in pc2[24:])
+
+    def pack(bits48):
+        words = [0, 0]
+        for j, bit in enumerate(bits48):
+            if bit:
+                group = j // 6
+                words[group % 2] |= 1 << (24 - 8 * (group // 2) + 5 - j % 6)
+        return words
+
+    pc2_c, pc2_d = [], []
+    for half, table in ((0, pc2_c), (1, pc2_d)):
+        for piece in range(4):
+            for v in range(128):
+                cd = [0] * 56
+                for b in range(7):
+                    cd[28 * half + 7 * piece + b] = (v >> (6 - b)) & 1
+                table += pack([cd[sel - 1] for sel in pc2])
+    body = c_array("std::uint32_t", "DesSP", sp, 8)
+    body += c_array("std::uint32_t", "DesPc1C", pc1_c, 8)
+    body += c_array("std::uint32_t", "DesPc1D", pc1_d, 8)
+    body += c_array("std::uint32_t", "DesPc2C", pc2_c, 8)
+    body += c_array("std::uint32_t", "DesPc2D", pc2_d, 8)
+    body += c_array("std::uint8_t", "DesShifts", shifts, 2, 16)
+    body += c_array("std::uint8_t", "DesInitialPermutation", ip, 2, 16)
+    body += c_array("std::uint8_t", "DesFinalPermutation", fp, 2, 16)
+    des = read_vectors("des.vec")
+    body += self_test_vectors("Des", des["DES"][:2])
+    body += self_test_vectors("TripleDes", [r for r in des["3DES"] if len(r["Key"]) == 48][:1])
+    write("ciphers/KCdes_tables.inc", ["data/tables/des_*.txt", "tests/data/des.vec"], body)
+
+
+def gen_idea():
+    records = read_vectors("idea.vec")["IDEA"]
+    # Two keys: the designers' example and a second, unrelated one.
+    chosen = [records[0], next(r for r in records if r["Key"].startswith("3A98"))]
+    write("ciphers/KCidea_tables.inc", ["tests/data/idea.vec"], self_test_vectors("Idea", chosen))
+
+
+def gen_rc2():
+    pitable = read_table("rc2_pitable.txt")
+    assert sorted(pitable) == list(range(256)) and pitable[:4] == [0xD9, 0x78, 0xF9, 0xC4]
+    body = c_array("std::uint8_t", "Rc2PiTable", pitable, 2, 16)
+    zero_plain = [r for r in read_vectors("rc2.vec")["RC2:computed"] if len(r["Key"]) == 32 and r["In"] == "0" * 16]
+    chosen = [r for r in zero_plain if r["Key"] in ("0" * 32, "0123456789ABCDEFFEDCBA9876543210")]
+    assert len(chosen) == 2
+    body += self_test_vectors("Rc2", chosen)
+    write("ciphers/KCrc2_tables.inc", ["data/tables/rc2_pitable.txt", "tests/data/rc2.vec"], body)
+
+
+def gen_rc5():
+    # The 4th and 5th vectors of the RC5 paper.
+    chosen = read_vectors("rc5.vec")["RC5"][3:5]
+    write("ciphers/KCrc5_tables.inc", ["tests/data/rc5.vec"], self_test_vectors("Rc5", chosen))
 
 
 GENERATORS = {
@@ -522,6 +638,11 @@ GENERATORS = {
     "misty1": gen_misty1,
     "ice": gen_ice,
     "rc4": gen_rc4,
+    "cast128": gen_cast128,
+    "des": gen_des,
+    "idea": gen_idea,
+    "rc2": gen_rc2,
+    "rc5": gen_rc5,
 }
 
 

@@ -10,6 +10,11 @@
 #include "ciphers/KCtwofish.h"
 #include "ciphers/KCice.h"
 #include "ciphers/KCmisty1.h"
+#include "ciphers/KCcast128.h"
+#include "ciphers/KCdes.h"
+#include "ciphers/KCidea.h"
+#include "ciphers/KCrc2.h"
+#include "ciphers/KCrc5.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -33,6 +38,12 @@ const CipherFamily Families[] = {
     {"ice.vec", "ICE", &CipherClassOf<TKC_ice>},
     {"ice.vec", "Thin-ICE", &CipherClassOf<TKC_thinice>},
     {"ice.vec", "ICE-2", &CipherClassOf<TKC_ice2>},
+    {"cast.vec", "CAST-128", &CipherClassOf<TKC_cast128>},
+    {"des.vec", "DES", &CipherClassOf<TKC_des>},
+    {"des.vec", "3DES", &CipherClassOf<TKC_3des>},
+    {"idea.vec", "IDEA", &CipherClassOf<TKC_idea>},
+    {"rc2.vec", "RC2", &CipherClassOf<TKC_rc2>},
+    {"rc5.vec", "RC5", &CipherClassOf<TKC_rc5>},
 };
 
 template <std::size_t B>

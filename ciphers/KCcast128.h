@@ -1,0 +1,41 @@
+// CAST-128 (RFC 2144): 64-bit block, keys of up to 128 bits; keys of up to
+// 80 whole bits run 12 rounds, longer keys 16.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+class TKC_cast128 final : public TKC_blockcipher64 {
+public:
+    static constexpr std::int32_t ClassId = ids::Cast128;
+    static constexpr std::string_view ClassAlgorithm = "Cast128";
+    static constexpr std::int32_t ClassMaxKeySize = 128;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast128>; }
+
+    TKC_cast128() noexcept { WipeKey(); }
+    ~TKC_cast128() override { WipeKey(); }
+    void Wipe() noexcept override {
+        WipeKey();
+        TKC_blockcipher64::Wipe();
+    }
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+
+private:
+    void WipeKey() noexcept {
+        SecureFill(SubkeyWords, 0xFF);
+        RoundCount = 0;
+    }
+
+    // Masking keys Km1..Km16, then rotation keys Kr1..Kr16 (low 5 bits).
+    std::array<std::uint32_t, 32> SubkeyWords;
+    std::uint32_t RoundCount;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,199 @@
+#include "KCdes.h"
+
+#include <algorithm>
+
+#include "KCdes_tables.inc"
+
+namespace kestrune {
+namespace {
+
+// The rounds keep both halves rotated left by one bit: then the expansion's
+// even 6-bit groups sit in the low bits of the half's bytes and the odd ones
+// in the bytes of the half rotated right by four, and the combined S-box and
+// P tables (tables::DesSP) return their output in the same rotated form.
+
+// IP by swapping bit groups between the halves; the result is rotated as above.
+constexpr void InitialPermutation(std::uint32_t& l, std::uint32_t& r) noexcept {
+    std::uint32_t w;
+    w = ((l >> 4) ^ r) & 0x0F0F0F0FU, r ^= w, l ^= w << 4;
+    w = ((l >> 16) ^ r) & 0x0000FFFFU, r ^= w, l ^= w << 16;
+    w = ((r >> 2) ^ l) & 0x33333333U, l ^= w, r ^= w << 2;
+    w = ((r >> 8) ^ l) & 0x00FF00FFU, l ^= w, r ^= w << 8;
+    r = Rol32(r, 1);
+    w = (l ^ r) & 0xAAAAAAAAU, l ^= w, r ^= w;
+    l = Rol32(l, 1);
+}
+
+// The exact inverse of InitialPermutation, which is IP^-1 of rotated halves.
+constexpr void FinalPermutation(std::uint32_t& l, std::uint32_t& r) noexcept {
+    std::uint32_t w;
+    l = Ror32(l, 1);
+    w = (l ^ r) & 0xAAAAAAAAU, l ^= w, r ^= w;
+    r = Ror32(r, 1);
+    w = ((r >> 8) ^ l) & 0x00FF00FFU, l ^= w, r ^= w << 8;
+    w = ((r >> 2) ^ l) & 0x33333333U, l ^= w, r ^= w << 2;
+    w = ((l >> 16) ^ r) & 0x0000FFFFU, r ^= w, l ^= w << 16;
+    w = ((l >> 4) ^ r) & 0x0F0F0F0FU, r ^= w, l ^= w << 4;
+}
+
+// Bit-by-bit permutation of a 64-bit block through a table (1-based input
+// bit numbers, most significant first), to check the swaps against.
+constexpr std::uint64_t Permute(const std::array<std::uint8_t, 64>& table, std::uint64_t v) {
+    std::uint64_t out = 0;
+    for (auto bit : table) out = (out << 1) | ((v >> (64 - bit)) & 1);
+    return out;
+}
+
+constexpr bool SwapsMatchTables() {
+    for (unsigned b = 0; b < 64; ++b) {
+        const std::uint64_t v = std::uint64_t{1} << b;
+        std::uint32_t l = static_cast<std::uint32_t>(v >> 32), r = static_cast<std::uint32_t>(v);
+        InitialPermutation(l, r);
+        const std::uint64_t ip = Permute(tables::DesInitialPermutation, v);
+        if (l != Rol32(static_cast<std::uint32_t>(ip >> 32), 1) || r != Rol32(static_cast<std::uint32_t>(ip), 1))
+            return false;
+        l = Rol32(static_cast<std::uint32_t>(v >> 32), 1), r = Rol32(static_cast<std::uint32_t>(v), 1);
+        FinalPermutation(l, r);
+        if (((std::uint64_t{l} << 32) | r) != Permute(tables::DesFinalPermutation, v)) return false;
+    }
+    return true;
+}
+static_assert(SwapsMatchTables(), "the IP and FP swaps must be the FIPS permutations");
+
+inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
+    const std::uint32_t* sp = tables::DesSP.data();
+    const std::uint32_t odd = Ror32(r, 4) ^ k[0], even = r ^ k[1];
+    return sp[0 * 64 + ((odd >> 24) & 0x3F)] ^ sp[2 * 64 + ((odd >> 16) & 0x3F)] ^ sp[4 * 64 + ((odd >> 8) & 0x3F)] ^
+           sp[6 * 64 + (odd & 0x3F)] ^ sp[1 * 64 + ((even >> 24) & 0x3F)] ^ sp[3 * 64 + ((even >> 16) & 0x3F)] ^
+           sp[5 * 64 + ((even >> 8) & 0x3F)] ^ sp[7 * 64 + (even & 0x3F)];
+}
+
+// Sixteen rounds without the final swap: afterwards l holds L16 and r R16.
+// Decryption walks the round keys from the last to the first.
+template <bool Forward>
+inline void Rounds(std::uint32_t& l, std::uint32_t& r, const std::uint32_t* k) noexcept {
+    if constexpr (Forward) {
+#pragma GCC unroll 8
+        for (int i = 0; i < 32; i += 4) {
+            l ^= F(r, k + i);
+            r ^= F(l, k + i + 2);
+        }
+    } else {
+#pragma GCC unroll 8
+        for (int i = 28; i >= 0; i -= 4) {
+            l ^= F(r, k + i + 2);
+            r ^= F(l, k + i);
+        }
+    }
+}
+
+template <typename Body>
+inline void ForEachBlock(ConstBytes source, Bytes dest, Body body) noexcept {
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
+        InitialPermutation(l, r);
+        body(l, r);
+        // The output is FP of R16 L16.
+        FinalPermutation(r, l);
+        StoreBE32Block(dest.subspan(off, 4), r);
+        StoreBE32Block(dest.subspan(off + 4, 4), l);
+    }
+}
+
+}  // namespace
+
+void TKC_customdes::BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept {
+    using namespace tables;
+    const std::uint64_t key = LoadBE64(key8);
+    // PC-1, a key nibble at a time, into the 28-bit halves C and D.
+    std::uint32_t c = 0, d = 0;
+#pragma GCC unroll 16
+    for (unsigned nibble = 0; nibble < 16; ++nibble) {
+        const auto v = static_cast<std::size_t>((key >> (60 - 4 * nibble)) & 15);
+        c |= DesPc1C[16 * nibble + v];
+        d |= DesPc1D[16 * nibble + v];
+    }
+    // Each round rotates both halves left, then PC-2 picks the round key,
+    // seven bits of a half at a time, already in the rounds' packed form.
+    for (std::size_t round = 0; round < 16; ++round) {
+        const unsigned shift = DesShifts[round];
+        c = ((c << shift) | (c >> (28 - shift))) & 0x0FFFFFFF;
+        d = ((d << shift) | (d >> (28 - shift))) & 0x0FFFFFFF;
+        std::uint32_t odd = 0, even = 0;
+#pragma GCC unroll 4
+        for (unsigned piece = 0; piece < 4; ++piece) {
+            const std::size_t ci = 2 * (128 * piece + ((c >> (21 - 7 * piece)) & 0x7F));
+            const std::size_t di = 2 * (128 * piece + ((d >> (21 - 7 * piece)) & 0x7F));
+            odd |= DesPc2C[ci] | DesPc2D[di];
+            even |= DesPc2C[ci + 1] | DesPc2D[di + 1];
+        }
+        schedule[2 * round] = odd;
+        schedule[2 * round + 1] = even;
+    }
+    c = d = 0;
+}
+
+void TKC_customdes::EncryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept {
+    ForEachBlock(source, dest, [&](std::uint32_t& l, std::uint32_t& r) { Rounds<true>(l, r, k.data()); });
+}
+
+void TKC_customdes::DecryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept {
+    ForEachBlock(source, dest, [&](std::uint32_t& l, std::uint32_t& r) { Rounds<false>(l, r, k.data()); });
+}
+
+// Between the stages FP and the next IP cancel, and the stage's output
+// halves swap roles.
+void TKC_customdes::EncryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
+                                      Bytes dest) noexcept {
+    ForEachBlock(source, dest, [&](std::uint32_t& l, std::uint32_t& r) {
+        Rounds<true>(l, r, k1.data());
+        Rounds<false>(r, l, k2.data());
+        Rounds<true>(l, r, k3.data());
+    });
+}
+
+void TKC_customdes::DecryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
+                                      Bytes dest) noexcept {
+    ForEachBlock(source, dest, [&](std::uint32_t& l, std::uint32_t& r) {
+        Rounds<false>(l, r, k3.data());
+        Rounds<true>(r, l, k2.data());
+        Rounds<false>(l, r, k1.data());
+    });
+}
+
+void TKC_des::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+    std::array<std::uint8_t, 8> padded{};  // a short key is padded with zero bytes
+    std::copy_n(key.begin(), keyBits / 8, padded.begin());
+    BuildSchedule(padded, KeySchedule);
+    SecureZero(padded);
+}
+
+void TKC_3des::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+    std::array<std::uint8_t, 24> padded{};
+    std::copy_n(key.begin(), keyBits / 8, padded.begin());
+    BuildSchedule(ConstBytes(padded).first(8), Schedules[0]);
+    BuildSchedule(ConstBytes(padded).subspan(8, 8), Schedules[1]);
+    // Up to 128 bits the key is two-key Triple DES; longer keys give K3,
+    // its missing bytes zero.
+    if (keyBits <= 128)
+        Schedules[2] = Schedules[0];
+    else
+        BuildSchedule(ConstBytes(padded).subspan(16, 8), Schedules[2]);
+    SecureZero(padded);
+}
+
+bool TKC_des::SelfTest() {
+    TKC_des cipher;
+    using namespace tables;
+    const bool first = CheckBlockVector(cipher, DesSelfTestKey1, DesSelfTestPlain1, DesSelfTestCipher1);
+    const bool second = CheckBlockVector(cipher, DesSelfTestKey2, DesSelfTestPlain2, DesSelfTestCipher2);
+    return first && second;
+}
+
+bool TKC_3des::SelfTest() {
+    TKC_3des cipher;
+    using namespace tables;
+    return CheckBlockVector(cipher, TripleDesSelfTestKey1, TripleDesSelfTestPlain1, TripleDesSelfTestCipher1);
+}
+
+}  // namespace kestrune

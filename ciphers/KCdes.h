@@ -1,0 +1,84 @@
+// DES (FIPS 46-3) and Triple DES in the encrypt-decrypt-encrypt form with
+// two or three keys. Parity bits of the key are ignored.
+#pragma once
+
+#include "../framework/KCblockciphers.h"
+#include "../framework/KCconst.h"
+
+namespace kestrune {
+
+// The DES primitives both ciphers share: a key schedule from 8 key bytes,
+// and whole blocks through one schedule or through three (E-D-E).
+class TKC_customdes : public TKC_blockcipher64 {
+protected:
+    // The sixteen 48-bit round keys, two words per round, each word holding
+    // four 6-bit groups in the low bits of its bytes.
+    using Schedule = std::array<std::uint32_t, 32>;
+
+    static void BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept;
+    static void EncryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    static void DecryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    // E(k3, D(k2, E(k1, x))) and its inverse D(k1, E(k2, D(k3, x))).
+    static void EncryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
+                                  Bytes dest) noexcept;
+    static void DecryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
+                                  Bytes dest) noexcept;
+};
+
+class TKC_des final : public TKC_customdes {
+public:
+    static constexpr std::int32_t ClassId = ids::DES;
+    static constexpr std::string_view ClassAlgorithm = "DES";
+    static constexpr std::int32_t ClassMaxKeySize = 64;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_des>; }
+
+    TKC_des() noexcept { SecureZero(KeySchedule); }
+    ~TKC_des() override { SecureZero(KeySchedule); }
+    void Wipe() noexcept override {
+        SecureZero(KeySchedule);
+        TKC_customdes::Wipe();
+    }
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
+        EncryptBlocksWith(KeySchedule, source, dest);
+    }
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
+        DecryptBlocksWith(KeySchedule, source, dest);
+    }
+
+private:
+    Schedule KeySchedule;
+};
+
+class TKC_3des final : public TKC_customdes {
+public:
+    static constexpr std::int32_t ClassId = ids::TripleDES;
+    static constexpr std::string_view ClassAlgorithm = "3DES";
+    static constexpr std::int32_t ClassMaxKeySize = 192;
+    static bool SelfTest();
+    const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_3des>; }
+
+    TKC_3des() noexcept { SecureZero(Schedules); }
+    ~TKC_3des() override { SecureZero(Schedules); }
+    void Wipe() noexcept override {
+        SecureZero(Schedules);
+        TKC_customdes::Wipe();
+    }
+
+protected:
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
+        EncryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
+    }
+    void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
+        DecryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
+    }
+
+private:
+    std::array<Schedule, 3> Schedules;  // K1, K2, K3
+};
+
+}  // namespace kestrune
