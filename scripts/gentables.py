@@ -69,6 +69,46 @@ def c_bytes(hexstr, per_line=16, indent="    "):
     return "\n".join(lines)
 
 
+def iroot(n, k):
+    """floor(n ** (1/k)) for a non-negative integer n, exactly."""
+    if n < 2:
+        return n
+    x = 1 << -(-n.bit_length() // k)
+    while True:
+        y = ((k - 1) * x + n // x ** (k - 1)) // k
+        if y >= x:
+            return x
+        x = y
+
+
+def primes(count):
+    found = []
+    n = 2
+    while len(found) < count:
+        if all(n % p for p in found):
+            found.append(n)
+        n += 1
+    return found
+
+
+def root_fraction(n, k, bits):
+    """The first `bits` bits of the fractional part of n ** (1/k)."""
+    return iroot(n << (k * bits), k) & ((1 << bits) - 1)
+
+
+def root_scaled(n, k, shift):
+    """floor(2^shift * n ** (1/k)): the RIPEMD and SHA-1 additive constants."""
+    return iroot(n << (k * shift), k)
+
+
+def self_test_arrays(filename, section, prefix, messages):
+    body = ""
+    for n, text in enumerate(messages, 1):
+        rec = find_record(filename, section, In=ascii_hex(text))
+        body += byte_array(f"{prefix}SelfTest{n}", rec["Out"])
+    return body
+
+
 def c_array(ctype, name, values, width, per_line=8):
     fmt = f"0x{{:0{width}X}}"
     suffix = "ULL" if width == 16 else ("U" if width == 8 else "")
@@ -76,6 +116,14 @@ def c_array(ctype, name, values, width, per_line=8):
     for i in range(0, len(values), per_line):
         body.append("    " + ", ".join(fmt.format(v) + suffix for v in values[i:i + per_line]) + ",")
     return f"inline constexpr std::array<{ctype}, {len(values)}> {name}{{{{\n" + "\n".join(body) + "\n}};\n\n"
+
+
+def index_array(name, values, per_line=16):
+    """Small numbers (word indices, rotation amounts) in decimal."""
+    body = []
+    for i in range(0, len(values), per_line):
+        body.append("    " + ", ".join(f"{v:2d}" for v in values[i:i + per_line]) + ",")
+    return f"inline constexpr std::array<std::uint8_t, {len(values)}> {name}{{{{\n" + "\n".join(body) + "\n}};\n\n"
 
 
 def byte_array(name, hexstr):
@@ -119,9 +167,47 @@ def gen_blowfish():
                                             "tests/data/blowfish.vec"], body)
 
 
+def gen_ripemd():
+    # Line constants: 2^30 times the square roots (left) and cube roots (right) of 2, 3, 5, 7.
+    left = [0] + [root_scaled(n, 2, 30) for n in (2, 3, 5, 7)]
+    right = [root_scaled(n, 3, 30) for n in (2, 3, 5, 7)] + [0]
+    assert left[1:] == [0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xA953FD4E]
+    assert right[:4] == [0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A6D76E9]
+    rho = read_table("ripemd_rho.txt", 10)
+    shifts = read_table("ripemd_shifts.txt", 10)
+    assert sorted(rho) == list(range(16)) and len(shifts) == 80
+    # Word read at each of the 80 steps of both lines, and the rotation of that step.
+    pi = [(9 * i + 5) % 16 for i in range(16)]
+    left_words, right_words = [], []
+    lw, rw = list(range(16)), pi
+    for _ in range(5):
+        left_words += lw
+        right_words += rw
+        lw, rw = [rho[w] for w in lw], [rho[w] for w in rw]
+    left_shifts = [shifts[16 * (i // 16) + w] for i, w in enumerate(left_words)]
+    right_shifts = [shifts[16 * (i // 16) + w] for i, w in enumerate(right_words)]
+    body = c_array("std::uint32_t", "RipemdLeftConstants", left, 8)
+    body += c_array("std::uint32_t", "RipemdRightConstants", right, 8)
+    # RIPEMD-128's right line has four rounds and ends with the zero constant too.
+    body += c_array("std::uint32_t", "Ripemd128RightConstants", right[:3] + [0], 8)
+    body += index_array("RipemdLeftWords", left_words, 16)
+    body += index_array("RipemdRightWords", right_words, 16)
+    body += index_array("RipemdLeftShifts", left_shifts, 16)
+    body += index_array("RipemdRightShifts", right_shifts, 16)
+    messages = ("a", "abcdefghijklmnopqrstuvwxyz")
+    body += self_test_arrays("ripemd.vec", "RIPEMD-128", "Ripemd128", messages)
+    body += self_test_arrays("ripemd.vec", "RIPEMD-160", "Ripemd160", messages)
+    write("hashes/KCripemd_tables.inc", ["data/tables/ripemd_rho.txt", "data/tables/ripemd_shifts.txt",
+                                          "tests/data/ripemd.vec"], body)
+
+
+
+
+
 GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
+    "ripemd": gen_ripemd,
 }
 
 

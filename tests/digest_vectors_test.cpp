@@ -6,6 +6,8 @@
 
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
+#include "hashes/KCripemd128.h"
+#include "hashes/KCripemd160.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -21,6 +23,8 @@ struct DigestFamily {
 const DigestFamily Families[] = {
     {"md.vec", "MD4", &HashClassOf<TKC_md4>},
     {"md.vec", "MD5", &HashClassOf<TKC_md5>},
+    {"ripemd.vec", "RIPEMD-128", &HashClassOf<TKC_ripemd128>},
+    {"ripemd.vec", "RIPEMD-160", &HashClassOf<TKC_ripemd160>},
 };
 
 std::vector<std::uint8_t> Digest(const TKC_hashclass& cls, const std::vector<std::uint8_t>& message, long repeat,
