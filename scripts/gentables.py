@@ -201,6 +201,38 @@ def gen_ripemd():
                                           "tests/data/ripemd.vec"], body)
 
 
+def gen_sha():
+    # SHA-1: 2^30 times the square roots of 2, 3, 5 and 10.
+    sha1_k = [root_scaled(n, 2, 30) for n in (2, 3, 5, 10)]
+    assert sha1_k == [0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6]
+    # SHA-2: fractional parts of the square roots (initial values) and cube
+    # roots (round constants) of the first primes.
+    p = primes(80)
+    sha256_iv = [root_fraction(n, 2, 32) for n in p[:8]]
+    sha256_k = [root_fraction(n, 3, 32) for n in p[:64]]
+    sha384_iv = [root_fraction(n, 2, 64) for n in p[8:16]]
+    sha512_iv = [root_fraction(n, 2, 64) for n in p[:8]]
+    sha512_k = [root_fraction(n, 3, 64) for n in p]
+    assert sha256_iv[0] == 0x6A09E667 and sha256_iv[7] == 0x5BE0CD19
+    assert sha256_k[0] == 0x428A2F98 and sha256_k[63] == 0xC67178F2
+    assert sha384_iv[0] == 0xCBBB9D5DC1059ED8 and sha384_iv[7] == 0x47B5481DBEFA4FA4
+    assert sha512_iv[0] == 0x6A09E667F3BCC908 and sha512_iv[7] == 0x5BE0CD19137E2179
+    assert sha512_k[0] == 0x428A2F98D728AE22 and sha512_k[79] == 0x6C44198C4A475817
+    body = c_array("std::uint32_t", "Sha1Constants", sha1_k, 8)
+    body += c_array("std::uint32_t", "Sha256InitialState", sha256_iv, 8)
+    body += c_array("std::uint32_t", "Sha256Constants", sha256_k, 8)
+    body += c_array("std::uint64_t", "Sha384InitialState", sha384_iv, 16, 4)
+    body += c_array("std::uint64_t", "Sha512InitialState", sha512_iv, 16, 4)
+    body += c_array("std::uint64_t", "Sha512Constants", sha512_k, 16, 4)
+    short = ("abc", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
+    long = ("abc", "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmno"
+                   "ijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu")
+    body += self_test_arrays("sha.vec", "SHA-1", "Sha1", short)
+    body += self_test_arrays("sha.vec", "SHA-256", "Sha256", short)
+    body += self_test_arrays("sha.vec", "SHA-384", "Sha384", long)
+    body += self_test_arrays("sha.vec", "SHA-512", "Sha512", long)
+    write("hashes/KCsha_tables.inc", ["tests/data/sha.vec"], body)
+
 
 
 
@@ -208,6 +240,7 @@ GENERATORS = {
     "md": gen_md,
     "blowfish": gen_blowfish,
     "ripemd": gen_ripemd,
+    "sha": gen_sha,
 }
 
 

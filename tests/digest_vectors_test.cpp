@@ -8,6 +8,9 @@
 #include "hashes/KCmd5.h"
 #include "hashes/KCripemd128.h"
 #include "hashes/KCripemd160.h"
+#include "hashes/KCsha1.h"
+#include "hashes/KCsha256.h"
+#include "hashes/KCsha512.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -25,6 +28,10 @@ const DigestFamily Families[] = {
     {"md.vec", "MD5", &HashClassOf<TKC_md5>},
     {"ripemd.vec", "RIPEMD-128", &HashClassOf<TKC_ripemd128>},
     {"ripemd.vec", "RIPEMD-160", &HashClassOf<TKC_ripemd160>},
+    {"sha.vec", "SHA-1", &HashClassOf<TKC_sha1>},
+    {"sha.vec", "SHA-256", &HashClassOf<TKC_sha256>},
+    {"sha.vec", "SHA-384", &HashClassOf<TKC_sha384>},
+    {"sha.vec", "SHA-512", &HashClassOf<TKC_sha512>},
 };
 
 std::vector<std::uint8_t> Digest(const TKC_hashclass& cls, const std::vector<std::uint8_t>& message, long repeat,
