@@ -4,6 +4,7 @@
 #include <array>
 #include <numeric>
 
+#include "hashes/KChaval.h"
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
 #include "hashes/KCripemd128.h"
@@ -32,6 +33,7 @@ const DigestFamily Families[] = {
     {"sha.vec", "SHA-256", &HashClassOf<TKC_sha256>},
     {"sha.vec", "SHA-384", &HashClassOf<TKC_sha384>},
     {"sha.vec", "SHA-512", &HashClassOf<TKC_sha512>},
+    {"haval.vec", "HAVAL-256/5", &HashClassOf<TKC_haval>},
 };
 
 std::vector<std::uint8_t> Digest(const TKC_hashclass& cls, const std::vector<std::uint8_t>& message, long repeat,
