@@ -253,6 +253,17 @@ def gen_haval():
                                          "data/tables/haval_phi.txt", "tests/data/haval.vec"], body)
 
 
+def gen_tiger():
+    boxes = [read_table(f"tiger_t{i}.txt") for i in range(1, 5)]
+    assert all(len(b) == 256 for b in boxes)
+    assert [b[0] for b in boxes] == [0x02AAB17CF7E90C5E, 0xE6A6BE5A05A12138, 0xF49FCC2FF1DAF39B, 0x5B0E608526323C55]
+    body = c_array("std::uint64_t", "TigerSBoxes", boxes[0] + boxes[1] + boxes[2] + boxes[3], 16, 4)
+    messages = ("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+-",
+                "Tiger - A Fast New Hash Function, by Ross Anderson and Eli Biham")
+    body += self_test_arrays("tiger.vec", "Tiger", "Tiger", messages)
+    write("hashes/KCtiger_tables.inc", [f"data/tables/tiger_t{i}.txt" for i in range(1, 5)] + ["tests/data/tiger.vec"],
+          body)
+
 
 GENERATORS = {
     "md": gen_md,
@@ -260,6 +271,7 @@ GENERATORS = {
     "ripemd": gen_ripemd,
     "sha": gen_sha,
     "haval": gen_haval,
+    "tiger": gen_tiger,
 }
 
 

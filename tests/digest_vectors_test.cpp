@@ -12,6 +12,7 @@
 #include "hashes/KCsha1.h"
 #include "hashes/KCsha256.h"
 #include "hashes/KCsha512.h"
+#include "hashes/KCtiger.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -34,6 +35,7 @@ const DigestFamily Families[] = {
     {"sha.vec", "SHA-384", &HashClassOf<TKC_sha384>},
     {"sha.vec", "SHA-512", &HashClassOf<TKC_sha512>},
     {"haval.vec", "HAVAL-256/5", &HashClassOf<TKC_haval>},
+    {"tiger.vec", "Tiger", &HashClassOf<TKC_tiger>},
 };
 
 std::vector<std::uint8_t> Digest(const TKC_hashclass& cls, const std::vector<std::uint8_t>& message, long repeat,
