@@ -30,13 +30,19 @@ constexpr Word F(Word x6, Word x5, Word x4, Word x3, Word x2, Word x1, Word x0) 
 // The seven others, x_k = t[(r + 1 + k) mod 8], enter the pass function in
 // the order the pass's permutation lists.
 template <std::size_t I>
-inline void Step(std::array<Word, 8>& t, const std::array<Word, 32>& x) noexcept {
+[[gnu::always_inline]] inline void Step(std::array<Word, 8>& t, const std::array<Word, 32>& x) noexcept {
     constexpr std::size_t pass = I / 32, r = 7 - I % 8;
     constexpr auto arg = [](std::size_t n) { return (r + 1 + tables::HavalPhi[7 * pass + n]) % 8; };
     const Word f = F<pass>(t[arg(0)], t[arg(1)], t[arg(2)], t[arg(3)], t[arg(4)], t[arg(5)], t[arg(6)]);
     Word sum = Ror32(f, 7) + Ror32(t[r], 11) + x[tables::HavalWordOrder[I]];
     if constexpr (pass > 0) sum += tables::HavalConstants[I - 32];
     t[r] = sum;
+}
+
+template <std::size_t... I>
+[[gnu::always_inline]] inline void Steps(std::array<Word, 8>& t, const std::array<Word, 32>& x,
+                                         std::index_sequence<I...>) noexcept {
+    (Step<I>(t, x), ...);
 }
 
 }  // namespace
@@ -48,7 +54,7 @@ void TKC_haval::Compress(ConstBytes blocks) noexcept {
     for (std::size_t off = 0; off < blocks.size(); off += 128) {
         for (std::size_t i = 0; i < 32; ++i) x[i] = LoadLE32(blocks.subspan(off + 4 * i, 4));
         std::array<Word, 8> t = ChainState;
-        [&]<std::size_t... I>(std::index_sequence<I...>) { (Step<I>(t, x), ...); }(std::make_index_sequence<160>{});
+        Steps(t, x, std::make_index_sequence<160>{});
         for (std::size_t i = 0; i < 8; ++i) ChainState[i] += t[i];
     }
     SecureZero(x);

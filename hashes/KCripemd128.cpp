@@ -24,7 +24,7 @@ constexpr Word F(Word x, Word y, Word z) noexcept {
 // change roles, (A, B, C, D) -> (D, A, B, C). Role k of step I lives in
 // v[(k - I) mod 4], so every index is a compile-time constant.
 template <std::size_t I, bool Right>
-inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
+[[gnu::always_inline]] inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
     constexpr std::size_t round = I / 16;
     constexpr std::size_t a = (64 - I) % 4, b = (65 - I) % 4, c = (66 - I) % 4, d = (67 - I) % 4;
     if constexpr (Right) {
@@ -38,6 +38,13 @@ inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
     }
 }
 
+// The two lines are independent; interleaving them lets their steps overlap.
+template <std::size_t... I>
+[[gnu::always_inline]] inline void Steps(Line& left, Line& right, const std::array<Word, 16>& x,
+                                         std::index_sequence<I...>) noexcept {
+    ((Step<I, false>(left, x), Step<I, true>(right, x)), ...);
+}
+
 }  // namespace
 
 void TKC_ripemd128::Start() noexcept { ChainState = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476}; }
@@ -47,10 +54,7 @@ void TKC_ripemd128::Compress(ConstBytes blocks) noexcept {
     for (std::size_t off = 0; off < blocks.size(); off += 64) {
         for (std::size_t i = 0; i < 16; ++i) x[i] = LoadLE32(blocks.subspan(off + 4 * i, 4));
         Line left = ChainState, right = ChainState;
-        // The two lines are independent; interleaving them lets their steps overlap.
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            ((Step<I, false>(left, x), Step<I, true>(right, x)), ...);
-        }(std::make_index_sequence<64>{});
+        Steps(left, right, x, std::make_index_sequence<64>{});
         const Word t = ChainState[1] + left[2] + right[3];
         ChainState[1] = ChainState[2] + left[3] + right[0];
         ChainState[2] = ChainState[3] + left[0] + right[1];

@@ -25,7 +25,7 @@ constexpr Word F(Word x, Word y, Word z) noexcept {
 // then the words change roles, (A, B, C, D, E) -> (E, A, B, C, D). Role k of
 // step I lives in v[(k - I) mod 5], so every index is a compile-time constant.
 template <std::size_t I, bool Right>
-inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
+[[gnu::always_inline]] inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
     constexpr std::size_t round = I / 16;
     constexpr std::size_t a = (80 - I) % 5, b = (81 - I) % 5, c = (82 - I) % 5, d = (83 - I) % 5, e = (84 - I) % 5;
     if constexpr (Right) {
@@ -42,6 +42,13 @@ inline void Step(Line& v, const std::array<Word, 16>& x) noexcept {
     v[c] = Rol32(v[c], 10);
 }
 
+// The two lines are independent; interleaving them lets their steps overlap.
+template <std::size_t... I>
+[[gnu::always_inline]] inline void Steps(Line& left, Line& right, const std::array<Word, 16>& x,
+                                         std::index_sequence<I...>) noexcept {
+    ((Step<I, false>(left, x), Step<I, true>(right, x)), ...);
+}
+
 }  // namespace
 
 void TKC_ripemd160::Start() noexcept {
@@ -53,10 +60,7 @@ void TKC_ripemd160::Compress(ConstBytes blocks) noexcept {
     for (std::size_t off = 0; off < blocks.size(); off += 64) {
         for (std::size_t i = 0; i < 16; ++i) x[i] = LoadLE32(blocks.subspan(off + 4 * i, 4));
         Line left = ChainState, right = ChainState;
-        // The two lines are independent; interleaving them lets their steps overlap.
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            ((Step<I, false>(left, x), Step<I, true>(right, x)), ...);
-        }(std::make_index_sequence<80>{});
+        Steps(left, right, x, std::make_index_sequence<80>{});
         const Word t = ChainState[1] + left[2] + right[3];
         ChainState[1] = ChainState[2] + left[3] + right[4];
         ChainState[2] = ChainState[3] + left[4] + right[0];

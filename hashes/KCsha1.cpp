@@ -20,12 +20,18 @@ constexpr Word F(Word b, Word c, Word d) noexcept {
 // change roles, (A, B, C, D, E) -> (E, A, B, C, D). Role k of step I lives in
 // v[(k - I) mod 5]. The schedule is kept as a window of 16 words.
 template <std::size_t I>
-inline void Step(std::array<Word, 5>& v, std::array<Word, 16>& w) noexcept {
+[[gnu::always_inline]] inline void Step(std::array<Word, 5>& v, std::array<Word, 16>& w) noexcept {
     constexpr std::size_t a = (80 - I) % 5, b = (81 - I) % 5, c = (82 - I) % 5, d = (83 - I) % 5, e = (84 - I) % 5;
     if constexpr (I >= 16)
         w[I % 16] = Rol32(w[(I - 3) % 16] ^ w[(I - 8) % 16] ^ w[(I - 14) % 16] ^ w[I % 16], 1);
     v[e] += Rol32(v[a], 5) + F<I / 20>(v[b], v[c], v[d]) + tables::Sha1Constants[I / 20] + w[I % 16];
     v[b] = Rol32(v[b], 30);
+}
+
+template <std::size_t... I>
+[[gnu::always_inline]] inline void Steps(std::array<Word, 5>& v, std::array<Word, 16>& w,
+                                         std::index_sequence<I...>) noexcept {
+    (Step<I>(v, w), ...);
 }
 
 }  // namespace
@@ -35,7 +41,7 @@ void TKC_sha1::CompressPortable(std::array<Word, 5>& state, ConstBytes blocks) n
     for (std::size_t off = 0; off < blocks.size(); off += 64) {
         for (std::size_t i = 0; i < 16; ++i) w[i] = LoadBE32(blocks.subspan(off + 4 * i, 4));
         std::array<Word, 5> v = state;
-        [&]<std::size_t... I>(std::index_sequence<I...>) { (Step<I>(v, w), ...); }(std::make_index_sequence<80>{});
+        Steps(v, w, std::make_index_sequence<80>{});
         for (std::size_t i = 0; i < 5; ++i) state[i] += v[i];
     }
     SecureZero(w);

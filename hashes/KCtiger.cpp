@@ -17,7 +17,7 @@ inline Word S(Word i) noexcept {
 // its even bytes index the S-boxes subtracted from a and its odd bytes those
 // added to b, which is then multiplied.
 template <Word Mul>
-inline void Round(Word& a, Word& b, Word& c, Word x) noexcept {
+[[gnu::always_inline]] inline void Round(Word& a, Word& b, Word& c, Word x) noexcept {
     c ^= x;
     a -= S<1>(c) ^ S<2>(c >> 16) ^ S<3>(c >> 32) ^ S<4>(c >> 48);
     b += S<4>(c >> 8) ^ S<3>(c >> 24) ^ S<2>(c >> 40) ^ S<1>(c >> 56);
@@ -25,7 +25,7 @@ inline void Round(Word& a, Word& b, Word& c, Word x) noexcept {
 }
 
 template <Word Mul>
-inline void Pass(Word& a, Word& b, Word& c, const std::array<Word, 8>& x) noexcept {
+[[gnu::always_inline]] inline void Pass(Word& a, Word& b, Word& c, const std::array<Word, 8>& x) noexcept {
     Round<Mul>(a, b, c, x[0]);
     Round<Mul>(b, c, a, x[1]);
     Round<Mul>(c, a, b, x[2]);
