@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "KCsha_tables.inc"
+#include "KCshani.h"
 
 namespace kestrune {
 namespace {
@@ -50,7 +51,10 @@ void TKC_sha1::CompressPortable(std::array<Word, 5>& state, ConstBytes blocks) n
 void TKC_sha1::Start() noexcept { ChainState = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0}; }
 
 void TKC_sha1::Compress(ConstBytes blocks) noexcept {
-    CompressPortable(ChainState, blocks);
+    if (shani::Available())
+        shani::CompressSha1(ChainState, blocks);
+    else
+        CompressPortable(ChainState, blocks);
 }
 
 void TKC_sha1::Finish(Bytes digest) noexcept {

@@ -14,7 +14,9 @@ public:
     static bool SelfTest();
     const TKC_hashclass& Class() const noexcept override { return HashClassOf<TKC_sha1>; }
 
-    // Compresses whole 64-byte blocks into a native-order state.
+    // Compresses whole 64-byte blocks into a native-order state. Compress
+    // uses it where the processor has no SHA instructions; public so that
+    // tests can hold the two paths side by side.
     static void CompressPortable(std::array<std::uint32_t, 5>& state, ConstBytes blocks) noexcept;
 
 protected:

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "KCsha_tables.inc"
+#include "KCshani.h"
 
 namespace kestrune {
 namespace {
@@ -57,7 +58,10 @@ void TKC_sha256::CompressPortable(std::array<Word, 8>& state, ConstBytes blocks)
 void TKC_sha256::Start() noexcept { ChainState = tables::Sha256InitialState; }
 
 void TKC_sha256::Compress(ConstBytes blocks) noexcept {
-    CompressPortable(ChainState, blocks);
+    if (shani::Available())
+        shani::CompressSha256(ChainState, blocks);
+    else
+        CompressPortable(ChainState, blocks);
 }
 
 void TKC_sha256::Finish(Bytes digest) noexcept {
