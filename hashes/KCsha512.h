@@ -9,6 +9,14 @@ namespace kestrune {
 
 // What SHA-384 and SHA-512 share; never used by itself.
 class TKC_sha512base : public TKC_mdhash<128, std::array<std::uint64_t, 8>> {
+public:
+    // Compress whole 128-byte blocks into a native-order state. Compress
+    // prefers the AVX2 path where the processor has AVX2 and BMI2; both are
+    // public so that tests can hold them side by side.
+    static void CompressPortable(std::array<std::uint64_t, 8>& state, ConstBytes blocks) noexcept;
+    static bool Avx2Available() noexcept;
+    static void CompressAvx2(std::array<std::uint64_t, 8>& state, ConstBytes blocks) noexcept;
+
 protected:
     void Compress(ConstBytes blocks) noexcept final;
     // Pads with the 128-bit length and writes the first digest.size() bytes of the state.
