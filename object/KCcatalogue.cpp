@@ -19,8 +19,15 @@
 #include "ciphers/KCtea.h"
 #include "ciphers/KCtwofish.h"
 #include "ciphers/KCxtea.h"
+#include "hashes/KChaval.h"
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
+#include "hashes/KCripemd128.h"
+#include "hashes/KCripemd160.h"
+#include "hashes/KCsha1.h"
+#include "hashes/KCsha256.h"
+#include "hashes/KCsha512.h"
+#include "hashes/KCtiger.h"
 #include "object/UKestrune.h"
 
 namespace kestrune {
@@ -28,14 +35,14 @@ namespace {
 
 constexpr TKC_digestrow Digests[] = {
     {1, "MD4", &HashClassOf<TKC_md4>},
-    {2, "RIPEMD-128", nullptr},
-    {3, "RIPEMD-160", nullptr},
-    {4, "HAVAL", nullptr},
-    {5, "SHA-1", nullptr},
-    {6, "SHA-256", nullptr},
-    {7, "SHA-384", nullptr},
-    {8, "SHA-512", nullptr},
-    {9, "Tiger", nullptr},
+    {2, "RIPEMD-128", &HashClassOf<TKC_ripemd128>},
+    {3, "RIPEMD-160", &HashClassOf<TKC_ripemd160>},
+    {4, "HAVAL", &HashClassOf<TKC_haval>},
+    {5, "SHA-1", &HashClassOf<TKC_sha1>},
+    {6, "SHA-256", &HashClassOf<TKC_sha256>},
+    {7, "SHA-384", &HashClassOf<TKC_sha384>},
+    {8, "SHA-512", &HashClassOf<TKC_sha512>},
+    {9, "Tiger", &HashClassOf<TKC_tiger>},
     {0, "MD5", &HashClassOf<TKC_md5>},
 };
 

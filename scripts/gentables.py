@@ -70,6 +70,46 @@ def c_bytes(hexstr, per_line=16, indent="    "):
     return "\n".join(lines)
 
 
+def iroot(n, k):
+    """floor(n ** (1/k)) for a non-negative integer n, exactly."""
+    if n < 2:
+        return n
+    x = 1 << -(-n.bit_length() // k)
+    while True:
+        y = ((k - 1) * x + n // x ** (k - 1)) // k
+        if y >= x:
+            return x
+        x = y
+
+
+def primes(count):
+    found = []
+    n = 2
+    while len(found) < count:
+        if all(n % p for p in found):
+            found.append(n)
+        n += 1
+    return found
+
+
+def root_fraction(n, k, bits):
+    """The first `bits` bits of the fractional part of n ** (1/k)."""
+    return iroot(n << (k * bits), k) & ((1 << bits) - 1)
+
+
+def root_scaled(n, k, shift):
+    """floor(2^shift * n ** (1/k)): the RIPEMD and SHA-1 additive constants."""
+    return iroot(n << (k * shift), k)
+
+
+def self_test_arrays(filename, section, prefix, messages):
+    body = ""
+    for n, text in enumerate(messages, 1):
+        rec = find_record(filename, section, In=ascii_hex(text))
+        body += byte_array(f"{prefix}SelfTest{n}", rec["Out"])
+    return body
+
+
 def c_array(ctype, name, values, width, per_line=8):
     fmt = f"0x{{:0{width}X}}"
     suffix = "ULL" if width == 16 else ("U" if width == 8 else "")
@@ -77,6 +117,14 @@ def c_array(ctype, name, values, width, per_line=8):
     for i in range(0, len(values), per_line):
         body.append("    " + ", ".join(fmt.format(v) + suffix for v in values[i:i + per_line]) + ",")
     return f"inline constexpr std::array<{ctype}, {len(values)}> {name}{{{{\n" + "\n".join(body) + "\n}};\n\n"
+
+
+def index_array(name, values, per_line=16):
+    """Small numbers (word indices, rotation amounts) in decimal."""
+    body = []
+    for i in range(0, len(values), per_line):
+        body.append("    " + ", ".join(f"{v:2d}" for v in values[i:i + per_line]) + ",")
+    return f"inline constexpr std::array<std::uint8_t, {len(values)}> {name}{{{{\n" + "\n".join(body) + "\n}};\n\n"
 
 
 def byte_array(name, hexstr):
@@ -519,11 +567,6 @@ def gen_cast128():
           body)
 
 
-def rotl32(x, n):
-    n %= 32
-    return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF
-
-
 def gen_des():
     sbox = read_table("des_sbox.txt", 10)
     ip, fp = read_table("des_ip.txt", 10), read_table("des_fp.txt", 10)
@@ -625,6 +668,104 @@ def gen_rc5():
     write("ciphers/KCrc5_tables.inc", ["tests/data/rc5.vec"], self_test_vectors("Rc5", chosen))
 
 
+def gen_ripemd():
+    # Line constants: 2^30 times the square roots (left) and cube roots (right) of 2, 3, 5, 7.
+    left = [0] + [root_scaled(n, 2, 30) for n in (2, 3, 5, 7)]
+    right = [root_scaled(n, 3, 30) for n in (2, 3, 5, 7)] + [0]
+    assert left[1:] == [0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xA953FD4E]
+    assert right[:4] == [0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A6D76E9]
+    rho = read_table("ripemd_rho.txt", 10)
+    shifts = read_table("ripemd_shifts.txt", 10)
+    assert sorted(rho) == list(range(16)) and len(shifts) == 80
+    # Word read at each of the 80 steps of both lines, and the rotation of that step.
+    pi = [(9 * i + 5) % 16 for i in range(16)]
+    left_words, right_words = [], []
+    lw, rw = list(range(16)), pi
+    for _ in range(5):
+        left_words += lw
+        right_words += rw
+        lw, rw = [rho[w] for w in lw], [rho[w] for w in rw]
+    left_shifts = [shifts[16 * (i // 16) + w] for i, w in enumerate(left_words)]
+    right_shifts = [shifts[16 * (i // 16) + w] for i, w in enumerate(right_words)]
+    body = c_array("std::uint32_t", "RipemdLeftConstants", left, 8)
+    body += c_array("std::uint32_t", "RipemdRightConstants", right, 8)
+    # RIPEMD-128's right line has four rounds and ends with the zero constant too.
+    body += c_array("std::uint32_t", "Ripemd128RightConstants", right[:3] + [0], 8)
+    body += index_array("RipemdLeftWords", left_words, 16)
+    body += index_array("RipemdRightWords", right_words, 16)
+    body += index_array("RipemdLeftShifts", left_shifts, 16)
+    body += index_array("RipemdRightShifts", right_shifts, 16)
+    messages = ("a", "abcdefghijklmnopqrstuvwxyz")
+    body += self_test_arrays("ripemd.vec", "RIPEMD-128", "Ripemd128", messages)
+    body += self_test_arrays("ripemd.vec", "RIPEMD-160", "Ripemd160", messages)
+    write("hashes/KCripemd_tables.inc", ["data/tables/ripemd_rho.txt", "data/tables/ripemd_shifts.txt",
+                                          "tests/data/ripemd.vec"], body)
+
+
+def gen_sha():
+    # SHA-1: 2^30 times the square roots of 2, 3, 5 and 10.
+    sha1_k = [root_scaled(n, 2, 30) for n in (2, 3, 5, 10)]
+    assert sha1_k == [0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6]
+    # SHA-2: fractional parts of the square roots (initial values) and cube
+    # roots (round constants) of the first primes.
+    p = primes(80)
+    sha256_iv = [root_fraction(n, 2, 32) for n in p[:8]]
+    sha256_k = [root_fraction(n, 3, 32) for n in p[:64]]
+    sha384_iv = [root_fraction(n, 2, 64) for n in p[8:16]]
+    sha512_iv = [root_fraction(n, 2, 64) for n in p[:8]]
+    sha512_k = [root_fraction(n, 3, 64) for n in p]
+    assert sha256_iv[0] == 0x6A09E667 and sha256_iv[7] == 0x5BE0CD19
+    assert sha256_k[0] == 0x428A2F98 and sha256_k[63] == 0xC67178F2
+    assert sha384_iv[0] == 0xCBBB9D5DC1059ED8 and sha384_iv[7] == 0x47B5481DBEFA4FA4
+    assert sha512_iv[0] == 0x6A09E667F3BCC908 and sha512_iv[7] == 0x5BE0CD19137E2179
+    assert sha512_k[0] == 0x428A2F98D728AE22 and sha512_k[79] == 0x6C44198C4A475817
+    body = c_array("std::uint32_t", "Sha1Constants", sha1_k, 8)
+    body += c_array("std::uint32_t", "Sha256InitialState", sha256_iv, 8)
+    body += c_array("std::uint32_t", "Sha256Constants", sha256_k, 8)
+    body += c_array("std::uint64_t", "Sha384InitialState", sha384_iv, 16, 4)
+    body += c_array("std::uint64_t", "Sha512InitialState", sha512_iv, 16, 4)
+    body += c_array("std::uint64_t", "Sha512Constants", sha512_k, 16, 4)
+    short = ("abc", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
+    long = ("abc", "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmno"
+                   "ijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu")
+    body += self_test_arrays("sha.vec", "SHA-1", "Sha1", short)
+    body += self_test_arrays("sha.vec", "SHA-256", "Sha256", short)
+    body += self_test_arrays("sha.vec", "SHA-384", "Sha384", long)
+    body += self_test_arrays("sha.vec", "SHA-512", "Sha512", long)
+    write("hashes/KCsha_tables.inc", ["tests/data/sha.vec"], body)
+
+
+def gen_haval():
+    pi = read_table("haval_pi.txt")
+    order = read_table("haval_word_order.txt", 10)
+    phi = read_table("haval_phi.txt", 10)
+    assert len(pi) == 136 and len(order) == 128 and len(phi) == 35
+    assert pi[8] == 0x452821E6 and pi[135] == 0x409F60C4
+    assert all(sorted(order[32 * i:32 * i + 32]) == list(range(32)) for i in range(4))
+    assert all(sorted(phi[7 * i:7 * i + 7]) == list(range(7)) for i in range(5))
+    body = c_array("std::uint32_t", "HavalInitialState", pi[:8], 8)
+    body += c_array("std::uint32_t", "HavalConstants", pi[8:], 8)
+    body += index_array("HavalWordOrder", list(range(32)) + order, 16)
+    body += index_array("HavalPhi", phi, 7)
+    # This digest's own values (pad byte 0x80): no published document prints them.
+    messages = ("abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
+    body += self_test_arrays("haval.vec", "HAVAL-256/5:computed", "Haval", messages)
+    write("hashes/KChaval_tables.inc", ["data/tables/haval_pi.txt", "data/tables/haval_word_order.txt",
+                                         "data/tables/haval_phi.txt", "tests/data/haval.vec"], body)
+
+
+def gen_tiger():
+    boxes = [read_table(f"tiger_t{i}.txt") for i in range(1, 5)]
+    assert all(len(b) == 256 for b in boxes)
+    assert [b[0] for b in boxes] == [0x02AAB17CF7E90C5E, 0xE6A6BE5A05A12138, 0xF49FCC2FF1DAF39B, 0x5B0E608526323C55]
+    body = c_array("std::uint64_t", "TigerSBoxes", boxes[0] + boxes[1] + boxes[2] + boxes[3], 16, 4)
+    messages = ("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+-",
+                "Tiger - A Fast New Hash Function, by Ross Anderson and Eli Biham")
+    body += self_test_arrays("tiger.vec", "Tiger", "Tiger", messages)
+    write("hashes/KCtiger_tables.inc", [f"data/tables/tiger_t{i}.txt" for i in range(1, 5)] + ["tests/data/tiger.vec"],
+          body)
+
+
 GENERATORS = {
     "cp1252": gen_cp1252,
     "md": gen_md,
@@ -643,6 +784,10 @@ GENERATORS = {
     "idea": gen_idea,
     "rc2": gen_rc2,
     "rc5": gen_rc5,
+    "ripemd": gen_ripemd,
+    "sha": gen_sha,
+    "haval": gen_haval,
+    "tiger": gen_tiger,
 }
 
 

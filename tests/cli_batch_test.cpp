@@ -128,22 +128,6 @@ TEST_F(Batch, OnStartPageResetsSelectionsAndNeedsTheScriptingContext) {
     EXPECT_EQ(ErrorCode(R"({"call": "OnStartPage"})"), "0x8002000E");
 }
 
-TEST_F(Batch, FailuresOfTheObjectCarryItsStatusAndMessage) {
-    for (const auto& row : DigestCatalogue()) {
-        if (row.digestClass != nullptr) continue;
-        const std::string line = R"({"call": "HashSize", "args": [)" + std::to_string(row.code) + "]}";
-        EXPECT_EQ(ErrorCode(line, ObjectSource), "0x8000FFFF");
-        try {
-            object.HashSize(row.code);
-            ADD_FAILURE() << "no failure for " << row.name;
-        } catch (const EKestrune& e) {
-            EXPECT_EQ(Ask(line)["error"]["description"], e.what());
-        }
-        return;
-    }
-    GTEST_SKIP() << "every digest is built";
-}
-
 TEST_F(Batch, RequestsThatCannotBeDispatchedGetTheirCodes) {
     const std::pair<const char*, const char*> cases[] = {
         {R"({"call": "Frobnicate"})", "0x80020003"},

@@ -4,8 +4,15 @@
 #include <array>
 #include <numeric>
 
+#include "hashes/KChaval.h"
 #include "hashes/KCmd4.h"
 #include "hashes/KCmd5.h"
+#include "hashes/KCripemd128.h"
+#include "hashes/KCripemd160.h"
+#include "hashes/KCsha1.h"
+#include "hashes/KCsha256.h"
+#include "hashes/KCsha512.h"
+#include "hashes/KCtiger.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -21,6 +28,14 @@ struct DigestFamily {
 const DigestFamily Families[] = {
     {"md.vec", "MD4", &HashClassOf<TKC_md4>},
     {"md.vec", "MD5", &HashClassOf<TKC_md5>},
+    {"ripemd.vec", "RIPEMD-128", &HashClassOf<TKC_ripemd128>},
+    {"ripemd.vec", "RIPEMD-160", &HashClassOf<TKC_ripemd160>},
+    {"sha.vec", "SHA-1", &HashClassOf<TKC_sha1>},
+    {"sha.vec", "SHA-256", &HashClassOf<TKC_sha256>},
+    {"sha.vec", "SHA-384", &HashClassOf<TKC_sha384>},
+    {"sha.vec", "SHA-512", &HashClassOf<TKC_sha512>},
+    {"haval.vec", "HAVAL-256/5", &HashClassOf<TKC_haval>},
+    {"tiger.vec", "Tiger", &HashClassOf<TKC_tiger>},
 };
 
 std::vector<std::uint8_t> Digest(const TKC_hashclass& cls, const std::vector<std::uint8_t>& message, long repeat,

@@ -1,0 +1,23 @@
+// RIPEMD-160: two parallel lines of five rounds over each 64-byte block.
+#pragma once
+
+#include "../framework/KCconst.h"
+#include "../framework/KCmdhash.h"
+
+namespace kestrune {
+
+class TKC_ripemd160 final : public TKC_mdhash<64, std::array<std::uint32_t, 5>> {
+public:
+    static constexpr std::int32_t ClassId = ids::RipeMD160;
+    static constexpr std::string_view ClassAlgorithm = "RipeMD-160";
+    static constexpr std::int32_t ClassHashSize = 160;
+    static bool SelfTest();
+    const TKC_hashclass& Class() const noexcept override { return HashClassOf<TKC_ripemd160>; }
+
+protected:
+    void Start() noexcept override;
+    void Compress(ConstBytes blocks) noexcept override;
+    void Finish(Bytes digest) noexcept override;
+};
+
+}  // namespace kestrune
