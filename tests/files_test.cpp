@@ -190,3 +190,22 @@ TEST_F(Files, FilesOf4GiBAndMoreAreDigestedWhole) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST_F(Files, StreamCipherIgnoresTheMode) {
+    Write("plain", Pattern(20000));
+    std::string first;
+    for (std::int32_t mode = 0; mode <= 4; ++mode) {
+        k.SetCipherMode(mode);
+        ASSERT_EQ(k.EncryptFile(Name("plain"), Name("sealed"), u"pw", 12), 0);
+        if (mode == 0) first = Read("sealed");
+        EXPECT_EQ(Read("sealed"), first) << "mode " << mode;
+    }
+    ASSERT_EQ(k.DecryptFile(Name("sealed"), Name("opened"), u"pw", 12), 0);
+    EXPECT_EQ(Read("opened"), Read("plain"));
+}
+
+}  // namespace
+}  // namespace kestrune

@@ -218,3 +218,32 @@ TEST(Codepage, Windows1252BothWays) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// A password key is the digest of the password's bytes cut to the
+// cipher's largest key: Blowfish with SHA-512 takes 56 bytes, RC4 all 64.
+TEST(KeyDerivation, PasswordKeyIsTheDigestPrefix) {
+    for (const auto& cipherRow : CipherCatalogue()) {
+        for (const auto& digestRow : DigestCatalogue()) {
+            const auto& digestClass = *digestRow.digestClass;
+            auto hash = digestClass.Create();
+            std::vector<std::uint8_t> digest(hash->DigestBytes());
+            hash->Init();
+            hash->UpdateFromString("password");
+            hash->Final(digest);
+            const auto bits = static_cast<std::uint32_t>(
+                std::min(cipherRow.cipherClass->GetMaxKeySize(), digestClass.GetHashSize()));
+            auto byPassword = cipherRow.cipherClass->Create();
+            auto byKey = cipherRow.cipherClass->Create();
+            byPassword->InitFromPassword("password", digestClass);
+            byKey->Init(digest, bits);
+            EXPECT_EQ(byPassword->EncryptString("some plaintext"), byKey->EncryptString("some plaintext"))
+                << cipherRow.name << " with " << digestRow.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune
