@@ -263,6 +263,15 @@ int main(int argc, char** argv) {
         "Examples: kestrune call HashString abc 1; kestrune call --put CipherAlgorithm=15 MaxKeySize\n"
         "Arguments are visible in the process list: do not pass passwords that matter this way.");
 
+    auto& registerServer = *app.add_subcommand(
+        "register", "Register the automation server brindel_Kestrune (its class and type library entries)");
+    auto& unregisterServer = *app.add_subcommand("unregister", "Remove the automation server's registration");
+    for (auto* command : {&registerServer, &unregisterServer})
+        command->footer(
+            "Calls the library's DllRegisterServer or DllUnregisterServer. Without the platform's registry the\n"
+            "HKEY_CLASSES_ROOT entries live in $KESTRUNE_REGISTRY, or else in\n"
+            "$XDG_DATA_HOME/kestrune/HKEY_CLASSES_ROOT.reg (~/.local/share when XDG_DATA_HOME is unset).");
+
     const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
     try {
         app.parse(argc, argv);
@@ -320,6 +329,11 @@ int main(int argc, char** argv) {
             TScriptHost host(std::string{BatchSource});
             if (const auto& failure = host.CreationFailure()) return Report(*failure);
             return RunBatch(std::cin, std::cout, host) == 0 ? 0 : ExitFailure;
+        } else if (registerServer || unregisterServer) {
+            const HRESULT hr = registerServer ? DllRegisterServer() : DllUnregisterServer();
+            if (FAILED(hr))
+                throw EFailure(std::string(registerServer ? "registration" : "unregistration") + " failed with " +
+                               HResultText(hr) + ": the registry store could not be read or written");
         } else if (call) {
             if (call.remaining().empty()) {
                 std::cerr << "kestrune call: a MEMBER is required\nRun with --help for more information.\n";

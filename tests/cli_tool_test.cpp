@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -156,7 +157,8 @@ TEST_F(Tool, FailuresExitNonZeroWithAMessageAndNeverShowThePassword) {
 
 TEST_F(Tool, EveryCommandHasHelp) {
     for (const char* command : {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
-                                "decrypt-file", "gen-password", "list", "selftest", "batch", "call"}) {
+                                "decrypt-file", "gen-password", "list", "selftest", "batch", "call", "register",
+                                "unregister"}) {
         const TRun run = Run({command, "--help"});
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
@@ -226,6 +228,25 @@ TEST_F(Tool, AFailedCallReportsStatusDescriptionAndSource) {
     }
     EXPECT_EQ(Run({"call"}).status, 2);
     EXPECT_EQ(Run({"call", "--put", "CipherMode", "HashSize"}).status, 2);
+}
+
+TEST_F(Tool, RegisterAndUnregisterWriteTheStore) {
+    const fs::path store = dir / "HKEY_CLASSES_ROOT.reg";
+    ::setenv("KESTRUNE_REGISTRY", store.c_str(), 1);
+    const TRun registered = Run({"register"});
+    const std::string entries = Slurp(store);
+    const TRun unregistered = Run({"unregister"});
+    const std::string left = Slurp(store);
+    ::setenv("KESTRUNE_REGISTRY", (dir / "stdin" / "not-a-directory").c_str(), 1);
+    const TRun failed = Run({"register"});
+    ::unsetenv("KESTRUNE_REGISTRY");
+
+    EXPECT_EQ(registered.status, 0) << registered.err;
+    EXPECT_NE(entries.find("[CLSID\\{37F87091-2C4D-449A-BA80-279FF9C13719}\\InprocServer32]"), std::string::npos) << entries;
+    EXPECT_EQ(unregistered.status, 0) << unregistered.err;
+    EXPECT_EQ(left.find("Kestrune"), std::string::npos) << left;
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("0x80004005"), std::string::npos) << failed.err;
 }
 
 }  // namespace
