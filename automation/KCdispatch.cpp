@@ -60,6 +60,7 @@ HRESULT Put(IKestrune& target, const TKC_member& member, WORD wFlags, const DISP
 
 HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& params, TVariant& result, UINT* puArgErr) {
     const std::size_t count = member.params.size();
+    if (count > MaxParams) return E_UNEXPECTED;  // a member the table outgrew
     const UINT positional = params.cArgs - params.cNamedArgs;
     if (positional > count) return DISP_E_BADPARAMCOUNT;
 

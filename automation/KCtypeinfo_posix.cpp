@@ -100,6 +100,7 @@ public:
         *ppFuncDesc = nullptr;
         if (index >= Functions().size()) return TYPE_E_ELEMENTNOTFOUND;
         const auto& [member, invkind] = Functions()[index];
+        if (member->params.size() > MaxParams) return E_UNEXPECTED;
         auto* block = new (std::nothrow) TFuncBlock{};
         if (block == nullptr) return E_OUTOFMEMORY;
         FUNCDESC& desc = block->desc;
