@@ -550,7 +550,7 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
     return S_OK;
 }
 
-HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+HRESULT VariantCopy(VARIANTARG* pvargDest, VARIANTARG* pvargSrc) {
     if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
     if (pvargDest == pvargSrc) return S_OK;
     if ((pvargSrc->vt & VT_BYREF) == 0 && !KnownType(pvargSrc->vt)) return DISP_E_BADVARTYPE;
@@ -570,7 +570,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     return S_OK;
 }
 
-HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
     if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
     VARIANT result;
     const HRESULT hr = ChangeType(result, *pvarSrc, wFlags, vt, 0);

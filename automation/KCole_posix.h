@@ -435,12 +435,13 @@ KC_OLE_API UINT SysStringByteLen(BSTR bstr);
 
 KC_OLE_API void VariantInit(VARIANTARG* pvarg);
 KC_OLE_API HRESULT VariantClear(VARIANTARG* pvarg);
-KC_OLE_API HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+KC_OLE_API HRESULT VariantCopy(VARIANTARG* pvargDest, VARIANTARG* pvargSrc);
 // Converts between the empty, null, integer, floating, boolean, string,
 // error and interface types, through one level of reference; other types
 // give DISP_E_TYPEMISMATCH (the platform converts more). Numbers are read
-// and written as in English (United States), whatever lcid says.
-KC_OLE_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt);
+// and written as in English (United States). The sources are not const, as
+// in the platform's declarations, so that calls compile against both.
+KC_OLE_API HRESULT VariantChangeType(VARIANTARG* pvargDest, VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt);
 
 // The calling thread's error record. dwReserved must be 0.
 KC_OLE_API HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);

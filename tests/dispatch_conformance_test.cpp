@@ -274,7 +274,8 @@ TEST(DispatchTypeInfo, OneDescriptionOfTheDualInterface) {
                         const VARIANT& value = elem.paramdesc.pparamdescex->varDefaultValue;
                         if (expected.type == VT_I4) {
                             TVariant asLong;
-                            ASSERT_EQ(VariantChangeType(asLong.Put(), &value, 0, VT_I4), S_OK);
+                            // The platform declares the source without const; it is only read.
+                            ASSERT_EQ(VariantChangeType(asLong.Put(), const_cast<VARIANT*>(&value), 0, VT_I4), S_OK);
                             EXPECT_EQ(asLong->lVal, expected.longDefault) << what;
                         } else {
                             ASSERT_EQ(value.vt, VT_BSTR) << what;

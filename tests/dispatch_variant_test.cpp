@@ -16,7 +16,8 @@ struct TConverted {
 };
 TConverted Convert(const VARIANT& source, VARTYPE type, USHORT flags = 0) {
     TConverted out{E_FAIL, TVariant()};
-    out.hr = VariantChangeType(out.value.Put(), &source, flags, type);
+    // The platform declares the source without const; it is only read.
+    out.hr = VariantChangeType(out.value.Put(), const_cast<VARIANT*>(&source), flags, type);
     return out;
 }
 
