@@ -5,6 +5,9 @@
 // the library.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -115,6 +118,18 @@ public:
 private:
     TComPtr<IDispatch> object_;
 };
+
+// A new directory of its own under the system's temporary directory; test
+// processes may run side by side.
+inline std::filesystem::path NewTempDir(const std::string& prefix) {
+    std::random_device random;
+    for (;;) {
+        char suffix[20];
+        std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
+        const auto path = std::filesystem::temp_directory_path() / (prefix + suffix);
+        if (std::filesystem::create_directory(path)) return path;
+    }
+}
 
 inline TVariant L(LONG value) { return TVariant::Long(value); }
 inline TVariant S(std::u16string_view text) { return TVariant::Text(text); }

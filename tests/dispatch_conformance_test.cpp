@@ -71,11 +71,7 @@ std::string Narrow(std::u16string_view text) { return {text.begin(), text.end()}
 
 class TempDir {
 public:
-    TempDir() {
-        path_ = std::filesystem::temp_directory_path() / ("kestrune-dispatch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                                                          std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(path_);
-    }
+    TempDir() : path_(NewTempDir("kestrune-dispatch-")) {}
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);

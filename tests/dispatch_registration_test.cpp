@@ -81,9 +81,7 @@ std::map<std::string, std::map<std::string, std::string>> ReadStore(const fs::pa
 class Registration : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kestrune-registry-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = NewTempDir("kestrune-registry-");
 #ifdef _WIN32
         GTEST_SKIP() << "redirect HKEY_CLASSES_ROOT with RegOverridePredefKey here";
 #else
