@@ -112,6 +112,51 @@ TEST(DispatchVariant, ReferencesAreFollowedAndConversionInPlaceWorks) {
     EXPECT_EQ(kept->lVal, 5);
 }
 
+// An object whose default property holds a number.
+class TValueObject final : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override { return *info = nullptr, E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || params->cArgs != 0) return DISP_E_MEMBERNOTFOUND;
+        result->vt = VT_I4;
+        result->lVal = 42;
+        return S_OK;
+    }
+    ULONG refs = 1;
+};
+
+TEST(DispatchVariant, AnObjectConvertsThroughItsValueProperty) {
+    TValueObject object;
+    TVariant holder;
+    VARIANT* v = holder.Put();
+    v->vt = VT_DISPATCH;
+    v->pdispVal = &object;
+    object.AddRef();  // the variant's reference
+    EXPECT_EQ(Convert(*holder, VT_I4).value->lVal, 42);
+    EXPECT_EQ(automation::TextOf(Convert(*holder, VT_BSTR).value->bstrVal), u"42");
+    {
+        const auto asUnknown = Convert(*holder, VT_UNKNOWN);
+        ASSERT_EQ(asUnknown.hr, S_OK);
+        EXPECT_EQ(asUnknown.value->punkVal, static_cast<IUnknown*>(&object));
+    }
+    holder.Put();
+    EXPECT_EQ(object.refs, 1u);  // every reference taken was given back
+}
+
 TEST(DispatchVariant, ErrorRecordsAreTakenOnce) {
     IErrorInfo* none = reinterpret_cast<IErrorInfo*>(&none);
     SetErrorInfo(0, nullptr);
