@@ -11,9 +11,9 @@
 // at $KESTRUNE_REGISTRY if that is set, else
 // $XDG_DATA_HOME/kestrune/HKEY_CLASSES_ROOT.reg (~/.local/share when
 // XDG_DATA_HOME is unset). A commit writes a new file and renames it over
-// the old one, so that a crash never leaves a half-written store, and holds
-// a lock on it from load to commit, so that two registrations never lose
-// each other's entries.
+// the old one, so that a crash never leaves a half-written store; from load
+// to commit a registration holds a lock on the file beside it (its name
+// plus ".lock"), so that two registrations never lose each other's entries.
 #pragma once
 
 #include <memory>
