@@ -1,6 +1,6 @@
 #include "batch.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "members.h"
+#include "automation/brindel_Kestrune_TLB.h"
 #include "object/KCcodepage.h"
 
 namespace kestrune::cli {
@@ -17,19 +17,13 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
-// A request the batch layer refuses before the object sees it.
+// A request the tool refuses before the object sees it.
 struct TRequestError {
-    std::uint32_t hresult;
+    HRESULT hresult;
     std::string description;
 };
 
-std::string HResultText(std::uint32_t code) {
-    char text[11];
-    std::snprintf(text, sizeof text, "0x%08X", code);
-    return text;
-}
-
-std::string ErrorLine(std::uint32_t code, std::string_view description, std::string_view source) {
+std::string ErrorLine(HRESULT code, std::string_view description, std::string_view source) {
     OrderedJson error;
     error["hresult"] = HResultText(code);
     error["description"] = description;
@@ -39,12 +33,12 @@ std::string ErrorLine(std::uint32_t code, std::string_view description, std::str
     return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string ResultLine(const TValue& value) {
+std::string ResultLine(const TVariant& value) {
     OrderedJson answer;
-    if (const auto* number = std::get_if<std::int32_t>(&value))
-        answer["result"] = *number;
-    else if (const auto* text = std::get_if<std::u16string>(&value))
-        answer["result"] = Utf16ToUtf8(*text);
+    if (value.Type() == VT_I4)
+        answer["result"] = value->lVal;
+    else if (value.Type() == VT_BSTR)
+        answer["result"] = Utf16ToUtf8(automation::TextOf(value->bstrVal));
     else
         answer["result"] = nullptr;
     return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -52,100 +46,112 @@ std::string ResultLine(const TValue& value) {
 
 std::string Quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
 
-// A JSON integer as a 32-bit signed long.
-std::int32_t LongFrom(const Json& value, const std::string& what) {
-    if (!value.is_number_integer()) throw TRequestError{hresult::DISP_E_TYPEMISMATCH, what + " must be an integer"};
-    const bool fits = value.is_number_unsigned() ? value.get<std::uint64_t>() <=
-                                                       static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
-                                                 : value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min() &&
-                                                       value.get<std::int64_t>() <= std::numeric_limits<std::int32_t>::max();
-    if (!fits) throw TRequestError{hresult::DISP_E_OVERFLOW, what + " is outside the range of a 32-bit signed integer"};
-    return static_cast<std::int32_t>(value.get<std::int64_t>());
+bool SameName(std::u16string_view a, std::u16string_view b) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+    return std::ranges::equal(a, b, [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
-TValue ArgumentFrom(const Json& value, const TParam& param, std::size_t position, std::string_view member) {
-    const std::string what =
-        "argument " + std::to_string(position + 1) + " (" + std::string(param.name) + ") of " + std::string(member);
-    if (value.is_null() && param.optional) return DefaultOf(param);
-    switch (param.type) {
-        case TParamType::Long: return LongFrom(value, what);
-        case TParamType::String:
-            if (!value.is_string()) throw TRequestError{hresult::DISP_E_TYPEMISMATCH, what + " must be a string"};
-            return Utf8ToUtf16(value.get_ref<const std::string&>());
-        case TParamType::Unknown:
-            if (value.is_null()) return THostContext{false};
-            if (value.is_string() || value.is_object()) return THostContext{true};
-            throw TRequestError{hresult::DISP_E_TYPEMISMATCH,
-                                what + " must be a host context: a string or an object, or null"};
+// A JSON value as the variant a script engine would pass; param, where
+// known, decides what null and host contexts mean.
+TVariant VariantFrom(const Json& value, const TParamShape* param, const std::string& what) {
+    if (param != nullptr && param->type == VT_UNKNOWN) {
+        if (value.is_null()) return TVariant::Unknown(NewHostContext(false).Get());
+        if (value.is_string() || value.is_object()) return TVariant::Unknown(NewHostContext(true).Get());
     }
-    return {};
+    switch (value.type()) {
+        case Json::value_t::null:
+            if (param != nullptr && param->optional) return TVariant::Missing();
+            {
+                TVariant null;
+                null.Put()->vt = VT_NULL;
+                return null;
+            }
+        case Json::value_t::string: return TVariant::Text(Utf8ToUtf16(value.get_ref<const std::string&>()));
+        case Json::value_t::boolean: return TVariant::Bool(value.get<bool>());
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned: {
+            // Beyond 32 bits as a double, so that the object reports the overflow.
+            const bool fits = value.is_number_unsigned()
+                                  ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())
+                                  : value.get<std::int64_t>() >= std::numeric_limits<LONG>::min() &&
+                                        value.get<std::int64_t>() <= std::numeric_limits<LONG>::max();
+            return fits ? TVariant::Long(static_cast<LONG>(value.get<std::int64_t>())) : TVariant::Double(value.get<double>());
+        }
+        case Json::value_t::number_float: return TVariant::Double(value.get<double>());
+        default:
+            throw TRequestError{DISP_E_TYPEMISMATCH, "Type mismatch: " + what + " cannot be an array or an object"};
+    }
 }
 
-std::string CountText(const TMember& member) {
-    const std::size_t most = member.params.size(), least = RequiredCount(member);
-    const auto arguments = [](std::size_t n) { return std::to_string(n) + (n == 1 ? " argument" : " arguments"); };
-    if (least == most) return arguments(most);
-    return std::to_string(least) + " to " + arguments(most);
+const TMemberShape& Named(TScriptHost& host, const Json& name, TMemberShape& shape) {
+    if (!name.is_string()) throw TRequestError{E_INVALIDARG, "the member name must be a string"};
+    auto found = host.Shape(Utf8ToUtf16(name.get_ref<const std::string&>()));
+    if (auto* failure = std::get_if<TFailure>(&found)) throw *failure;
+    shape = std::move(std::get<TMemberShape>(found));
+    return shape;
 }
 
-const TMember& MemberNamed(const Json& name) {
-    if (!name.is_string()) throw TRequestError{hresult::E_INVALIDARG, "the member name must be a string"};
-    const auto& text = name.get_ref<const std::string&>();
-    const TMember* member = FindMember(text);
-    if (member == nullptr) throw TRequestError{hresult::DISP_E_MEMBERNOTFOUND, "unknown member " + Quoted(text)};
-    return *member;
+TVariant Result(std::variant<TVariant, TFailure> outcome) {
+    if (auto* failure = std::get_if<TFailure>(&outcome)) throw std::move(*failure);
+    return std::move(std::get<TVariant>(outcome));
 }
 
-TValue Call(TKestrune& object, const Json& request) {
-    const TMember& member = MemberNamed(request.at("call"));
-    if (member.kind != TMemberKind::Method)
-        throw TRequestError{hresult::DISP_E_MEMBERNOTFOUND, std::string(member.name) + " is a property: use get or put"};
-    const Json noArguments = Json::array();
-    const Json& args = request.contains("args") ? request.at("args") : noArguments;
-    if (!args.is_array()) throw TRequestError{hresult::E_INVALIDARG, "\"args\" must be an array"};
-    if (args.size() > member.params.size() || args.size() < RequiredCount(member))
-        throw TRequestError{hresult::DISP_E_BADPARAMCOUNT, std::string(member.name) + " takes " + CountText(member) +
-                                                               ", not " + std::to_string(args.size())};
-    std::vector<TValue> values;
-    values.reserve(member.params.size());
-    for (std::size_t i = 0; i < member.params.size(); ++i)
-        values.push_back(i < args.size() ? ArgumentFrom(args[i], member.params[i], i, member.name)
-                                         : DefaultOf(member.params[i]));
-    return member.invoke(object, values);
+TVariant Call(TScriptHost& host, const Json& request) {
+    TMemberShape member;
+    Named(host, request.at("call"), member);
+    const std::string name = Utf16ToUtf8(member.name);
+    const Json none = Json::array();
+    const Json& args = request.contains("args") ? request.at("args") : none;
+    if (!args.is_array()) throw TRequestError{E_INVALIDARG, "\"args\" must be an array"};
+    std::vector<TVariant> values;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const TParamShape* param = i < member.params.size() ? &member.params[i] : nullptr;
+        values.push_back(VariantFrom(args[i], param, "argument " + std::to_string(i + 1) + " of " + name));
+    }
+    std::vector<TNamedArg> named;
+    if (request.contains("named")) {
+        const Json& byName = request.at("named");
+        if (!byName.is_object()) throw TRequestError{E_INVALIDARG, "\"named\" must be an object"};
+        for (const auto& [key, value] : byName.items()) {
+            const std::u16string paramName = Utf8ToUtf16(key);
+            const TParamShape* param = nullptr;
+            for (const auto& p : member.params)
+                if (SameName(p.name, paramName)) param = &p;
+            named.push_back({paramName, VariantFrom(value, param, "argument " + key + " of " + name)});
+        }
+    }
+    return Result(host.Invoke(member, TInvokeKind::Call, std::move(values), std::move(named)));
 }
 
-const TMember& PropertyNamed(const Json& name, std::string_view verb) {
-    const TMember& member = MemberNamed(name);
-    if (member.kind == TMemberKind::Method)
-        throw TRequestError{hresult::DISP_E_MEMBERNOTFOUND,
-                            std::string(member.name) + " is a method: use call, not " + std::string(verb)};
-    return member;
+TVariant Put(TScriptHost& host, const Json& request) {
+    TMemberShape member;
+    Named(host, request.at("put"), member);
+    if (!request.contains("value")) throw TRequestError{DISP_E_BADPARAMCOUNT, "put needs a \"value\""};
+    std::vector<TVariant> value;
+    value.push_back(VariantFrom(request.at("value"), nullptr, "the value of " + Utf16ToUtf8(member.name)));
+    return Result(host.Invoke(member, TInvokeKind::Put, std::move(value)));
 }
 
-TValue Put(TKestrune& object, const Json& request) {
-    const TMember& member = PropertyNamed(request.at("put"), "put");
-    if (member.put == nullptr)
-        throw TRequestError{hresult::DISP_E_MEMBERNOTFOUND, std::string(member.name) + " is read-only"};
-    if (!request.contains("value")) throw TRequestError{hresult::DISP_E_BADPARAMCOUNT, "put needs a \"value\""};
-    member.put(object, LongFrom(request.at("value"), "the value of " + std::string(member.name)));
-    return {};
+TVariant Get(TScriptHost& host, const Json& request) {
+    TMemberShape member;
+    Named(host, request.at("get"), member);
+    return Result(host.Invoke(member, TInvokeKind::Get, {}));
 }
 
 // Exactly one of call, get and put, and nothing that belongs to another.
-TValue Dispatch(TKestrune& object, const Json& request) {
-    if (!request.is_object()) throw TRequestError{hresult::E_INVALIDARG, "a request must be a JSON object"};
+TVariant Dispatch(TScriptHost& host, const Json& request) {
+    if (!request.is_object()) throw TRequestError{E_INVALIDARG, "a request must be a JSON object"};
     int verbs = 0;
     for (const auto& [key, value] : request.items()) {
         if (key == "call" || key == "get" || key == "put")
             ++verbs;
-        else if (!(key == "args" && request.contains("call")) && !(key == "value" && request.contains("put")))
-            throw TRequestError{hresult::E_INVALIDARG, "unexpected key " + Quoted(key)};
+        else if (!((key == "args" || key == "named") && request.contains("call")) && !(key == "value" && request.contains("put")))
+            throw TRequestError{E_INVALIDARG, "unexpected key " + Quoted(key)};
     }
-    if (verbs != 1)
-        throw TRequestError{hresult::E_INVALIDARG, "a request needs exactly one of \"call\", \"get\" and \"put\""};
-    if (request.contains("call")) return Call(object, request);
-    if (request.contains("put")) return Put(object, request);
-    return PropertyNamed(request.at("get"), "get").invoke(object, {});
+    if (verbs != 1) throw TRequestError{E_INVALIDARG, "a request needs exactly one of \"call\", \"get\" and \"put\""};
+    if (request.contains("call")) return Call(host, request);
+    if (request.contains("put")) return Put(host, request);
+    return Get(host, request);
 }
 
 // The parser's text without its "[json.exception...] " prefix.
@@ -158,29 +164,29 @@ std::string ParseMessage(const std::exception& e) {
 
 }  // namespace
 
-std::optional<std::string> AnswerLine(TKestrune& object, std::string_view line) {
+std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) {
     if (line.find_first_not_of(" \t\r\n") == std::string_view::npos) return std::nullopt;
     Json request;
     try {
         request = Json::parse(line);
     } catch (const Json::parse_error& e) {
-        return ErrorLine(hresult::E_INVALIDARG, ParseMessage(e), BatchSource);
+        return ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource);
     }
     try {
-        return ResultLine(Dispatch(object, request));
+        return ResultLine(Dispatch(host, request));
     } catch (const TRequestError& e) {
         return ErrorLine(e.hresult, e.description, BatchSource);
-    } catch (const EKestrune& e) {
-        return ErrorLine(static_cast<std::uint32_t>(e.Status), e.what(), ObjectSource);
+    } catch (const TFailure& e) {
+        return ErrorLine(e.hresult, e.description, e.source);
     } catch (const std::exception& e) {
-        return ErrorLine(hresult::E_UNEXPECTED, e.what(), ObjectSource);
+        return ErrorLine(E_UNEXPECTED, e.what(), BatchSource);
     }
 }
 
-int RunBatch(std::istream& in, std::ostream& out, TKestrune& object) {
+int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host) {
     std::string line;
     while (std::getline(in, line)) {
-        if (auto answer = AnswerLine(object, line)) {
+        if (auto answer = AnswerLine(host, line)) {
             out << *answer << '\n' << std::flush;
             if (!out) return 1;
         }

@@ -15,6 +15,7 @@
 #include "algorithms.h"
 #include "batch.h"
 #include "commands.h"
+#include "host.h"
 #include "object/KCcodepage.h"
 #include "object/UKestrune.h"
 #include "password_source.h"
@@ -138,6 +139,37 @@ void Print(std::u16string_view text) {
     if (!std::cout) throw EFailure("cannot write to standard output");
 }
 
+// A failed call as a script would see it: status, description, source.
+int Report(const TFailure& failure) {
+    std::cerr << "kestrune: " << HResultText(failure.hresult) << ": " << failure.description << " (source: " << failure.source
+              << ")\n";
+    return ExitFailure;
+}
+
+// kestrune call: the properties of --put in order, then the member, with
+// every argument passed as a string, as a script passes text.
+int RunCall(const std::vector<std::string>& puts, const std::vector<std::string>& words) {
+    TScriptHost host("kestrune call");
+    if (const auto& failure = host.CreationFailure()) return Report(*failure);
+    for (const auto& assignment : puts) {
+        const auto equals = assignment.find('=');
+        std::vector<TVariant> value;
+        value.push_back(TVariant::Text(Utf8ToUtf16(assignment.substr(equals + 1))));
+        auto outcome = host.Invoke(Utf8ToUtf16(assignment.substr(0, equals)), TInvokeKind::Put, std::move(value));
+        if (const auto* failure = std::get_if<TFailure>(&outcome)) return Report(*failure);
+    }
+    std::vector<TVariant> args;
+    for (std::size_t i = 1; i < words.size(); ++i) args.push_back(TVariant::Text(Utf8ToUtf16(words[i])));
+    auto outcome = host.Invoke(Utf8ToUtf16(words[0]), TInvokeKind::Script, std::move(args));
+    if (const auto* failure = std::get_if<TFailure>(&outcome)) return Report(*failure);
+    const TVariant& result = std::get<TVariant>(outcome);
+    if (result.Type() == VT_BSTR)
+        Print(automation::TextOf(result->bstrVal));
+    else if (result.Type() == VT_I4)
+        Print(Utf8ToUtf16(std::to_string(result->lVal)));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -199,14 +231,46 @@ int main(int argc, char** argv) {
         "  {\"call\": \"HashSize\"}                      ->  {\"result\": 128}\n"
         "  {\"get\": \"CipherMode\"}                     ->  {\"result\": 0}\n"
         "  {\"put\": \"CipherMode\", \"value\": 3}         ->  {\"result\": null}\n"
+        "  {\"call\": \"HashString\", \"args\": [\"abc\"], \"named\": {\"Algorithm\": 1}}\n"
         "  a failure                                 ->  {\"error\": {\"hresult\": \"0x80020003\", \"description\": ..., "
         "\"source\": ...}}\n"
         "Methods: OnStartPage, OnEndPage, HashString, HashFile, EncryptString, EncryptFile, DecryptString,\n"
         "DecryptFile, GenPassword, HashSize. Properties: HashAlgorithm, CipherAlgorithm, CipherMode, MaxKeySize\n"
-        "(read-only). Names ignore case; strings are strings, longs are integers; trailing optional arguments\n"
-        "may be left out, and null in the place of an optional argument stands for its default. OnStartPage\n"
-        "takes a string or an object as a host context that offers the scripting context, or null for one\n"
-        "that does not (the call then fails). Blank lines get no answer. The object lives for the whole run.");
+        "(read-only). The object is created through the library's class factory and every request goes through\n"
+        "its dispatch interface by name, as a script's calls do. Names ignore case. Strings pass as strings,\n"
+        "integers as longs, other numbers as doubles, true and false as booleans; the object converts them to\n"
+        "the declared types (\"7\" becomes 7). Trailing optional arguments may be left out, and null in the\n"
+        "place of an optional argument stands for its default. OnStartPage takes a string or an object as a\n"
+        "host context that offers the scripting context, or null for one that does not (the call then fails).\n"
+        "Blank lines get no answer. The object lives for the whole run.");
+
+    std::vector<std::string> puts;
+    auto& call = *app.add_subcommand("call", "Call one member of the object by name, as a script does (see its --help)");
+    call.add_option("--put", puts, "Set a property first, as a script does (repeatable, in order)")
+        ->type_name("PROPERTY=VALUE")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& assignment) { return assignment.find('=') == std::string::npos ? "expected PROPERTY=VALUE" : ""; }, "", ""));
+    call.prefix_command();  // MEMBER and everything after it are taken as they are
+    call.footer(
+        "Usage: kestrune call [--put PROPERTY=VALUE]... MEMBER [ARGS]...\n"
+        "The object is created through the library's class factory and the member is called through its\n"
+        "dispatch interface by name, as a page script calls it: every argument passes as a string and the\n"
+        "object converts it to the declared type (\"7\" becomes 7; \"seven\" for a number is a type\n"
+        "mismatch). Left-out trailing optional arguments take their defaults. A string result is printed as\n"
+        "it is, a number in decimal, nothing for members without a result. A failed call prints its status\n"
+        "in hexadecimal, its description and its source on standard error, and exits with status 1.\n"
+        "Examples: kestrune call HashString abc 1; kestrune call --put CipherAlgorithm=15 MaxKeySize\n"
+        "Arguments are visible in the process list: do not pass passwords that matter this way.");
+
+    auto& registerServer = *app.add_subcommand(
+        "register", "Register the automation server brindel_Kestrune (its class and type library entries)");
+    auto& unregisterServer = *app.add_subcommand("unregister", "Remove the automation server's registration");
+    for (auto* command : {&registerServer, &unregisterServer})
+        command->footer(
+            "Calls the library's DllRegisterServer or DllUnregisterServer. Without the platform's registry the\n"
+            "HKEY_CLASSES_ROOT entries live in $KESTRUNE_REGISTRY, or else in\n"
+            "$XDG_DATA_HOME/kestrune/HKEY_CLASSES_ROOT.reg (~/.local/share when XDG_DATA_HOME is unset).");
 
     const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
     try {
@@ -262,8 +326,20 @@ int main(int argc, char** argv) {
         } else if (selfTest) {
             return RunSelfTest(std::cout);
         } else if (batch) {
-            TKestrune object;
-            return RunBatch(std::cin, std::cout, object) == 0 ? 0 : ExitFailure;
+            TScriptHost host(std::string{BatchSource});
+            if (const auto& failure = host.CreationFailure()) return Report(*failure);
+            return RunBatch(std::cin, std::cout, host) == 0 ? 0 : ExitFailure;
+        } else if (registerServer || unregisterServer) {
+            const HRESULT hr = registerServer ? DllRegisterServer() : DllUnregisterServer();
+            if (FAILED(hr))
+                throw EFailure(std::string(registerServer ? "registration" : "unregistration") + " failed with " +
+                               HResultText(hr) + ": the registry store could not be read or written");
+        } else if (call) {
+            if (call.remaining().empty()) {
+                std::cerr << "kestrune call: a MEMBER is required\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
+            return RunCall(puts, call.remaining());
         }
     } catch (const std::exception& e) {
         std::cerr << "kestrune: " << e.what() << '\n';

@@ -1,5 +1,7 @@
 // The batch protocol: one answer per request, results and errors in the
-// agreed shape, defaults, and requests that cannot be dispatched.
+// agreed shape, defaults, conversions, and requests that cannot be
+// dispatched. Requests reach the object through its dispatch interface; a
+// core object of the test's own gives the expected values.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,17 +11,19 @@
 #include "cli/batch.h"
 #include "object/KCcatalogue.h"
 #include "object/KCcodepage.h"
-#include "object/KCpassword.h"
+#include "object/UKestrune.h"
 
 namespace kestrune::cli {
 namespace {
 
 using Json = nlohmann::json;
 
+constexpr std::string_view ObjectSource = "brindel_Kestrune.Kestrune";
+
 class Batch : public testing::Test {
 protected:
     Json Ask(const std::string& line) {
-        const auto answer = AnswerLine(object, line);
+        const auto answer = AnswerLine(host, line);
         EXPECT_TRUE(answer.has_value()) << line;
         return answer ? Json::parse(*answer) : Json();
     }
@@ -43,7 +47,8 @@ protected:
     }
     static std::string Text(std::u16string_view text) { return Utf16ToUtf8(text); }
 
-    TKestrune object;
+    TScriptHost host{std::string(BatchSource)};
+    TKestrune object;  // the expected values
 };
 
 TEST_F(Batch, ResultsCarryStringsIntegersAndNothing) {
@@ -69,33 +74,62 @@ TEST_F(Batch, PropertiesKeepWhatIsWrittenAndModesStayValid) {
 }
 
 TEST_F(Batch, LeftOutAndNullOptionalArgumentsTakeTheirDefaults) {
-    object.SetHashAlgorithm(1);
+    Result(R"({"put": "HashAlgorithm", "value": 1})");
     const Json withProperty = Result(R"({"call": "HashString", "args": ["abc", -1]})");
+    EXPECT_EQ(withProperty, Text(object.HashString(u"abc", 1)));
     EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc"]})"), withProperty);
     EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc", null]})"), withProperty);
-    EXPECT_EQ(Result(R"({"call": "HashSize", "args": []})"), object.HashSize(-1));
+    EXPECT_EQ(Result(R"({"call": "HashSize", "args": []})"), object.HashSize(1));
 
-    SetPasswordGeneratorState(0);
-    const Json byDefault = Result(R"({"call": "GenPassword"})");
-    SetPasswordGeneratorState(0);
-    EXPECT_EQ(Result(R"({"call": "GenPassword", "args": [8, ""]})"), byDefault);
-    SetPasswordGeneratorState(0);
-    EXPECT_EQ(Result(R"({"call": "GenPassword", "args": [null, null]})"), byDefault);
-    // A null before a given argument stands for the default too.
-    SetPasswordGeneratorState(0);
-    const Json styled = Result(R"({"call": "GenPassword", "args": [null, "A0a"]})");
-    SetPasswordGeneratorState(0);
-    EXPECT_EQ(styled, Text(object.GenPassword(8, u"A0a")));
+    // The generator's state lives in the library, so the shapes tell the defaults.
+    const auto shaped = [](const Json& password, std::size_t length, const std::string& lowerAt) {
+        const std::string text = password.get<std::string>();
+        if (text.size() != length) return false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            const bool lower = i < lowerAt.size() && lowerAt[i] == 'a';
+            if (lower ? !(c >= 'a' && c <= 'z') : !((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(shaped(Result(R"({"call": "GenPassword"})"), 8, ""));
+    EXPECT_TRUE(shaped(Result(R"({"call": "GenPassword", "args": [null, null]})"), 8, ""));
+    EXPECT_TRUE(shaped(Result(R"({"call": "GenPassword", "args": [null, "aaa"]})"), 8, "aaa"));
+    EXPECT_TRUE(shaped(Result(R"({"call": "GenPassword", "args": [5]})"), 5, ""));
 }
 
-TEST_F(Batch, PasswordSequenceContinuesFromTheProcessState) {
-    SetPasswordGeneratorState(0);
-    const std::string first = Result(R"({"call": "GenPassword", "args": [6]})");
-    const std::string second = Result(R"({"call": "GenPassword", "args": [6, "aaa"]})");
-    SetPasswordGeneratorState(0);
-    EXPECT_EQ(first, GeneratePassword(6, ""));
-    EXPECT_EQ(second, GeneratePassword(6, "aaa"));
+TEST_F(Batch, PasswordsContinueTheSequence) {
+    const std::string first = Result(R"({"call": "GenPassword", "args": [12]})");
+    const std::string second = Result(R"({"call": "GenPassword", "args": [12]})");
     EXPECT_NE(first, second);
+}
+
+TEST_F(Batch, NamedArgumentsGoByParameterName) {
+    const Json md4 = Result(R"({"call": "HashString", "args": ["abc", 1]})");
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc"], "named": {"algorithm": 1}})"), md4);
+    EXPECT_EQ(Result(R"({"call": "HashString", "named": {"Algorithm": 1, "InputStr": "abc"}})"), md4);
+    const std::string digits = Result(R"({"call": "GenPassword", "named": {"Style": "0000"}})");
+    EXPECT_EQ(digits.size(), 8u);
+    EXPECT_EQ(digits.substr(0, 4).find_first_not_of("0123456789"), std::string::npos) << digits;
+    EXPECT_EQ(ErrorCode(R"({"call": "HashString", "args": ["abc"], "named": {"Bogus": 1}})"), "0x80020006");
+    EXPECT_EQ(ErrorCode(R"({"call": "HashString", "named": {"Algorithm": 1}})"), "0x8002000E");
+    EXPECT_EQ(ErrorCode(R"({"call": "HashString", "named": []})"), "0x80070057");
+}
+
+TEST_F(Batch, ArgumentsConvertAsTheObjectConvertsVariants) {
+    const Json md4 = Result(R"({"call": "HashString", "args": ["abc", 1]})");
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc", "1"]})"), md4);
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc", 1.0]})"), md4);
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": [5]})"), Text(object.HashString(u"5")));
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": [2.5]})"), Text(object.HashString(u"2.5")));
+    Result(R"({"put": "HashAlgorithm", "value": 1})");
+    EXPECT_EQ(Result(R"({"call": "HashString", "args": ["abc", true]})"), md4);  // true is -1: the property
+    Result(R"({"put": "CipherMode", "value": "3"})");
+    EXPECT_EQ(Result(R"({"get": "CipherMode"})"), 3);
+    Result(R"({"put": "CipherMode", "value": 1.5})");  // halves round to even
+    EXPECT_EQ(Result(R"({"get": "CipherMode"})"), 2);
+    Result(R"({"put": "CipherMode", "value": 2.5})");
+    EXPECT_EQ(Result(R"({"get": "CipherMode"})"), 2);
 }
 
 TEST_F(Batch, UnicodeCrossesAsWindows1252AndBack) {
@@ -130,8 +164,8 @@ TEST_F(Batch, OnStartPageResetsSelectionsAndNeedsTheScriptingContext) {
 
 TEST_F(Batch, RequestsThatCannotBeDispatchedGetTheirCodes) {
     const std::pair<const char*, const char*> cases[] = {
-        {R"({"call": "Frobnicate"})", "0x80020003"},
-        {R"({"get": "Nothing"})", "0x80020003"},
+        {R"({"call": "Frobnicate"})", "0x80020006"},
+        {R"({"get": "Nothing"})", "0x80020006"},
         {R"({"put": "MaxKeySize", "value": 64})", "0x80020003"},
         {R"({"get": "HashSize"})", "0x80020003"},
         {R"({"call": "CipherMode"})", "0x80020003"},
@@ -140,18 +174,20 @@ TEST_F(Batch, RequestsThatCannotBeDispatchedGetTheirCodes) {
         {R"({"call": "HashString", "args": ["a", 1, 2]})", "0x8002000E"},
         {R"({"call": "OnEndPage", "args": [1]})", "0x8002000E"},
         {R"({"put": "CipherMode"})", "0x8002000E"},
-        {R"({"call": "HashString", "args": [5]})", "0x80020005"},
         {R"({"call": "HashString", "args": [null]})", "0x80020005"},
-        {R"({"call": "HashString", "args": ["a", "1"]})", "0x80020005"},
-        {R"({"call": "HashString", "args": ["a", 1.5]})", "0x80020005"},
-        {R"({"call": "HashString", "args": ["a", true]})", "0x80020005"},
-        {R"({"put": "CipherMode", "value": "3"})", "0x80020005"},
+        {R"({"call": "HashString", "args": ["a", "seven"]})", "0x80020005"},
+        {R"({"call": "HashString", "args": ["a", ""]})", "0x80020005"},
+        {R"({"call": "HashString", "args": ["a", [1]]})", "0x80020005"},
+        {R"({"call": "HashString", "args": [{"a": 1}]})", "0x80020005"},
+        {R"({"put": "CipherMode", "value": "three"})", "0x80020005"},
         {R"({"call": "HashSize", "args": [2147483648]})", "0x8002000A"},
         {R"({"call": "HashSize", "args": [-2147483649]})", "0x8002000A"},
+        {R"({"call": "HashSize", "args": ["99999999999"]})", "0x8002000A"},
         {R"({"call": "HashString", "args": "abc"})", "0x80070057"},
         {R"({"call": 5})", "0x80070057"},
         {R"({"call": "HashSize", "get": "CipherMode"})", "0x80070057"},
         {R"({"call": "HashSize", "value": 1})", "0x80070057"},
+        {R"({"put": "CipherMode", "value": 1, "named": {}})", "0x80070057"},
         {R"({"args": []})", "0x80070057"},
         {R"({})", "0x80070057"},
         {R"(["call", "HashSize"])", "0x80070057"},
@@ -176,7 +212,7 @@ TEST_F(Batch, RunAnswersEveryLineInOrderAndSkipsBlankOnes) {
         "{\"call\": \"Missing\"}\n"
         "{\"get\": \"CipherMode\"}");  // the last line needs no line break
     std::ostringstream out;
-    EXPECT_EQ(RunBatch(in, out, object), 0);
+    EXPECT_EQ(RunBatch(in, out, host), 0);
     std::istringstream answers(out.str());
     std::vector<Json> lines;
     for (std::string line; std::getline(answers, line);) lines.push_back(Json::parse(line));
@@ -184,7 +220,7 @@ TEST_F(Batch, RunAnswersEveryLineInOrderAndSkipsBlankOnes) {
     EXPECT_TRUE(lines[0].at("result").is_null());
     EXPECT_EQ(lines[1]["error"]["hresult"], "0x80070057");
     EXPECT_EQ(lines[2]["result"], 1);
-    EXPECT_EQ(lines[3]["error"]["hresult"], "0x80020003");
+    EXPECT_EQ(lines[3]["error"]["hresult"], "0x80020006");
     EXPECT_EQ(lines[4]["result"], 1);
 }
 
@@ -192,7 +228,7 @@ TEST_F(Batch, RunStopsWithFailureWhenOutputIsGone) {
     std::istringstream in("{\"get\": \"CipherMode\"}\n");
     std::ostringstream out;
     out.setstate(std::ios::badbit);
-    EXPECT_EQ(RunBatch(in, out, object), 1);
+    EXPECT_EQ(RunBatch(in, out, host), 1);
 }
 
 }  // namespace

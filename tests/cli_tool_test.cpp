@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -156,7 +157,8 @@ TEST_F(Tool, FailuresExitNonZeroWithAMessageAndNeverShowThePassword) {
 
 TEST_F(Tool, EveryCommandHasHelp) {
     for (const char* command : {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
-                                "decrypt-file", "gen-password", "list", "selftest", "batch"}) {
+                                "decrypt-file", "gen-password", "list", "selftest", "batch", "call", "register",
+                                "unregister"}) {
         const TRun run = Run({command, "--help"});
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
@@ -192,6 +194,59 @@ TEST_F(Tool, EveryProcessStartsThePasswordSequenceAfresh) {
     std::string password;
     std::getline(passwords, password);
     EXPECT_EQ(answers[0], "{\"result\":\"" + password + "\"}");
+}
+
+TEST_F(Tool, CallGoesThroughTheInterfaceAsAScriptDoes) {
+    const TRun md4 = Run({"hash-string", "abc", "--hash", "MD4"});
+    const TRun call = Run({"call", "hashstring", "abc", "1"});  // text "1" becomes the long 1
+    EXPECT_EQ(call.status, 0) << call.err;
+    EXPECT_EQ(call.out, md4.out);
+    EXPECT_EQ(Run({"call", "HashSize", "-1"}).out, "128\n");
+    EXPECT_EQ(Run({"call", "--put", "CipherAlgorithm=15", "MaxKeySize"}).out, "256\n");
+    EXPECT_EQ(Run({"call", "--put", "HashAlgorithm=1", "--put", "CipherMode=3", "HashString", "abc"}).out, md4.out);
+    const TRun nothing = Run({"call", "OnEndPage"});
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.out, "");
+    const TRun sealed = Run({"call", "EncryptString", "Grüße", "pw"});
+    EXPECT_EQ(Run({"call", "DecryptString", sealed.out.substr(0, sealed.out.size() - 1), "pw"}).out, "Grüße\n");
+}
+
+TEST_F(Tool, AFailedCallReportsStatusDescriptionAndSource) {
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"call", "HashSize", "seven"}, "0x80020005"},
+        {{"call", "HashString"}, "0x8002000E"},
+        {{"call", "Frobnicate"}, "0x80020006"},
+        {{"call", "--put", "MaxKeySize=64", "HashSize"}, "0x80020003"},
+        {{"call", "--put", "CipherMode=x", "HashSize"}, "0x80020005"},
+    };
+    for (const auto& [args, code] : failures) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << args[1];
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("kestrune: " + code + ": ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("(source: kestrune call)"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Run({"call"}).status, 2);
+    EXPECT_EQ(Run({"call", "--put", "CipherMode", "HashSize"}).status, 2);
+}
+
+TEST_F(Tool, RegisterAndUnregisterWriteTheStore) {
+    const fs::path store = dir / "HKEY_CLASSES_ROOT.reg";
+    ::setenv("KESTRUNE_REGISTRY", store.c_str(), 1);
+    const TRun registered = Run({"register"});
+    const std::string entries = Slurp(store);
+    const TRun unregistered = Run({"unregister"});
+    const std::string left = Slurp(store);
+    ::setenv("KESTRUNE_REGISTRY", (dir / "stdin" / "not-a-directory").c_str(), 1);
+    const TRun failed = Run({"register"});
+    ::unsetenv("KESTRUNE_REGISTRY");
+
+    EXPECT_EQ(registered.status, 0) << registered.err;
+    EXPECT_NE(entries.find("[CLSID\\{37F87091-2C4D-449A-BA80-279FF9C13719}\\InprocServer32]"), std::string::npos) << entries;
+    EXPECT_EQ(unregistered.status, 0) << unregistered.err;
+    EXPECT_EQ(left.find("Kestrune"), std::string::npos) << left;
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("0x80004005"), std::string::npos) << failed.err;
 }
 
 }  // namespace

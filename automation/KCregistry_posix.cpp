@@ -1,0 +1,268 @@
+// HKEY_CLASSES_ROOT kept in a file, for systems without the platform's
+// registry (the format and location are described in KCregistry.h).
+#include "automation/KCregistry.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <system_error>
+
+#include "object/KCcodepage.h"
+
+namespace kestrune::automation {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char Header[] =
+    "; HKEY_CLASSES_ROOT of the in-process automation servers registered on this\n"
+    "; system. Written by their registration; one key per section, as in the\n"
+    "; platform's registry export files.\n";
+
+// Registry names compare without regard to case.
+std::u16string Folded(std::u16string_view name) {
+    std::u16string folded(name);
+    for (auto& c : folded)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return folded;
+}
+
+std::u16string_view Trimmed(std::u16string_view key) {
+    while (!key.empty() && key.front() == u'\\') key.remove_prefix(1);
+    while (!key.empty() && key.back() == u'\\') key.remove_suffix(1);
+    return key;
+}
+
+struct TKey {
+    std::u16string name;
+    std::map<std::u16string, std::pair<std::u16string, std::u16string>> values;  // folded name -> (name, data)
+};
+
+std::string Quoted(std::u16string_view text) {
+    std::string out = "\"";
+    for (char c : Utf16ToUtf8(text)) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    return out + '"';
+}
+
+// A quoted string at the start of text; the rest of text follows it.
+std::optional<std::u16string> Unquote(std::string_view& text) {
+    if (text.empty() || text.front() != '"') return std::nullopt;
+    std::string value;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            text.remove_prefix(i + 1);
+            return Utf8ToUtf16(value);
+        }
+        if (c != '\\') {
+            value += c;
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        switch (text[i]) {
+            case '\\': value += '\\'; break;
+            case '"': value += '"'; break;
+            case 'n': value += '\n'; break;
+            case 'r': value += '\r'; break;
+            default: return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool Parse(const std::string& content, std::map<std::u16string, TKey>& keys) {
+    std::istringstream in(content);
+    TKey* current = nullptr;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string_view text = line;
+        if (text.find_first_not_of(" \t") == std::string_view::npos || text.front() == ';') continue;
+        if (text.front() == '[') {
+            if (text.back() != ']' || text.size() < 3) return false;
+            const std::u16string name(Trimmed(Utf8ToUtf16(text.substr(1, text.size() - 2))));
+            if (name.empty()) return false;
+            current = &keys[Folded(name)];
+            current->name = name;
+            continue;
+        }
+        if (current == nullptr) return false;
+        std::u16string valueName;
+        if (text.front() == '@') {
+            text.remove_prefix(1);
+        } else {
+            auto name = Unquote(text);
+            if (!name || name->empty()) return false;
+            valueName = std::move(*name);
+        }
+        if (text.empty() || text.front() != '=') return false;
+        text.remove_prefix(1);
+        auto data = Unquote(text);
+        if (!data || !text.empty()) return false;
+        current->values[Folded(valueName)] = {valueName, std::move(*data)};
+    }
+    return true;
+}
+
+std::string Serialise(const std::map<std::u16string, TKey>& keys) {
+    std::string out = Header;
+    for (const auto& [folded, key] : keys) {
+        out += "\n[" + Utf16ToUtf8(key.name) + "]\n";
+        for (const auto& [foldedName, value] : key.values)
+            out += (value.first.empty() ? std::string("@") : Quoted(value.first)) + "=" + Quoted(value.second) + "\n";
+    }
+    return out;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The address of something in this library, for dladdr.
+void Anchor() {}
+
+}  // namespace
+
+struct TKC_classesroot::TImpl {
+    fs::path store;
+    int lockFd = -1;
+    bool dirty = false;
+    std::map<std::u16string, TKey> keys;  // by folded name
+
+    ~TImpl() {
+        if (lockFd >= 0) ::close(lockFd);  // closing drops the lock
+    }
+
+    bool HasSubkeys(const std::u16string& folded) const {
+        const std::u16string prefix = folded + u'\\';
+        const auto it = keys.lower_bound(prefix);
+        return it != keys.end() && it->first.starts_with(prefix);
+    }
+};
+
+TKC_classesroot::TKC_classesroot() : impl_(std::make_unique<TImpl>()) {}
+TKC_classesroot::~TKC_classesroot() = default;
+
+bool TKC_classesroot::Load() {
+    const std::string location = ClassesRootLocation();
+    if (location.empty()) return false;
+    impl_->store = location;
+    impl_->keys.clear();
+    impl_->dirty = false;
+    std::error_code error;
+    if (impl_->store.has_parent_path()) fs::create_directories(impl_->store.parent_path(), error);
+    if (error) return false;
+    if (impl_->lockFd < 0) {
+        const std::string lock = location + ".lock";
+        impl_->lockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (impl_->lockFd < 0) return false;
+        while (::flock(impl_->lockFd, LOCK_EX) != 0)
+            if (errno != EINTR) return false;
+    }
+    std::ifstream in(impl_->store, std::ios::binary);
+    if (!in) return !fs::exists(impl_->store, error) && !error;
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad() || !Parse(content, impl_->keys)) {
+        impl_->keys.clear();
+        return false;
+    }
+    return true;
+}
+
+void TKC_classesroot::SetValue(std::u16string_view key, std::u16string_view valueName, std::u16string_view data) {
+    const std::u16string name(Trimmed(key));
+    TKey& entry = impl_->keys[Folded(name)];
+    if (entry.name.empty()) entry.name = name;
+    auto& value = entry.values[Folded(valueName)];
+    if (value.first != valueName || value.second != data) {
+        value = {std::u16string(valueName), std::u16string(data)};
+        impl_->dirty = true;
+    }
+}
+
+bool TKC_classesroot::DeleteKey(std::u16string_view key) {
+    const std::u16string folded = Folded(Trimmed(key));
+    if (impl_->HasSubkeys(folded)) return false;
+    if (impl_->keys.erase(folded) != 0) impl_->dirty = true;
+    return true;
+}
+
+bool TKC_classesroot::Commit() {
+    if (!impl_->dirty) return true;
+    if (impl_->store.empty()) return false;
+    const std::string content = Serialise(impl_->keys);
+    std::string temp = impl_->store.string() + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), impl_->store.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    impl_->dirty = false;
+    return true;
+}
+
+bool TKC_classesroot::HasKey(std::u16string_view key) const {
+    const std::u16string folded = Folded(Trimmed(key));
+    return impl_->keys.contains(folded) || impl_->HasSubkeys(folded);
+}
+
+std::optional<std::u16string> TKC_classesroot::Value(std::u16string_view key, std::u16string_view valueName) const {
+    const auto entry = impl_->keys.find(Folded(Trimmed(key)));
+    if (entry == impl_->keys.end()) return std::nullopt;
+    const auto value = entry->second.values.find(Folded(valueName));
+    if (value == entry->second.values.end()) return std::nullopt;
+    return value->second.second;
+}
+
+std::vector<std::u16string> TKC_classesroot::Keys() const {
+    std::vector<std::u16string> names;
+    for (const auto& [folded, key] : impl_->keys) names.push_back(key.name);
+    return names;
+}
+
+std::string ClassesRootLocation() {
+    const auto variable = [](const char* name) -> std::string {
+        const char* value = std::getenv(name);
+        return value == nullptr ? std::string() : std::string(value);
+    };
+    if (auto explicitPath = variable("KESTRUNE_REGISTRY"); !explicitPath.empty()) return explicitPath;
+    const std::string file = "/kestrune/HKEY_CLASSES_ROOT.reg";
+    if (auto data = variable("XDG_DATA_HOME"); data.starts_with('/')) return data + file;
+    if (auto home = variable("HOME"); !home.empty()) return home + "/.local/share" + file;
+    return {};
+}
+
+std::u16string ThisModulePath() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&Anchor), &info) == 0 || info.dli_fname == nullptr) return {};
+    std::error_code error;
+    const fs::path path = fs::weakly_canonical(fs::absolute(info.dli_fname, error), error);
+    return error ? std::u16string() : Utf8ToUtf16(path.string());
+}
+
+}  // namespace kestrune::automation
