@@ -3,47 +3,33 @@
 #include <array>
 #include <cstdint>
 
-#include "KCcodepage_tables.inc"
+#include "KCcodepage_bestfit.inc"
 
 namespace kestrune {
 namespace {
 
-// Reverse of the 0x80-0xFF half of the code page, built once.
-struct AnsiEncoder {
-    std::array<std::uint8_t, 0x10000> fromUnicode{};  // 0 means not representable
-    AnsiEncoder() {
-        for (std::size_t b = 0x80; b < 0x100; ++b) fromUnicode[tables::Cp1252ToUnicode[b]] = static_cast<std::uint8_t>(b);
-    }
-};
-
-const AnsiEncoder& Encoder() {
-    static const AnsiEncoder encoder;
+constexpr auto BuildCp1252Encoder() {
+    std::array<std::uint8_t, 0x10000> encoder{};
+    encoder.fill('?');
+    for (const auto& mapping : tables::Cp1252Encoding) encoder[mapping.unit] = mapping.code;
     return encoder;
 }
+
+constexpr auto Cp1252Encoder = BuildCp1252Encoder();
 
 constexpr char32_t Replacement = 0xFFFD;
 
 }  // namespace
 
-std::string ToAnsi(std::u16string_view text) {
-    const auto& encoder = Encoder();
-    std::string out;
-    out.reserve(text.size());
-    for (char16_t unit : text) {
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-        } else {
-            const std::uint8_t b = encoder.fromUnicode[unit];
-            out.push_back(b != 0 ? static_cast<char>(b) : '?');
-        }
-    }
+std::string ToCp1252(std::u16string_view text) {
+    std::string out(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(Cp1252Encoder[text[i]]);
     return out;
 }
 
-std::u16string FromAnsi(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char c : text) out.push_back(tables::Cp1252ToUnicode[static_cast<std::uint8_t>(c)]);
+std::u16string FromCp1252(std::string_view text) {
+    std::u16string out(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = tables::Cp1252Decoding[static_cast<std::uint8_t>(text[i])];
     return out;
 }
 

@@ -7,9 +7,17 @@
 
 namespace kestrune {
 
-// A UTF-16 code unit that Windows-1252 cannot represent becomes '?'.
+// Through the ANSI code page: on Windows the platform's converter in the
+// system's ANSI code page, elsewhere ToCp1252 and FromCp1252.
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
+
+// Windows-1252 as the platform's converter does it, on every platform: a
+// UTF-16 code unit the code page lacks becomes its best-fit character (a
+// letter without its accent, for example) or else '?'. Each code unit
+// converts on its own, so a surrogate pair becomes "??".
+std::string ToCp1252(std::u16string_view text);
+std::u16string FromCp1252(std::string_view text);
 
 // File names go to the operating system in its native encoding (UTF-8 on
 // POSIX), not through the code page. Unpaired surrogates become U+FFFD.

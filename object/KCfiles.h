@@ -13,6 +13,13 @@
 
 namespace kestrune {
 
+// A path as the operating system takes it: UTF-16 on Windows, bytes elsewhere.
+#ifdef _WIN32
+using NativePath = std::wstring;
+#else
+using NativePath = std::string;
+#endif
+
 // An open file. Read and Write transfer as much as they can and record any
 // error, which the operation checks at the end.
 class TKC_file : public TKC_stream {
@@ -60,8 +67,8 @@ public:
 
 private:
     friend struct FileAccess;
-    std::string target_;     // the file to replace, symbolic links resolved
-    std::string temporary_;  // the new file, removed unless committed
+    NativePath target_;     // the file to replace, symbolic links resolved
+    NativePath temporary_;  // the new file, removed unless committed
     std::intptr_t targetHandle_ = -1;  // lock held on an existing destination
     bool committed_ = false;
 };

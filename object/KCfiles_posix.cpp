@@ -20,6 +20,9 @@ struct FileAccess {
     // party has locked is treated as held open elsewhere.
     static bool LockExclusive(int fd) noexcept { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
+    // An embedded null would cut the name short and name another file.
+    static bool HasNull(std::u16string_view name) noexcept { return name.find(u'\0') != std::u16string_view::npos; }
+
     static std::string DirectoryOf(const std::string& path) {
         const auto slash = path.rfind('/');
         if (slash == std::string::npos) return ".";
@@ -58,6 +61,7 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
 }
 
 std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
+    if (FileAccess::HasNull(name)) return nullptr;
     const std::string path = ToNativeFileName(name);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -72,7 +76,7 @@ std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
 
 std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
     std::string target = ToNativeFileName(name);
-    if (target.empty()) return nullptr;
+    if (target.empty() || FileAccess::HasNull(name)) return nullptr;
     mode_t mode = 0666;
     int targetFd = -1;
     struct stat st {};

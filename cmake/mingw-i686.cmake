@@ -1,0 +1,13 @@
+# 32-bit Windows with mingw-w64; programs run under wine (wine32).
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KESTRUNE_MINGW_TRIPLE i686-w64-mingw32)
+set(KESTRUNE_WINE_BITS 32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+# SSE2, which every processor that runs a supported 32-bit Windows has, for
+# the ciphers' vector code. Callers such as script hosts may enter with a
+# stack aligned to 4 bytes only: realign where SSE data lives on the stack.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mstackrealign")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mstackrealign -faligned-new=8")
+# Exports keep undecorated names (DllGetClassObject, not DllGetClassObject@12).
+string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")
+string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")

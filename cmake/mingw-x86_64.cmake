@@ -1,0 +1,5 @@
+# 64-bit Windows with mingw-w64; programs run under wine64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KESTRUNE_MINGW_TRIPLE x86_64-w64-mingw32)
+set(KESTRUNE_WINE_BITS 64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

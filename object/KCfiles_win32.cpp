@@ -1,0 +1,213 @@
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+#include <utility>
+
+#include "KCfiles.h"
+
+namespace kestrune {
+
+struct FileAccess {
+    static constexpr std::intptr_t None = -1;  // INVALID_HANDLE_VALUE
+    // The most that one ReadFile or WriteFile call is asked to move.
+    static constexpr std::size_t MaxTransfer = std::size_t{1} << 30;
+
+    static HANDLE Handle(std::intptr_t value) noexcept { return reinterpret_cast<HANDLE>(value); }
+    static std::intptr_t Value(HANDLE handle) noexcept { return reinterpret_cast<std::intptr_t>(handle); }
+
+    // The name goes to the W functions as it came. An embedded null would
+    // cut it short there and name another file, so such a name is refused.
+    static NativePath Path(std::u16string_view name) {
+        if (name.find(u'\0') != std::u16string_view::npos) return {};
+        return NativePath(name.begin(), name.end());
+    }
+
+    // Opened with share mode 0: the open fails while anybody else has the
+    // file open, and nobody else can open it until it is closed.
+    static HANDLE OpenExclusive(const NativePath& path, DWORD access, DWORD disposition, DWORD flags) noexcept {
+        return ::CreateFileW(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
+    }
+
+    // A regular file on a disk, not a directory, device or pipe.
+    static bool DiskFileInfo(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) noexcept {
+        return ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+
+    static std::uint64_t Join(DWORD high, DWORD low) noexcept { return (std::uint64_t{high} << 32) | low; }
+
+    // The path of an open file with every link and relative part resolved.
+    static NativePath FinalPath(HANDLE handle) {
+        NativePath path(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD n = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            if (n == 0) return {};
+            if (n < path.size()) {
+                path.resize(n);
+                return path;
+            }
+            path.resize(n);  // too small: n is the size needed
+        }
+    }
+
+    static NativePath FullPath(const NativePath& name) {
+        NativePath path(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD n = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
+            if (n == 0) return {};
+            if (n < path.size()) {
+                path.resize(n);
+                return path;
+            }
+            path.resize(n);
+        }
+    }
+
+    static NativePath DirectoryOf(const NativePath& fullPath) {
+        const auto slash = fullPath.find_last_of(L"\\/");
+        return slash == NativePath::npos ? NativePath(L".") : fullPath.substr(0, slash);
+    }
+
+    static NativePath RandomSuffix() {
+        static constexpr wchar_t Digits[] = L"0123456789abcdef";
+        std::random_device random;
+        NativePath suffix;
+        for (int word = 0; word < 2; ++word)
+            for (unsigned value = random(), i = 0; i < 8; ++i, value >>= 4) suffix.push_back(Digits[value & 15]);
+        return suffix;
+    }
+
+    static void Close(std::intptr_t& value) noexcept {
+        if (value != None) ::CloseHandle(Handle(value));
+        value = None;
+    }
+};
+
+TKC_file::~TKC_file() { FileAccess::Close(handle_); }
+
+std::size_t TKC_file::Read(Bytes buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const auto want = static_cast<DWORD>(std::min(buffer.size() - done, FileAccess::MaxTransfer));
+        DWORD got = 0;
+        if (!::ReadFile(FileAccess::Handle(handle_), buffer.data() + done, want, &got, nullptr)) {
+            failed_ = true;
+            break;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+std::size_t TKC_file::Write(ConstBytes buffer) {
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const auto want = static_cast<DWORD>(std::min(buffer.size() - done, FileAccess::MaxTransfer));
+        DWORD put = 0;
+        if (!::WriteFile(FileAccess::Handle(handle_), buffer.data() + done, want, &put, nullptr) || put == 0) {
+            failed_ = true;
+            break;
+        }
+        done += put;
+    }
+    return done;
+}
+
+std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
+    const NativePath path = FileAccess::Path(name);
+    if (path.empty()) return nullptr;
+    const HANDLE handle = FileAccess::OpenExclusive(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto file = std::make_unique<TKC_sourcefile>(FileAccess::Value(handle));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!FileAccess::DiskFileInfo(handle, info)) return nullptr;
+    file->size_ = FileAccess::Join(info.nFileSizeHigh, info.nFileSizeLow);
+    file->device_ = info.dwVolumeSerialNumber;
+    file->inode_ = FileAccess::Join(info.nFileIndexHigh, info.nFileIndexLow);
+    return file;
+}
+
+std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
+    NativePath target = FileAccess::Path(name);
+    if (target.empty()) return nullptr;
+    std::intptr_t targetHandle = FileAccess::None;
+    struct Release {
+        std::intptr_t& handle;
+        ~Release() { FileAccess::Close(handle); }
+    } release{targetHandle};
+
+    // An existing destination is held exclusively until it is replaced;
+    // opening it for writing proves the right to write it. The source is
+    // held the same way, so under any other name (hard or symbolic link,
+    // short name, other case) it fails here with a sharing violation; the
+    // file ids settle it should the source ever be opened differently.
+    DWORD keepAttributes = 0;
+    const HANDLE existing = FileAccess::OpenExclusive(target, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (existing != INVALID_HANDLE_VALUE) {
+        targetHandle = FileAccess::Value(existing);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!FileAccess::DiskFileInfo(existing, info)) return nullptr;
+        if (info.dwVolumeSerialNumber == source.device_ &&
+            FileAccess::Join(info.nFileIndexHigh, info.nFileIndexLow) == source.inode_)
+            return nullptr;
+        // Replace the file a symbolic link points to, not the link.
+        target = FileAccess::FinalPath(existing);
+        keepAttributes = info.dwFileAttributes &
+                         (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    } else {
+        if (::GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
+        target = FileAccess::FullPath(target);
+    }
+    if (target.empty()) return nullptr;
+
+    // The new file goes next to the destination, so that the final move
+    // stays on one volume and cannot be a copy.
+    const NativePath directory = FileAccess::DirectoryOf(target);
+    NativePath temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = directory + L"\\.kestrune-" + FileAccess::RandomSuffix();
+        handle = FileAccess::OpenExclusive(temporary, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return nullptr;
+    }
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+
+    auto file = std::make_unique<TKC_destinationfile>(FileAccess::Value(handle));
+    file->target_ = std::move(target);
+    file->temporary_ = std::move(temporary);
+    if (keepAttributes != 0) {
+        // Times of 0 stay as they are; only the attributes change.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = keepAttributes;
+        ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
+    file->targetHandle_ = std::exchange(targetHandle, FileAccess::None);
+    return file;
+}
+
+bool TKC_destinationfile::Commit() {
+    if (failed_ || !::FlushFileBuffers(FileAccess::Handle(handle_))) return false;
+    // The move needs both files closed: it opens them itself, and our share
+    // mode 0 would refuse it. From here until the move the destination is
+    // not held; should anybody open it in between, the move fails and the
+    // destination stays as it was.
+    FileAccess::Close(handle_);
+    FileAccess::Close(targetHandle_);
+    if (!::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    committed_ = true;
+    return true;
+}
+
+TKC_destinationfile::~TKC_destinationfile() {
+    FileAccess::Close(handle_);
+    if (!committed_) ::DeleteFileW(temporary_.c_str());
+    FileAccess::Close(targetHandle_);
+}
+
+}  // namespace kestrune
