@@ -7,6 +7,18 @@
 
 namespace kestrune {
 
+// What TEA and XTEA share: the constant, the sum after 32 rounds, the key
+// layout and the self-test key.
+namespace tea {
+inline constexpr std::uint32_t Delta = 0x9E3779B9;
+inline constexpr std::uint32_t FinalSum = Delta * 32;  // 0xC6EF3720 modulo 2^32
+inline constexpr std::string_view SelfTestKey = "Kestrune TEA key";
+// Four big-endian words; a shorter key is padded with zero bytes at the end.
+std::array<std::uint32_t, 4> KeyWordsOf(ConstBytes key, std::uint32_t keyBits) noexcept;
+// Keys the cipher with SelfTestKey and round-trips its first eight bytes.
+bool SelfTestRoundTrip(TKC_blockcipher64& cipher);
+}  // namespace tea
+
 class TKC_tea final : public TKC_blockcipher64 {
 public:
     static constexpr std::int32_t ClassId = ids::Tea;
