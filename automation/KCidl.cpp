@@ -33,7 +33,10 @@ std::string Param(const TKC_param& param) {
     std::string text = "[in";
     if (param.optional) {
         text += ", optional, defaultvalue(";
-        text += param.type == VT_BSTR ? "\"" + Ascii(param.textDefault) + "\"" : std::to_string(param.longDefault);
+        if (param.type == VT_BSTR)
+            text.append("\"").append(Ascii(param.textDefault)).append("\"");
+        else
+            text += std::to_string(param.longDefault);
         text += ")";
     }
     return text + "] " + TypeName(param.type) + " " + Ascii(param.name);
@@ -48,6 +51,8 @@ void Function(std::ostream& out, const std::string& attributes, const std::strin
 void WriteIdl(std::ostream& out) {
     out << "// The type library of brindel_Kestrune. Written by kestrune_idl from the member table in\n"
            "// brindel_Kestrune_TLB.cpp: change the table, then run kestrune_idl > brindel_Kestrune.idl.\n"
+           "import \"oaidl.idl\";\n"
+           "import \"ocidl.idl\";\n\n"
            "[\n"
            "    uuid("
         << Uuid(LIBID_brindel_Kestrune) << "),\n    version(" << LibraryMajorVersion << "." << LibraryMinorVersion

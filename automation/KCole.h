@@ -8,6 +8,10 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
+// <windows.h> maps these to its own ANSI or wide file functions; here they
+// are members of IKestrune.
+#undef EncryptFile
+#undef DecryptFile
 #else
 #include "automation/KCole_posix.h"
 #endif

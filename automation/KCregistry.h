@@ -1,7 +1,8 @@
 // HKEY_CLASSES_ROOT as registration needs it: string values under keys,
-// changed together and then committed.
+// changed and then committed.
 //
-// Without the platform's registry the entries live in one text file in the
+// On Windows this is the platform's registry, changed as each call comes
+// (Commit reports whether every change took). Without the platform's registry the entries live in one text file in the
 // form of the platform's registry export files (UTF-8):
 //
 //   [CLSID\{...}\InprocServer32]
@@ -17,10 +18,8 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kestrune::automation {
 
@@ -43,20 +42,26 @@ public:
     // Makes the changes lasting; false if they could not be written.
     bool Commit();
 
-    bool HasKey(std::u16string_view key) const;
-    std::optional<std::u16string> Value(std::u16string_view key, std::u16string_view valueName) const;
-    // Every key that holds values, in the store's order.
-    std::vector<std::u16string> Keys() const;
-
 private:
     struct TImpl;
     std::unique_ptr<TImpl> impl_;
 };
 
-// Where the store lives (empty when no location can be found).
+// Where the store lives (empty when no location can be found; the
+// platform's registry has no file).
 std::string ClassesRootLocation();
 
 // Full path of the library file that holds the binding.
 std::u16string ThisModulePath();
+
+// The path that InprocServer32 records: hosts that split a command line at
+// spaces need the short form of a path that contains one.
+std::u16string InprocServerPath(const std::u16string& path);
+
+// Registers the type library carried by the library file at path, and
+// removes that registration again; the platform does it where it exists,
+// else its entries go into root.
+bool RegisterTypeLibrary(TKC_classesroot& root, const std::u16string& path);
+bool UnregisterTypeLibrary(TKC_classesroot& root);
 
 }  // namespace kestrune::automation

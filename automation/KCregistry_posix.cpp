@@ -13,9 +13,11 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
+#include "automation/brindel_Kestrune_TLB.h"
 #include "object/KCcodepage.h"
 
 namespace kestrune::automation {
@@ -226,25 +228,6 @@ bool TKC_classesroot::Commit() {
     return true;
 }
 
-bool TKC_classesroot::HasKey(std::u16string_view key) const {
-    const std::u16string folded = Folded(Trimmed(key));
-    return impl_->keys.contains(folded) || impl_->HasSubkeys(folded);
-}
-
-std::optional<std::u16string> TKC_classesroot::Value(std::u16string_view key, std::u16string_view valueName) const {
-    const auto entry = impl_->keys.find(Folded(Trimmed(key)));
-    if (entry == impl_->keys.end()) return std::nullopt;
-    const auto value = entry->second.values.find(Folded(valueName));
-    if (value == entry->second.values.end()) return std::nullopt;
-    return value->second.second;
-}
-
-std::vector<std::u16string> TKC_classesroot::Keys() const {
-    std::vector<std::u16string> names;
-    for (const auto& [folded, key] : impl_->keys) names.push_back(key.name);
-    return names;
-}
-
 std::string ClassesRootLocation() {
     const auto variable = [](const char* name) -> std::string {
         const char* value = std::getenv(name);
@@ -263,6 +246,48 @@ std::u16string ThisModulePath() {
     std::error_code error;
     const fs::path path = fs::weakly_canonical(fs::absolute(info.dli_fname, error), error);
     return error ? std::u16string() : Utf8ToUtf16(path.string());
+}
+
+// Paths here have no short form; the registry store keeps them whole.
+std::u16string InprocServerPath(const std::u16string& path) { return path; }
+
+namespace {
+
+// The platform's proxy for dual interfaces, which marshals them from the type library.
+constexpr GUID PSOAInterface = {0x00020424, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+struct TTypeLibraryKeys {
+    std::u16string version = u"TypeLib\\" + GuidText(LIBID_brindel_Kestrune) + u'\\' + LibraryVersionText();
+    std::u16string iface = u"Interface\\" + GuidText(IID_IKestrune);
+};
+
+}  // namespace
+
+// What the platform's type-library registration writes: the library under
+// its version, and the interface with the marshaller that serves it.
+bool RegisterTypeLibrary(TKC_classesroot& root, const std::u16string& path) {
+    const TTypeLibraryKeys keys;
+    const auto slash = path.find_last_of(u'/');
+    root.SetValue(keys.version, u"", LibraryHelp);
+    root.SetValue(keys.version + u"\\0\\win32", u"", path);
+    root.SetValue(keys.version + u"\\FLAGS", u"", u"0");
+    root.SetValue(keys.version + u"\\HELPDIR", u"", slash == std::u16string::npos ? u"" : path.substr(0, slash));
+    root.SetValue(keys.iface, u"", InterfaceName);
+    root.SetValue(keys.iface + u"\\ProxyStubClsid", u"", GuidText(PSOAInterface));
+    root.SetValue(keys.iface + u"\\ProxyStubClsid32", u"", GuidText(PSOAInterface));
+    root.SetValue(keys.iface + u"\\TypeLib", u"", GuidText(LIBID_brindel_Kestrune));
+    root.SetValue(keys.iface + u"\\TypeLib", u"Version", LibraryVersionText());
+    return true;
+}
+
+bool UnregisterTypeLibrary(TKC_classesroot& root) {
+    const TTypeLibraryKeys keys;
+    bool ok = true;
+    for (const auto& key : {keys.iface + u"\\TypeLib", keys.iface + u"\\ProxyStubClsid32", keys.iface + u"\\ProxyStubClsid",
+                            keys.iface, keys.version + u"\\0\\win32", keys.version + u"\\0", keys.version + u"\\FLAGS",
+                            keys.version + u"\\HELPDIR", keys.version})
+        ok = root.DeleteKey(key) && ok;
+    return ok;
 }
 
 }  // namespace kestrune::automation

@@ -142,4 +142,9 @@ std::u16string GuidText(REFGUID guid) {
     return {text, text + 38};
 }
 
+std::u16string LibraryVersionText() {
+    return std::u16string(1, static_cast<char16_t>(u'0' + LibraryMajorVersion)) + u'.' +
+           static_cast<char16_t>(u'0' + LibraryMinorVersion);
+}
+
 }  // namespace kestrune::automation

@@ -104,5 +104,7 @@ TVariant DefaultOf(const TKC_param& param) noexcept;
 
 // Registry form of an identifier: upper-case hexadecimal in braces.
 std::u16string GuidText(REFGUID guid);
+// The type library's version as the registry writes it, "1.0".
+std::u16string LibraryVersionText();
 
 }  // namespace kestrune::automation

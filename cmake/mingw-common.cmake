@@ -8,6 +8,8 @@ set(CMAKE_C_COMPILER ${KESTRUNE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KESTRUNE_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KESTRUNE_MINGW_TRIPLE}-windres)
 set(KESTRUNE_WIDL ${KESTRUNE_MINGW_TRIPLE}-widl CACHE FILEPATH "IDL compiler for type libraries")
+# Debian's mingw-w64 has no system IDL files: Wine's development files do.
+set(KESTRUNE_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "oaidl.idl and the other system IDL files")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KESTRUNE_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

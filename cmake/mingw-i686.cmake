@@ -2,6 +2,8 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KESTRUNE_MINGW_TRIPLE i686-w64-mingw32)
 set(KESTRUNE_WINE_BITS 32)
+# Where Wine keeps this bitness's stdole2.tlb, which the type library imports.
+set(KESTRUNE_WINE_DLL_DIR /usr/lib/i386-linux-gnu/wine/i386-windows CACHE PATH "Wine's Windows libraries")
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # SSE2, which every processor that runs a supported 32-bit Windows has, for
 # the ciphers' vector code. Callers such as script hosts may enter with a
@@ -11,3 +13,5 @@ set(CMAKE_CXX_FLAGS_INIT "-msse2 -mstackrealign -faligned-new=8")
 # Exports keep undecorated names (DllGetClassObject, not DllGetClassObject@12).
 string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")
 string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")
+# Programs that link those entry points find them under the plain names.
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--enable-stdcall-fixup")
