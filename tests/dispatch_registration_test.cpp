@@ -1,7 +1,8 @@
 // Registration through DllRegisterServer and DllUnregisterServer: the
 // entries under HKEY_CLASSES_ROOT, registering twice, removing everything,
 // leaving other servers' entries alone, and never damaging a store that
-// cannot be read. Each test works on a temporary store.
+// cannot be read. Each test works on a temporary store: a file here, a
+// temporary key standing in for HKEY_CLASSES_ROOT on Windows.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -29,6 +30,7 @@ const std::string Clsid = "{37F87091-2C4D-449A-BA80-279FF9C13719}";
 const std::string Libid = "{F02B7CFC-07AD-48C3-8777-A998B3EE8E0A}";
 const std::string Iid = "{6AB2AB04-5A38-4B38-8F0A-9C4B60BC030E}";
 
+#ifndef _WIN32
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -38,6 +40,7 @@ std::string Lower(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
+#endif
 
 // The library file that the test process loaded.
 std::string LibraryPath() {
@@ -83,7 +86,16 @@ protected:
     void SetUp() override {
         dir_ = NewTempDir("kestrune-registry-");
 #ifdef _WIN32
-        GTEST_SKIP() << "redirect HKEY_CLASSES_ROOT with RegOverridePredefKey here";
+        // Everything the process writes to HKEY_CLASSES_ROOT, the platform's
+        // type-library registration included, lands under this key instead.
+        static int count = 0;
+        overrideKey_ = "Software\\KestruneRegistrationTest-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                       std::to_string(++count);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, overrideKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, key), ERROR_SUCCESS);
+        RegCloseKey(key);
 #else
         if (const char* old = std::getenv("KESTRUNE_REGISTRY")) saved_ = old;
         store_ = dir_ / "HKEY_CLASSES_ROOT.reg";
@@ -91,7 +103,10 @@ protected:
 #endif
     }
     void TearDown() override {
-#ifndef _WIN32
+#ifdef _WIN32
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        RegDeleteTreeA(HKEY_CURRENT_USER, overrideKey_.c_str());
+#else
         if (saved_)
             ::setenv("KESTRUNE_REGISTRY", saved_->c_str(), 1);
         else
@@ -132,8 +147,21 @@ protected:
 #endif
     }
 
+    // A key of another component's below one of ours.
+    void AddForeignSubkey(const std::string& key) {
+#ifdef _WIN32
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(handle);
+#else
+        std::ofstream(store_, std::ios::app) << "\n[" << key << "]\n@=\"\"\n";
+#endif
+    }
+
     fs::path dir_, store_;
     std::optional<std::string> saved_;
+    std::string overrideKey_;
 };
 
 const std::vector<std::string>& ClassKeys() {
@@ -181,6 +209,15 @@ TEST_F(Registration, RegisteringTwiceLeavesTheSameEntriesAndUnregisteringRemoves
     EXPECT_EQ(DllUnregisterServer(), S_OK);  // nothing left to remove is no failure
 }
 
+TEST_F(Registration, AKeyWithForeignSubkeysStaysAndTheRestGoes) {
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    AddForeignSubkey("CLSID\\" + Clsid + "\\Implemented Categories");
+    EXPECT_EQ(DllUnregisterServer(), E_FAIL);
+    EXPECT_TRUE(HasKey("CLSID\\" + Clsid));
+    EXPECT_FALSE(HasKey("CLSID\\" + Clsid + "\\InprocServer32"));
+    EXPECT_FALSE(HasKey("brindel_Kestrune.Kestrune"));
+}
+
 #ifndef _WIN32
 TEST_F(Registration, OtherServersEntriesStay) {
     std::ofstream(store_) << "[CLSID\\{00000000-1111-2222-3333-444444444444}]\n@=\"Other \\\"quoted\\\" Object\"\n\n"
@@ -208,16 +245,6 @@ TEST_F(Registration, AStoreThatCannotBeWrittenFails) {
     EXPECT_EQ(DllUnregisterServer(), E_FAIL);
 }
 
-TEST_F(Registration, AKeyWithForeignSubkeysStaysAndTheRestGoes) {
-    ASSERT_EQ(DllRegisterServer(), S_OK);
-    {
-        std::ofstream(store_, std::ios::app) << "\n[CLSID\\" << Clsid << "\\Implemented Categories]\n@=\"\"\n";
-    }
-    EXPECT_EQ(DllUnregisterServer(), E_FAIL);
-    EXPECT_TRUE(HasKey("CLSID\\" + Clsid));
-    EXPECT_FALSE(HasKey("CLSID\\" + Clsid + "\\InprocServer32"));
-    EXPECT_FALSE(HasKey("brindel_Kestrune.Kestrune"));
-}
 
 TEST_F(Registration, TheDefaultStoreFollowsXdgDataHome) {
     ::unsetenv("KESTRUNE_REGISTRY");
