@@ -91,10 +91,15 @@ bool RegisterTypeLibrary(TKC_classesroot&, const std::u16string& path) {
 }
 
 bool UnregisterTypeLibrary(TKC_classesroot&) {
-    const HRESULT hr = ::UnRegisterTypeLib(LIBID_brindel_Kestrune, LibraryMajorVersion, LibraryMinorVersion,
-                                           LibraryLocale, ThisSysKind);
-    // Not registered is as good as removed.
-    return SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED;
+    // Not registered is as good as removed; the platform's answer for that
+    // case differs between its versions, so the key is looked at first.
+    const std::wstring key = Wide(u"TypeLib\\" + GuidText(LIBID_brindel_Kestrune) + u'\\' + LibraryVersionText());
+    HKEY handle = nullptr;
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status == ERROR_SUCCESS) ::RegCloseKey(handle);
+    return SUCCEEDED(::UnRegisterTypeLib(LIBID_brindel_Kestrune, LibraryMajorVersion, LibraryMinorVersion,
+                                         LibraryLocale, ThisSysKind));
 }
 
 }  // namespace kestrune::automation

@@ -45,9 +45,8 @@ std::string Lower(std::string text) {
 // The library file that the test process loaded.
 std::string LibraryPath() {
 #ifdef _WIN32
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&DllGetClassObject), &module);
+    // Not by an entry point's address: in this program that is its import thunk.
+    const HMODULE module = GetModuleHandleA("brindel_Kestrune.dll");
     char path[MAX_PATH] = {};
     GetModuleFileNameA(module, path, MAX_PATH);
     return path;
