@@ -3,9 +3,8 @@
 // script creates and hands to OnStartPage. It answers for IScriptingContext
 // with a part of its own whose references it counts, so that a script can
 // see the page object keep one reference for the page and give it back at
-// OnEndPage. Its read-only properties:
-//   Outstanding  references to the IScriptingContext part still held;
-//   Requests     how often IScriptingContext was asked for and handed out.
+// OnEndPage: its one property, read-only, Outstanding, is the number of
+// references to that part still held.
 #include <atomic>
 #include <new>
 #include <string>
@@ -25,7 +24,6 @@ constexpr wchar_t ProgId[] = L"KestruneTest.ScriptingContext";
 constexpr wchar_t ClassName[] = L"Kestrune test scripting context";
 
 constexpr DISPID DispidOutstanding = 1;
-constexpr DISPID DispidRequests = 2;
 
 std::atomic<long> LiveObjects{0};
 std::atomic<long> ServerLocks{0};
@@ -90,7 +88,6 @@ public:
         if (riid == IID_IScriptingContext) {
             *ppv = &part_;
             part_.AddRef();
-            requests_.fetch_add(1);
             return S_OK;
         }
         *ppv = nullptr;
@@ -114,33 +111,27 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
-        HRESULT status = S_OK;
         for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-        if (lstrcmpiW(names[0], L"Outstanding") == 0)
-            ids[0] = DispidOutstanding;
-        else if (lstrcmpiW(names[0], L"Requests") == 0)
-            ids[0] = DispidRequests;
-        else
-            status = DISP_E_UNKNOWNNAME;
-        // The properties take no named arguments.
-        return count > 1 ? DISP_E_UNKNOWNNAME : status;
+        // The property takes no named arguments.
+        if (count > 1 || lstrcmpiW(names[0], L"Outstanding") != 0) return DISP_E_UNKNOWNNAME;
+        ids[0] = DispidOutstanding;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO*, UINT*) override {
-        if (id != DispidOutstanding && id != DispidRequests) return DISP_E_MEMBERNOTFOUND;
+        if (id != DispidOutstanding) return DISP_E_MEMBERNOTFOUND;
         if ((flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) == 0) return DISP_E_MEMBERNOTFOUND;
         if (params != nullptr && params->cArgs != 0) return DISP_E_BADPARAMCOUNT;
         if (result != nullptr) {
             VariantInit(result);
             result->vt = VT_I4;
-            result->lVal = id == DispidOutstanding ? part_.Outstanding() : requests_.load();
+            result->lVal = part_.Outstanding();
         }
         return S_OK;
     }
 
 private:
     std::atomic<long> refs_{1};
-    std::atomic<long> requests_{0};
     TContextPart part_{*this};
 };
 
