@@ -93,8 +93,9 @@ bool KnownType(VARTYPE vt) noexcept {
 }
 
 // ---- Numbers in text, read as the platform reads them in English (United
-// States): white space around, a sign or parentheses, thousands separators,
-// a decimal point, an exponent, or &H / &O for hexadecimal and octal ----
+// States): white space, signs, the currency symbol and parentheses around,
+// thousands separators, a decimal point, an exponent, or &H / &O for
+// hexadecimal and octal ----
 
 bool IsSpace(char16_t c) noexcept { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0xA0; }
 bool IsDigit(char16_t c) noexcept { return c >= u'0' && c <= u'9'; }
@@ -108,27 +109,54 @@ struct TParsed {
 };
 
 std::optional<TParsed> ParseNumber(std::u16string_view text) {
-    std::size_t i = 0, n = text.size();
-    while (i < n && IsSpace(text[i])) ++i;
-    while (n > i && IsSpace(text[n - 1])) --n;
-    text = text.substr(i, n - i);
-    if (text.empty()) return std::nullopt;
-
-    bool negative = false, parens = false;
-    if (text.front() == u'(' && text.back() == u')') {
-        parens = negative = true;
-        text = text.substr(1, text.size() - 2);
+    // Before the number, in any order and each at most once: a plus, a
+    // minus, the currency symbol and an opening parenthesis, with white
+    // space anywhere among them.
+    bool plus = false, minus = false, currency = false, parens = false;
+    std::size_t i = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (IsSpace(c)) continue;
+        if (c == u'+' && !plus)
+            plus = true;
+        else if (c == u'-' && !minus)
+            minus = true;
+        else if (c == u'$' && !currency)
+            currency = true;
+        else if (c == u'(' && !parens)
+            parens = true;
+        else
+            break;
     }
-    if (!parens && !text.empty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
+    const std::u16string_view body = text.substr(i);
+    // After it: a plus or minus that did not lead, the currency symbol if it
+    // did not lead, the closing parenthesis of an opening one, white space.
+    const auto trailing = [&](std::size_t k) {
+        bool closed = false;
+        for (; k < body.size(); ++k) {
+            const char16_t c = body[k];
+            if (IsSpace(c)) continue;
+            if (c == u'+' && !plus)
+                plus = true;
+            else if (c == u'-' && !minus)
+                minus = true;
+            else if (c == u'$' && !currency)
+                currency = true;
+            else if (c == u')' && parens && !closed)
+                closed = true;
+            else
+                return false;
+        }
+        return closed == parens;
+    };
 
-    if (text.size() > 2 && text[0] == u'&' && (text[1] == u'H' || text[1] == u'h' || text[1] == u'O' || text[1] == u'o')) {
-        const unsigned base = (text[1] == u'H' || text[1] == u'h') ? 16 : 8;
+    if (!currency && body.size() > 2 && body[0] == u'&' &&
+        (body[1] == u'H' || body[1] == u'h' || body[1] == u'O' || body[1] == u'o')) {
+        const unsigned base = (body[1] == u'H' || body[1] == u'h') ? 16 : 8;
         std::uint64_t value = 0;
-        for (char16_t c : text.substr(2)) {
+        std::size_t k = 2;
+        for (; k < body.size(); ++k) {
+            const char16_t c = body[k];
             unsigned digit = 0;
             if (IsDigit(c))
                 digit = c - u'0';
@@ -137,13 +165,16 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
             else if (base == 16 && c >= u'A' && c <= u'F')
                 digit = c - u'A' + 10;
             else
-                return std::nullopt;
+                break;
             if (digit >= base || value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) return std::nullopt;
             value = value * base + digit;
         }
+        if (k == 2 || !trailing(k)) return std::nullopt;
+        const bool negative = minus || parens;
         const double real = static_cast<double>(value);
         return TParsed{true, value, true, negative ? -real : real, negative};
     }
+    text = body;
 
     // Collect an ASCII form without separators for from_chars.
     std::string clean;
@@ -171,8 +202,9 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
         for (; k < text.size() && IsDigit(text[k]); ++k, ++expDigits) clean.push_back(static_cast<char>(text[k]));
         if (expDigits == 0) return std::nullopt;
     }
-    if (k != text.size()) return std::nullopt;
+    if (!trailing(k)) return std::nullopt;
 
+    const bool negative = minus || parens;
     TParsed parsed{integral, 0, false, 0.0, negative};
     const char* first = clean.data();
     const char* last = first + clean.size();
@@ -310,8 +342,10 @@ HRESULT ToBool(const TValue& value, bool& result) {
 std::u16string Widen(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
 // Floating-point text with the platform's precision: 15 significant digits
-// for doubles, 7 for singles, and exponents of at least two digits.
+// for doubles, 7 for singles, and exponents of at least two digits. Zero
+// has no sign.
 std::u16string RealText(double value, bool single) {
+    if (value == 0) value = 0;
     char text[64];
     std::snprintf(text, sizeof text, single ? "%.7G" : "%.15G", value);
     return Widen(text);

@@ -45,13 +45,15 @@ TEST(DispatchVariant, TextBecomesANumberOrATypeMismatch) {
         {u"7", 7},       {u" 7 ", 7},     {u"+7", 7},    {u"-7", -7},     {u"1,000", 1000}, {u"7.5", 8},
         {u"6.5", 6},     {u"-6.5", -6},   {u"1e3", 1000}, {u"&H1F", 31},   {u"(5)", -5},
         {u"2147483647", 2147483647},      {u"-2147483648", -2147483647 - 1},
+        // The currency symbol and a trailing sign, as amounts are written.
+        {u"$5", 5},      {u"5$", 5},      {u"-$5", -5},  {u"($1,000)", -1000}, {u"5-", -5},   {u"5+", 5},
     };
     for (const auto& [text, value] : numbers) {
         const auto out = Convert(*S(text), VT_I4);
         EXPECT_EQ(out.hr, S_OK) << std::string(text.begin(), text.end());
         EXPECT_EQ(out.value->lVal, value) << std::string(text.begin(), text.end());
     }
-    for (std::u16string_view text : {u"", u" ", u"abc", u"7x", u"x7", u"1..2", u"--1", u"e5", u"1e"})
+    for (std::u16string_view text : {u"", u" ", u"abc", u"7x", u"x7", u"1..2", u"--1", u"e5", u"1e", u"$", u"$$5", u"(5"})
         EXPECT_EQ(Convert(*S(text), VT_I4).hr, DISP_E_TYPEMISMATCH) << std::string(text.begin(), text.end());
     for (std::u16string_view text : {u"2147483648", u"-2147483649", u"1e20"})
         EXPECT_EQ(Convert(*S(text), VT_I4).hr, DISP_E_OVERFLOW) << std::string(text.begin(), text.end());
@@ -69,6 +71,7 @@ TEST(DispatchVariant, NumbersBecomeText) {
     EXPECT_EQ(text(TVariant::Double(2.5)), u"2.5");
     EXPECT_EQ(text(TVariant::Double(0.1)), u"0.1");
     EXPECT_EQ(text(TVariant::Double(1e20)), u"1E+20");
+    EXPECT_EQ(text(TVariant::Double(-0.0)), u"0");
     EXPECT_EQ(text(TVariant::Bool(true), VARIANT_ALPHABOOL), u"True");
     EXPECT_EQ(text(TVariant()), u"");
 }
