@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <thread>
 #include <vector>
 
 #include "dispatch_client.h"
+#include "thread_gate.h"
 
 namespace kestrune::test {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 TEST(DispatchThreads, CountsStayExactWhileThreadsCreateAndReleaseObjects) {
     ASSERT_EQ(DllCanUnloadNow(), S_OK);
     constexpr int Threads = 8, Rounds = 400;
-    std::barrier allHolding(Threads + 1);
+    TThreadGate allHolding(Threads + 1);
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t) {
@@ -33,14 +33,14 @@ TEST(DispatchThreads, CountsStayExactWhileThreadsCreateAndReleaseObjects) {
                 if (factory->LockServer(FALSE) != S_OK) ++failures;
             }
             // Every thread holds one object here while the main thread looks.
-            allHolding.arrive_and_wait();
-            allHolding.arrive_and_wait();
+            allHolding.ArriveAndWait();
+            allHolding.ArriveAndWait();
             if (held->GetTypeInfoCount(nullptr) != E_INVALIDARG) ++failures;
         });
     }
-    allHolding.arrive_and_wait();
+    allHolding.ArriveAndWait();
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-    allHolding.arrive_and_wait();
+    allHolding.ArriveAndWait();
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
@@ -48,7 +48,7 @@ TEST(DispatchThreads, CountsStayExactWhileThreadsCreateAndReleaseObjects) {
 
 TEST(DispatchThreads, EachThreadHasItsOwnErrorRecord) {
     constexpr int Threads = 4;
-    std::barrier failed(Threads);
+    TThreadGate failed(Threads);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t) {
@@ -60,7 +60,7 @@ TEST(DispatchThreads, EachThreadHasItsOwnErrorRecord) {
             TComPtr<IErrorInfo> mine;
             create.QueryInto(IID_IErrorInfo, mine);
             SetErrorInfo(0, mine.Get());
-            failed.arrive_and_wait();  // every thread has set its record
+            failed.ArriveAndWait();  // every thread has set its record
             TComPtr<IErrorInfo> found;
             TBstr description;
             if (GetErrorInfo(0, found.Put()) != S_OK || FAILED(found->GetDescription(description.Put())) ||

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <latch>
 #include <thread>
 #include <vector>
 
 #include "ciphers/KCice.h"
+#include "tests/thread_gate.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -19,13 +19,13 @@ TEST(IceSharedSBoxes, RacingFirstConstructionsBuildThemOnceAndReadThemWhole) {
     constexpr std::size_t Threads = 8;
     const TKC_cipherclass* classes[] = {&CipherClassOf<TKC_ice>, &CipherClassOf<TKC_thinice>,
                                         &CipherClassOf<TKC_ice2>};
-    std::latch start(Threads);
+    test::TThreadGate start(static_cast<int>(Threads));
     std::array<bool, Threads> passed{};
     std::array<const IceSBoxes*, Threads> seen{};
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < Threads; ++t) {
         threads.emplace_back([&, t] {
-            start.arrive_and_wait();
+            start.ArriveAndWait();
             // The self-test constructs the first instance and checks a
             // published vector, which a half-built table would fail.
             passed[t] = classes[t % 3]->SelfTest();
