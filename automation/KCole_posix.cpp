@@ -113,20 +113,18 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
     // minus, the currency symbol and an opening parenthesis, with white
     // space anywhere among them.
     bool plus = false, minus = false, currency = false, parens = false;
+    // Takes a sign or the currency symbol that has not been seen yet.
+    const auto takeSymbol = [&](char16_t c) {
+        bool* seen = c == u'+' ? &plus : c == u'-' ? &minus : c == u'$' ? &currency : nullptr;
+        if (seen == nullptr || *seen) return false;
+        return *seen = true;
+    };
     std::size_t i = 0;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i];
-        if (IsSpace(c)) continue;
-        if (c == u'+' && !plus)
-            plus = true;
-        else if (c == u'-' && !minus)
-            minus = true;
-        else if (c == u'$' && !currency)
-            currency = true;
-        else if (c == u'(' && !parens)
-            parens = true;
-        else
-            break;
+        if (IsSpace(c) || takeSymbol(c)) continue;
+        if (c != u'(' || parens) break;
+        parens = true;
     }
     const std::u16string_view body = text.substr(i);
     // After it: a plus or minus that did not lead, the currency symbol if it
@@ -135,17 +133,9 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
         bool closed = false;
         for (; k < body.size(); ++k) {
             const char16_t c = body[k];
-            if (IsSpace(c)) continue;
-            if (c == u'+' && !plus)
-                plus = true;
-            else if (c == u'-' && !minus)
-                minus = true;
-            else if (c == u'$' && !currency)
-                currency = true;
-            else if (c == u')' && parens && !closed)
-                closed = true;
-            else
-                return false;
+            if (IsSpace(c) || takeSymbol(c)) continue;
+            if (c != u')' || !parens || closed) return false;
+            closed = true;
         }
         return closed == parens;
     };
