@@ -152,6 +152,139 @@ KESTRUNE_AES_TARGET void CryptHardware(const std::uint32_t* keys, std::uint32_t 
         store(out, LastRound<Encrypting>(x, _mm_load_si128(rk + rounds)));
     }
 }
+
+KESTRUNE_AES_TARGET inline __m128i LoadBlock(const std::uint8_t* p) noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+KESTRUNE_AES_TARGET inline void StoreBlock(std::uint8_t* p, __m128i x) noexcept {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
+// CBC encryption is one chain of dependent blocks: the chain never leaves
+// its register, so each block costs the rounds' latency and nothing else.
+KESTRUNE_AES_TARGET void EncryptCBCHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                            ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    __m128i x = LoadBlock(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        // The first round key joins the plaintext before the chain arrives.
+        x = _mm_xor_si128(x, _mm_xor_si128(LoadBlock(source.data() + off), first));
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        x = _mm_aesenclast_si128(x, last);
+        StoreBlock(dest.data() + off, x);
+    }
+    StoreBlock(chain, x);
+}
+
+// Eight blocks are loaded before any is stored, so that in-place buffers
+// keep the ciphertext each output needs. The previous ciphertext block is
+// folded into the last round key: aesdeclast(x, k) ^ c = aesdeclast(x, k ^ c).
+KESTRUNE_AES_TARGET void DecryptCBCHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                            ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = dest.data();
+    std::size_t blocks = source.size() / 16;
+    __m128i prev = LoadBlock(chain);
+    for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+        const __m128i c0 = LoadBlock(in), c1 = LoadBlock(in + 16), c2 = LoadBlock(in + 32), c3 = LoadBlock(in + 48);
+        const __m128i c4 = LoadBlock(in + 64), c5 = LoadBlock(in + 80), c6 = LoadBlock(in + 96), c7 = LoadBlock(in + 112);
+        __m128i b0 = _mm_xor_si128(c0, first), b1 = _mm_xor_si128(c1, first);
+        __m128i b2 = _mm_xor_si128(c2, first), b3 = _mm_xor_si128(c3, first);
+        __m128i b4 = _mm_xor_si128(c4, first), b5 = _mm_xor_si128(c5, first);
+        __m128i b6 = _mm_xor_si128(c6, first), b7 = _mm_xor_si128(c7, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) {
+            const __m128i k = _mm_load_si128(rk + r);
+            b0 = _mm_aesdec_si128(b0, k), b1 = _mm_aesdec_si128(b1, k);
+            b2 = _mm_aesdec_si128(b2, k), b3 = _mm_aesdec_si128(b3, k);
+            b4 = _mm_aesdec_si128(b4, k), b5 = _mm_aesdec_si128(b5, k);
+            b6 = _mm_aesdec_si128(b6, k), b7 = _mm_aesdec_si128(b7, k);
+        }
+        StoreBlock(out, _mm_aesdeclast_si128(b0, _mm_xor_si128(last, prev)));
+        StoreBlock(out + 16, _mm_aesdeclast_si128(b1, _mm_xor_si128(last, c0)));
+        StoreBlock(out + 32, _mm_aesdeclast_si128(b2, _mm_xor_si128(last, c1)));
+        StoreBlock(out + 48, _mm_aesdeclast_si128(b3, _mm_xor_si128(last, c2)));
+        StoreBlock(out + 64, _mm_aesdeclast_si128(b4, _mm_xor_si128(last, c3)));
+        StoreBlock(out + 80, _mm_aesdeclast_si128(b5, _mm_xor_si128(last, c4)));
+        StoreBlock(out + 96, _mm_aesdeclast_si128(b6, _mm_xor_si128(last, c5)));
+        StoreBlock(out + 112, _mm_aesdeclast_si128(b7, _mm_xor_si128(last, c6)));
+        prev = c7;
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        const __m128i c = LoadBlock(in);
+        __m128i x = _mm_xor_si128(c, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesdec_si128(x, _mm_load_si128(rk + r));
+        StoreBlock(out, _mm_aesdeclast_si128(x, _mm_xor_si128(last, prev)));
+        prev = c;
+    }
+    StoreBlock(chain, prev);
+}
+
+// The counter, a big-endian 128-bit number, is held as two native halves;
+// a counter block is their byte reversal. Eight counters are made in
+// registers, encrypted and combined with the input in one pass, so no
+// keystream ever reaches memory.
+KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
+                                            ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
+    // The counter block for (high, low); then the counter moves on by one.
+    const auto next = [&]() KESTRUNE_AES_TARGET {
+        const __m128i block = _mm_shuffle_epi8(
+            _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low)), reverse);
+        if (++low == 0) ++high;
+        return block;
+    };
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = dest.data();
+    std::size_t blocks = source.size() / 16;
+    for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+        __m128i b0, b1, b2, b3, b4, b5, b6, b7;
+        if (low <= ~std::uint64_t{0} - 8) {
+            // No carry into the high half within these eight: add in the register.
+            const __m128i base = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+            const auto plus = [&](int n) KESTRUNE_AES_TARGET {
+                return _mm_xor_si128(_mm_shuffle_epi8(_mm_add_epi64(base, _mm_set_epi64x(0, n)), reverse), first);
+            };
+            b0 = plus(0), b1 = plus(1), b2 = plus(2), b3 = plus(3), b4 = plus(4), b5 = plus(5), b6 = plus(6);
+            b7 = plus(7);
+            low += 8;
+        } else {
+            b0 = _mm_xor_si128(next(), first), b1 = _mm_xor_si128(next(), first);
+            b2 = _mm_xor_si128(next(), first), b3 = _mm_xor_si128(next(), first);
+            b4 = _mm_xor_si128(next(), first), b5 = _mm_xor_si128(next(), first);
+            b6 = _mm_xor_si128(next(), first), b7 = _mm_xor_si128(next(), first);
+        }
+        for (std::uint32_t r = 1; r < rounds; ++r) {
+            const __m128i k = _mm_load_si128(rk + r);
+            b0 = _mm_aesenc_si128(b0, k), b1 = _mm_aesenc_si128(b1, k);
+            b2 = _mm_aesenc_si128(b2, k), b3 = _mm_aesenc_si128(b3, k);
+            b4 = _mm_aesenc_si128(b4, k), b5 = _mm_aesenc_si128(b5, k);
+            b6 = _mm_aesenc_si128(b6, k), b7 = _mm_aesenc_si128(b7, k);
+        }
+        // aesenclast(x, k) ^ p = aesenclast(x, k ^ p): the input joins the last round key.
+        StoreBlock(out, _mm_aesenclast_si128(b0, _mm_xor_si128(last, LoadBlock(in))));
+        StoreBlock(out + 16, _mm_aesenclast_si128(b1, _mm_xor_si128(last, LoadBlock(in + 16))));
+        StoreBlock(out + 32, _mm_aesenclast_si128(b2, _mm_xor_si128(last, LoadBlock(in + 32))));
+        StoreBlock(out + 48, _mm_aesenclast_si128(b3, _mm_xor_si128(last, LoadBlock(in + 48))));
+        StoreBlock(out + 64, _mm_aesenclast_si128(b4, _mm_xor_si128(last, LoadBlock(in + 64))));
+        StoreBlock(out + 80, _mm_aesenclast_si128(b5, _mm_xor_si128(last, LoadBlock(in + 80))));
+        StoreBlock(out + 96, _mm_aesenclast_si128(b6, _mm_xor_si128(last, LoadBlock(in + 96))));
+        StoreBlock(out + 112, _mm_aesenclast_si128(b7, _mm_xor_si128(last, LoadBlock(in + 112))));
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        __m128i x = _mm_xor_si128(next(), first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        StoreBlock(out, _mm_aesenclast_si128(x, _mm_xor_si128(last, LoadBlock(in))));
+    }
+    StoreBE64(Bytes(counter, 8), high);
+    StoreBE64(Bytes(counter + 8, 8), low);
+}
 #endif
 
 }  // namespace
@@ -207,6 +340,27 @@ void TKC_rijndael::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     if (UseHardware) return CryptHardware<false>(DecKeys.data(), RoundCount, source, dest);
 #endif
     DecryptPortable(DecKeys.data(), RoundCount, source, dest);
+}
+
+void TKC_rijndael::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (UseHardware) return EncryptCBCHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptCBCBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (UseHardware) return DecryptCBCHardware(DecKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::DecryptCBCBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (UseHardware) return EncryptCTRHardware(EncKeys.data(), RoundCount, counter.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptCTRBlocks(counter, source, dest);
 }
 
 bool TKC_rijndael::SelfTest() {

@@ -49,6 +49,14 @@ std::array<std::uint32_t, N> Xor(std::array<std::uint32_t, N> a, const std::arra
     return a;
 }
 
+// The counter of CTR: one big-endian number of the block's width; a carry
+// out of the first byte is dropped.
+template <std::size_t B>
+void IncrementCounter(std::array<std::uint8_t, B>& counter) noexcept {
+    for (std::size_t i = B; i-- > 0;)
+        if (++counter[i] != 0) break;
+}
+
 }  // namespace
 
 void TKC_blockcipher::Encrypt(ConstBytes source, Bytes dest) {
@@ -150,16 +158,21 @@ void TKC_blockcipherN<B>::EncryptCBC(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    EncryptCBCBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCBCBlocks(Block& chainBlock, ConstBytes source, Bytes dest) const noexcept {
     // Each block is combined and encrypted in place in the destination.
-    auto chain = LoadWords<B>(ChainBlock.data());
-    for (std::size_t off = 0; off < whole; off += B) {
+    auto chain = LoadWords<B>(chainBlock.data());
+    for (std::size_t off = 0; off < source.size(); off += B) {
         std::uint8_t* out = dest.data() + off;
         StoreWords<B>(out, Xor(LoadWords<B>(source.data() + off), chain));
         EncryptBlocks(ConstBytes(out, B), Bytes(out, B));
         chain = LoadWords<B>(out);
     }
-    StoreWords<B>(ChainBlock.data(), chain);
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+    StoreWords<B>(chainBlock.data(), chain);
 }
 
 template <std::size_t B>
@@ -167,19 +180,24 @@ void TKC_blockcipherN<B>::DecryptCBC(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    DecryptCBCBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
     std::array<std::uint8_t, BatchBytes> saved;
-    for (std::size_t off = 0; off < whole; off += BatchBytes) {
-        const std::size_t n = std::min(BatchBytes, whole - off);
+    for (std::size_t off = 0; off < source.size(); off += BatchBytes) {
+        const std::size_t n = std::min(BatchBytes, source.size() - off);
         const auto cipherText = Bytes(saved).first(n);
         std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n, cipherText.begin());
         const auto out = dest.subspan(off, n);
         DecryptBlocks(cipherText, out);
-        XorInto(out.first(B), ChainBlock);
+        XorInto(out.first(B), chain);
         for (std::size_t b = B; b < n; b += B) XorInto(out.subspan(b, B), cipherText.subspan(b - B, B));
-        std::memcpy(ChainBlock.data(), cipherText.data() + n - B, B);
+        std::memcpy(chain.data(), cipherText.data() + n - B, B);
     }
     SecureFill(saved, 0);
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
 template <std::size_t B>
@@ -274,22 +292,35 @@ template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCTR(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
+    const std::size_t whole = source.size() / B * B;
+    EncryptCTRBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) {
+        // A partial block uses up its whole counter value.
+        Block keystream = ChainBlock;
+        EncryptBlocks(keystream, keystream);
+        IncrementCounter(ChainBlock);
+        for (std::size_t i = whole; i < source.size(); ++i) dest[i] = source[i] ^ keystream[i - whole];
+        SecureFill(keystream, 0);
+    }
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCTRBlocks(Block& counterBlock, ConstBytes source, Bytes dest) const noexcept {
     std::array<std::uint8_t, BatchBytes> keystream;
     for (std::size_t off = 0; off < source.size(); off += BatchBytes) {
         const std::size_t n = std::min(BatchBytes, source.size() - off);
-        const std::size_t blocks = (n + B - 1) / B;
-        const auto ks = Bytes(keystream).first(blocks * B);
+        const auto ks = Bytes(keystream).first(n);
         // The counter stays in big-endian 64-bit words for the batch, so that
         // no counter block is read back just after one of its bytes changed.
         std::array<std::uint64_t, B / 8> counter;
-        for (std::size_t w = 0; w < B / 8; ++w) counter[w] = LoadBE64(ConstBytes(ChainBlock).subspan(8 * w));
-        for (std::size_t b = 0; b < blocks; ++b) {
-            for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(ks.subspan(b * B + 8 * w), counter[w]);
-            // Big-endian increment; a carry out of the first byte is dropped.
+        for (std::size_t w = 0; w < B / 8; ++w) counter[w] = LoadBE64(ConstBytes(counterBlock).subspan(8 * w));
+        for (std::size_t b = 0; b < n; b += B) {
+            for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(ks.subspan(b + 8 * w), counter[w]);
+            // IncrementCounter, a word at a time.
             for (std::size_t w = B / 8; w-- > 0;)
                 if (++counter[w] != 0) break;
         }
-        for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(Bytes(ChainBlock).subspan(8 * w), counter[w]);
+        for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(Bytes(counterBlock).subspan(8 * w), counter[w]);
         EncryptBlocks(ks, ks);
         XorTo(dest.subspan(off, n), source.subspan(off, n), ks);
     }

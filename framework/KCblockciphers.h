@@ -83,6 +83,16 @@ protected:
     // and dest are either the same memory or do not overlap.
     virtual void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept = 0;
     virtual void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept = 0;
+    // The parallel and the latency-bound modes over whole blocks (sizes
+    // equal, a multiple of BlockBytes; source and dest the same memory or
+    // disjoint). chain is the chaining value, read and left updated: the
+    // previous ciphertext block for CBC, the next counter for CTR. Partial
+    // blocks and the state between calls stay with the framework. The
+    // defaults run on EncryptBlocks/DecryptBlocks; a cipher with a faster
+    // fused path (one pass, no call per block) overrides them.
+    virtual void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    virtual void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    virtual void EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept;
 
 private:
     void WipeChain() noexcept {

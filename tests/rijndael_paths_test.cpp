@@ -82,6 +82,107 @@ TEST(RijndaelPaths, BothPathsMatchOpenSslOverManyBlocks) {
     }
 }
 
+std::vector<std::uint8_t> OpenSslMode(const EVP_CIPHER* type, const std::vector<std::uint8_t>& key,
+                                      const std::array<std::uint8_t, 16>& iv, const std::vector<std::uint8_t>& in,
+                                      bool encrypting) {
+    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    EVP_CipherInit_ex(ctx.get(), type, nullptr, key.data(), iv.data(), encrypting ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    std::vector<std::uint8_t> out(in.size());
+    int len = 0;
+    EVP_CipherUpdate(ctx.get(), out.data(), &len, in.data(), static_cast<int>(in.size()));
+    return out;
+}
+
+// CBC both ways and CTR, each path against OpenSSL, with the input cut into
+// calls of whole blocks (so the chain crosses calls at every offset within
+// the eight-block groups) plus a partial block at the end, in place and
+// into a separate buffer. The partial block of CBC is E(last ciphertext).
+TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
+    const std::size_t cuts[][4] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {7, 9, 0, 3}, {8, 8, 17, 15}, {3, 16, 1, 1},
+                                   {33, 0, 2, 0}, {0, 5, 0, 16}};
+    std::array<std::uint8_t, 16> iv;
+    for (std::size_t i = 0; i < 16; ++i) iv[i] = static_cast<std::uint8_t>(0xF0 + i * 7);
+    for (std::size_t keyBytes : {16u, 24u, 32u}) {
+        std::vector<std::uint8_t> key(keyBytes);
+        for (std::size_t i = 0; i < keyBytes; ++i) key[i] = static_cast<std::uint8_t>(0x3C ^ (i * 29));
+        const bool cbcOf256 = keyBytes == 32, cbcOf192 = keyBytes == 24;
+        const EVP_CIPHER* cbc = cbcOf256 ? EVP_aes_256_cbc() : cbcOf192 ? EVP_aes_192_cbc() : EVP_aes_128_cbc();
+        const EVP_CIPHER* ctr = cbcOf256 ? EVP_aes_256_ctr() : cbcOf192 ? EVP_aes_192_ctr() : EVP_aes_128_ctr();
+        for (const auto& cut : cuts) {
+            // Whole blocks per call, then the partial block's length.
+            const std::size_t blocks = cut[0] + cut[1] + cut[2], tail = cut[3] % 16;
+            std::vector<std::uint8_t> plain(16 * blocks + tail);
+            for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i * 13 + keyBytes);
+            const std::vector<std::uint8_t> whole(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(16 * blocks));
+
+            auto cbcExpected = OpenSslMode(cbc, key, iv, whole, true);
+            std::vector<std::uint8_t> last(iv.begin(), iv.end());
+            if (blocks > 0) last.assign(cbcExpected.end() - 16, cbcExpected.end());
+            const auto pad = OpenSslEcb(key, last, true);
+            for (std::size_t i = 0; i < tail; ++i) cbcExpected.push_back(plain[16 * blocks + i] ^ pad[i]);
+            const auto ctrExpected = OpenSslMode(ctr, key, iv, plain, true);
+
+            for (bool hardware : {true, false}) {
+                for (bool inPlace : {true, false}) {
+                    TKC_rijndael::AllowHardware(hardware);
+                    TKC_rijndael cipher;
+                    cipher.Init(key, static_cast<std::uint32_t>(keyBytes * 8), iv);
+                    TKC_rijndael::AllowHardware(true);
+                    const auto run = [&](TKC_ciphermode mode, bool encrypting, const std::vector<std::uint8_t>& in) {
+                        cipher.CipherMode = mode;
+                        cipher.Reset();
+                        std::vector<std::uint8_t> out = inPlace ? in : std::vector<std::uint8_t>(in.size(), 0xEE);
+                        std::size_t off = 0;
+                        for (std::size_t n : {16 * cut[0], 16 * cut[1], 16 * cut[2], tail}) {
+                            const auto source = ConstBytes(inPlace ? out : in).subspan(off, n);
+                            const auto dest = Bytes(out).subspan(off, n);
+                            encrypting ? cipher.Encrypt(source, dest) : cipher.Decrypt(source, dest);
+                            off += n;
+                        }
+                        return out;
+                    };
+                    const std::string where = std::to_string(keyBytes) + " bytes, " + std::to_string(blocks) + "+" +
+                                              std::to_string(tail) + (hardware ? ", hardware" : ", portable") +
+                                              (inPlace ? ", in place" : "");
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCBC, true, plain)), test::ToHex(cbcExpected)) << where;
+                    EXPECT_EQ(run(TKC_ciphermode::cmCBC, false, cbcExpected), plain) << "CBC decrypting, " << where;
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCTR, true, plain)), test::ToHex(ctrExpected)) << where;
+                }
+            }
+        }
+    }
+}
+
+// The hardware counter adds in a register while the low 64 bits cannot
+// carry within eight blocks and steps one by one otherwise: starts on both
+// sides of that edge, and at the top where the whole counter wraps.
+TEST(RijndaelPaths, CounterCarriesLikeOpenSslOnBothPaths) {
+    const std::vector<std::uint8_t> key(16, 0x77);
+    std::vector<std::uint8_t> plain(16 * 27 + 9);
+    for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i);
+    for (std::uint8_t lowEnd : {0xE0, 0xF0, 0xF5, 0xF7, 0xF8, 0xF9, 0xFF}) {
+        for (bool allOnes : {false, true}) {
+            std::array<std::uint8_t, 16> start;
+            start.fill(allOnes ? 0xFF : 0x00);
+            std::fill(start.begin() + 8, start.end(), 0xFF);
+            start[15] = lowEnd;
+            // OpenSSL's counter wraps at 2^128 as ours does.
+            const auto expected = OpenSslMode(EVP_aes_128_ctr(), key, start, plain, true);
+            for (bool hardware : {true, false}) {
+                TKC_rijndael::AllowHardware(hardware);
+                TKC_rijndael cipher;
+                cipher.CipherMode = TKC_ciphermode::cmCTR;
+                cipher.Init(key, 128, start);
+                TKC_rijndael::AllowHardware(true);
+                std::vector<std::uint8_t> data = plain;
+                cipher.Encrypt(data, data);
+                EXPECT_EQ(test::ToHex(data), test::ToHex(expected)) << int(lowEnd) << " " << allOnes << " " << hardware;
+            }
+        }
+    }
+}
+
 TEST(RijndaelPaths, HardwareAndPortableInstancesInteroperate) {
     std::vector<std::uint8_t> key(32, 0x42), data(16 * 41 + 5);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);
