@@ -77,9 +77,9 @@ std::u16string InprocServerPath(const std::u16string& path) {
     if (needed == 0) return {};
     std::wstring shortPath(needed, L'\0');
     const DWORD length = ::GetShortPathNameW(full.c_str(), shortPath.data(), needed);
-    // A volume without short names hands back the long form, spaces and all:
-    // that is still the file, so it is recorded rather than failing.
     if (length == 0 || length >= needed) return {};
+    // A volume without short names hands back the long form, spaces and
+    // all: that still names the file, so it is recorded as it is.
     return {shortPath.begin(), shortPath.begin() + length};
 }
 
