@@ -184,18 +184,23 @@ template <std::size_t... I>
 
 void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
     // The group of four blocks being compressed, and the next.
-    std::array<FourSchedules, 2> schedules;
     const std::size_t count = blocks.size() / 128;
+    // The first group's schedule runs as a pass of its own, which costs more
+    // than the portable path's scalar schedule when that group is the only
+    // one: a single block (the padding of every message) took twice as long.
+    if (count <= 4) {
+        CompressPortable(state, blocks);
+        return;
+    }
+    std::array<FourSchedules, 2> schedules;
     // Lanes past the last block repeat the group's first.
     const auto group = [&](std::size_t first) {
         std::array<const std::uint8_t*, 4> block;
         for (std::size_t j = 0; j < 4; ++j) block[j] = blocks.data() + 128 * (first + (first + j < count ? j : 0));
         return block;
     };
-    if (count > 0) {
-        LoadFour(schedules[0], group(0));
-        for (std::size_t t = 16; t < 80; ++t) ScheduleWord(schedules[0].w.data() + 4 * t, ConstantsX4.data() + 4 * t);
-    }
+    LoadFour(schedules[0], group(0));
+    for (std::size_t t = 16; t < 80; ++t) ScheduleWord(schedules[0].w.data() + 4 * t, ConstantsX4.data() + 4 * t);
     for (std::size_t first = 0, current = 0; first < count; first += 4, current ^= 1) {
         // The next group's schedule goes two words every eight steps of
         // this group, so that the vector work runs beside the scalar steps
