@@ -16,12 +16,14 @@ namespace kestrune {
 namespace {
 
 // Random states and random runs of blocks, with counts that leave every
-// remainder of the four-block groups the AVX2 path works in.
+// remainder of the four-block groups the AVX2 path works in, whether the
+// group before is followed by a whole group or a part of one (that path
+// hands four blocks or fewer to the portable one).
 template <typename Word, std::size_t N, std::size_t BlockBytes>
 void ComparePaths(void (*portable)(std::array<Word, N>&, ConstBytes),
                   void (*extended)(std::array<Word, N>&, ConstBytes)) {
     std::mt19937_64 rng(7);
-    for (std::size_t blocks : {1u, 2u, 3u, 4u, 5u, 17u, 64u}) {
+    for (std::size_t blocks : {1u, 2u, 3u, 4u, 5u, 6u, 8u, 11u, 17u, 64u}) {
         std::array<Word, N> state;
         for (auto& w : state) w = static_cast<Word>(rng());
         std::vector<std::uint8_t> data(BlockBytes * blocks);
