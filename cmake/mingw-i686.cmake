@@ -10,8 +10,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # stack aligned to 4 bytes only: realign where SSE data lives on the stack.
 set(CMAKE_C_FLAGS_INIT "-msse2 -mstackrealign")
 set(CMAKE_CXX_FLAGS_INIT "-msse2 -mstackrealign -faligned-new=8")
-# Exports keep undecorated names (DllGetClassObject, not DllGetClassObject@12).
-string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")
-string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " -Wl,--kill-at -Wl,--enable-stdcall-fixup")
-# Programs that link those entry points find them under the plain names.
-string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--enable-stdcall-fixup")
+# DLLs name their exports in .def files: plain names there bind to the
+# stdcall symbols (DllGetClassObject to DllGetClassObject@12). No --kill-at:
+# it would strip the decorations from import libraries too.
+string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -Wl,--enable-stdcall-fixup")
+string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " -Wl,--enable-stdcall-fixup")
+# Programs reach the DLL's entry points through the decorated names of its
+# import library. No fix-up for programs: it would bind an unmatched
+# decorated name to whatever library exports the plain one.
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--disable-stdcall-fixup")

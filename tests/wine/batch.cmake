@@ -31,3 +31,11 @@ add_test(NAME kestrune_batch_compare
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/compare-batch.sh ${KESTRUNE_WINE_BITS} "${KESTRUNE_HOST_TOOL}"
                  $<TARGET_FILE:kestrune_batch_driver> ${CMAKE_CURRENT_BINARY_DIR}/batch-compare)
 set_tests_properties(kestrune_batch_compare PROPERTIES TIMEOUT 1800)
+
+# The programs that link the DLL's entry points must import them from the
+# DLL itself, in both bitnesses. Needs no Wine, so it also runs where the
+# programs cannot.
+add_test(NAME dll_imports
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE_NAME:brindel_Kestrune>
+                 $<TARGET_FILE:kestrune_batch_driver> $<TARGET_FILE:kestrune_dispatch_tests>)
+set_tests_properties(dll_imports PROPERTIES LABELS nowine)
