@@ -69,6 +69,28 @@ HRESULT Put(IKestrune& target, const TKC_member& member, WORD wFlags, const DISP
     return member.put(target, value->lVal);
 }
 
+// The converted arguments of one call. A string passed as a string is lent
+// rather than copied (the caller keeps it for the call, and a page's text
+// may be large); lent values are handed back, not freed.
+struct TCallArgs {
+    std::array<TVariant, MaxParams> values;
+    std::array<bool, MaxParams> lent{};
+    TCallArgs() = default;
+    TCallArgs(const TCallArgs&) = delete;
+    TCallArgs& operator=(const TCallArgs&) = delete;
+    ~TCallArgs() {
+        for (std::size_t k = 0; k < MaxParams; ++k)
+            if (lent[k]) {
+                VARIANT back;
+                values[k].DetachTo(&back);
+            }
+    }
+    void Lend(std::size_t k, const VARIANT& text) noexcept {
+        *values[k].Put() = text;
+        lent[k] = true;
+    }
+};
+
 HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& params, TVariant& result, UINT* puArgErr) {
     const std::size_t count = member.params.size();
     if (count > MaxParams) return E_UNEXPECTED;  // a member the table outgrew
@@ -87,23 +109,27 @@ HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& para
         source[static_cast<std::size_t>(name)] = static_cast<int>(j);
     }
 
-    std::array<TVariant, MaxParams> args;
+    TCallArgs args;
     for (std::size_t k = 0; k < count; ++k) {
         const TKC_param& param = member.params[k];
         const int at = source[k];
         if (at < 0 || IsMissing(params.rgvarg[at])) {
             if (param.optional) {
-                args[k] = DefaultOf(param);
-                if (args[k].Type() == VT_EMPTY) return E_OUTOFMEMORY;
+                args.values[k] = DefaultOf(param);
+                if (args.values[k].Type() == VT_EMPTY) return E_OUTOFMEMORY;
                 continue;
             }
             if (at < 0) return DISP_E_BADPARAMCOUNT;
             return Fail(DISP_E_PARAMNOTOPTIONAL, static_cast<UINT>(at), puArgErr);
         }
-        const HRESULT hr = ConvertArg(args[k], params.rgvarg[at], param.type);
+        if (param.type == VT_BSTR && params.rgvarg[at].vt == VT_BSTR) {
+            args.Lend(k, params.rgvarg[at]);
+            continue;
+        }
+        const HRESULT hr = ConvertArg(args.values[k], params.rgvarg[at], param.type);
         if (FAILED(hr)) return Fail(hr, static_cast<UINT>(at), puArgErr);
     }
-    return member.call(target, args.data(), result);
+    return member.call(target, args.values.data(), result);
 }
 
 }  // namespace

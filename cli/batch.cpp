@@ -4,6 +4,7 @@
 #include <array>
 #include <istream>
 #include <map>
+#include <variant>
 #include <limits>
 #include <ostream>
 #include <vector>
@@ -106,7 +107,9 @@ TVariant Result(std::variant<TVariant, TFailure> outcome) {
     return std::move(std::get<TVariant>(outcome));
 }
 
-TVariant Call(TScriptHost& host, const Json& request) {
+// The request's values go once they are arguments: a page's text may be
+// large, and the call needs only one copy of it.
+TVariant Call(TScriptHost& host, Json& request) {
     TMemberShape member;
     Named(host, request.at("call"), member);
     const std::string name = Utf16ToUtf8(member.name);
@@ -130,6 +133,7 @@ TVariant Call(TScriptHost& host, const Json& request) {
             named.push_back({paramName, VariantFrom(value, param, "argument " + std::string(key) + " of " + name)});
         }
     }
+    request = Json();
     return Result(host.Invoke(member, TInvokeKind::Call, std::move(values), std::move(named)));
 }
 
@@ -149,7 +153,7 @@ TVariant Get(TScriptHost& host, const Json& request) {
 }
 
 // Exactly one of call, get and put, and nothing that belongs to another.
-TVariant Dispatch(TScriptHost& host, const Json& request) {
+TVariant Dispatch(TScriptHost& host, Json& request) {
     if (!request.is_object()) throw TRequestError{E_INVALIDARG, "a request must be a JSON object"};
     int verbs = 0;
     for (const auto& [key, value] : request.items()) {
@@ -175,16 +179,18 @@ std::string ParseMessage(const Json::exception& e) {
     return "invalid JSON: " + std::string(text);
 }
 
-}  // namespace
+bool Blank(std::string_view line) noexcept { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
-std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) {
-    if (line.find_first_not_of(" \t\r\n") == std::string_view::npos) return std::nullopt;
-    Json request;
+// The request on a line, or the answer that refuses it.
+std::variant<Json, std::string> Parsed(std::string_view line) {
     try {
-        request = Json::parse(line);
+        return Json::parse(line);
     } catch (const Json::exception& e) {  // syntax, and numbers beyond a double
         return ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource);
     }
+}
+
+std::string Answer(TScriptHost& host, Json& request) {
     try {
         return ResultLine(Dispatch(host, request));
     } catch (const TRequestError& e) {
@@ -194,6 +200,25 @@ std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) 
     } catch (const std::exception& e) {
         return ErrorLine(E_UNEXPECTED, e.what(), BatchSource);
     }
+}
+
+}  // namespace
+
+std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) {
+    if (Blank(line)) return std::nullopt;
+    auto parsed = Parsed(line);
+    if (auto* refusal = std::get_if<std::string>(&parsed)) return std::move(*refusal);
+    return Answer(host, std::get<Json>(parsed));
+}
+
+std::optional<std::string> AnswerLine(TScriptHost& host, TSecretString& line) {
+    if (Blank(line)) return std::nullopt;
+    auto parsed = Parsed(line);
+    // Only the parsed request is needed from here on.
+    Wipe(line);
+    line.shrink_to_fit();
+    if (auto* refusal = std::get_if<std::string>(&parsed)) return std::move(*refusal);
+    return Answer(host, std::get<Json>(parsed));
 }
 
 TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit) {

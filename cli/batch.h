@@ -53,6 +53,9 @@ TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit = Ma
 // The answer to one request line, without a line break; empty for a line
 // that holds nothing but white space.
 std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line);
+// The same for a line read by ReadLine, which is wiped and released once
+// parsed, before the call: a long text is not held twice.
+std::optional<std::string> AnswerLine(TScriptHost& host, TSecretString& line);
 
 // Answers each line of in on out, flushing after every answer, until in
 // ends. Returns 0, or 1 when out can no longer be written.

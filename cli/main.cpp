@@ -358,6 +358,8 @@ int main(int argc, char** argv) {
         } else if (batch) {
             TScriptHost host(std::string{BatchSource});
             if (const auto& failure = host.CreationFailure()) return Report(*failure);
+            // Buffered standard streams: the lines are read in pieces, not a character at a time.
+            std::ios::sync_with_stdio(false);
             return RunBatch(std::cin, std::cout, host) == 0 ? 0 : ExitFailure;
         } else if (registerServer || unregisterServer) {
             const HRESULT hr = registerServer ? DllRegisterServer() : DllUnregisterServer();
