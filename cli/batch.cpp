@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <istream>
-#include <map>
-#include <variant>
 #include <limits>
+#include <map>
 #include <ostream>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -244,7 +244,10 @@ TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit) {
         in.clear(in.rdstate() & ~std::ios::failbit);
     }
     SecureFill(piece.data(), used, 0);
-    if (tooLong) return TLineRead::TooLong;
+    if (tooLong) {
+        line.shrink_to_fit();  // the limit's worth of memory goes back
+        return TLineRead::TooLong;
+    }
     return any ? TLineRead::Line : TLineRead::End;
 }
 
