@@ -48,15 +48,48 @@ HRESULT Fail(HRESULT status, UINT index, UINT* puArgErr) noexcept {
     return status;
 }
 
+// An argument converted to type. Nothing (a null object) where a value is
+// wanted is a type mismatch on every platform; the platform's own library
+// calls it a bad variant type.
+HRESULT ConvertArg(TVariant& dest, VARIANT& source, VARTYPE type) noexcept {
+    const HRESULT hr = VariantChangeType(dest.Put(), &source, 0, type);
+    const VARIANT& value = source.vt == (VT_VARIANT | VT_BYREF) && source.pvarVal != nullptr ? *source.pvarVal : source;
+    const VARTYPE object = value.vt & ~VT_BYREF;
+    if (hr == DISP_E_BADVARTYPE && (object == VT_DISPATCH || object == VT_UNKNOWN)) return DISP_E_TYPEMISMATCH;
+    return hr;
+}
+
 HRESULT Put(IKestrune& target, const TKC_member& member, WORD wFlags, const DISPPARAMS& params, UINT* puArgErr) {
     if ((wFlags & DISPATCH_PROPERTYPUT) == 0 || member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) return DISP_E_PARAMNOTFOUND;
     TVariant value;
-    const HRESULT hr = VariantChangeType(value.Put(), &params.rgvarg[0], 0, VT_I4);
+    const HRESULT hr = ConvertArg(value, params.rgvarg[0], VT_I4);
     if (FAILED(hr)) return Fail(hr, 0, puArgErr);
     return member.put(target, value->lVal);
 }
+
+// The converted arguments of one call. A string passed as a string is lent
+// rather than copied (the caller keeps it for the call, and a page's text
+// may be large); lent values are handed back, not freed.
+struct TCallArgs {
+    std::array<TVariant, MaxParams> values;
+    std::array<bool, MaxParams> lent{};
+    TCallArgs() = default;
+    TCallArgs(const TCallArgs&) = delete;
+    TCallArgs& operator=(const TCallArgs&) = delete;
+    ~TCallArgs() {
+        for (std::size_t k = 0; k < MaxParams; ++k)
+            if (lent[k]) {
+                VARIANT back;
+                values[k].DetachTo(&back);
+            }
+    }
+    void Lend(std::size_t k, const VARIANT& text) noexcept {
+        *values[k].Put() = text;
+        lent[k] = true;
+    }
+};
 
 HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& params, TVariant& result, UINT* puArgErr) {
     const std::size_t count = member.params.size();
@@ -76,23 +109,27 @@ HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& para
         source[static_cast<std::size_t>(name)] = static_cast<int>(j);
     }
 
-    std::array<TVariant, MaxParams> args;
+    TCallArgs args;
     for (std::size_t k = 0; k < count; ++k) {
         const TKC_param& param = member.params[k];
         const int at = source[k];
         if (at < 0 || IsMissing(params.rgvarg[at])) {
             if (param.optional) {
-                args[k] = DefaultOf(param);
-                if (args[k].Type() == VT_EMPTY) return E_OUTOFMEMORY;
+                args.values[k] = DefaultOf(param);
+                if (args.values[k].Type() == VT_EMPTY) return E_OUTOFMEMORY;
                 continue;
             }
             if (at < 0) return DISP_E_BADPARAMCOUNT;
             return Fail(DISP_E_PARAMNOTOPTIONAL, static_cast<UINT>(at), puArgErr);
         }
-        const HRESULT hr = VariantChangeType(args[k].Put(), &params.rgvarg[at], 0, param.type);
+        if (param.type == VT_BSTR && params.rgvarg[at].vt == VT_BSTR) {
+            args.Lend(k, params.rgvarg[at]);
+            continue;
+        }
+        const HRESULT hr = ConvertArg(args.values[k], params.rgvarg[at], param.type);
         if (FAILED(hr)) return Fail(hr, static_cast<UINT>(at), puArgErr);
     }
-    return member.call(target, args.data(), result);
+    return member.call(target, args.values.data(), result);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // conversion, and the per-thread error record. Built as a shared library of
 // its own, as the platform's is, so that every module of a process shares
 // one allocator and one error record per thread.
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include <variant>
 
 #include "automation/KCole.h"
+#include "framework/KCbytes.h"
 
 namespace {
 
@@ -107,6 +109,30 @@ struct TParsed {
     double real;  // signed
     bool negative;
 };
+
+// Whether digits[.digits][e[sign]digits] that no double holds lies nearer
+// zero than the smallest (it becomes 0, as the platform converts it) rather
+// than beyond the largest.
+bool Underflows(std::string_view clean) noexcept {
+    const std::size_t e = clean.find('e');
+    const std::string_view mantissa = clean.substr(0, e);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    // The power of ten just above the leading non-zero digit.
+    long long magnitude = 0;
+    if (const std::size_t lead = mantissa.substr(0, point).find_first_not_of('0'); lead != std::string_view::npos)
+        magnitude = static_cast<long long>(point - lead);
+    else if (point < mantissa.size())
+        magnitude = -static_cast<long long>(std::min(mantissa.substr(point + 1).find_first_not_of('0'), mantissa.size()));
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::size_t k = e + 1;
+        const bool negative = k < clean.size() && clean[k] == '-';
+        if (k < clean.size() && (clean[k] == '-' || clean[k] == '+')) ++k;
+        for (; k < clean.size(); ++k) exponent = std::min(exponent * 10 + (clean[k] - '0'), 1'000'000'000'000LL);
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent <= 0;
+}
 
 std::optional<TParsed> ParseNumber(std::u16string_view text) {
     // Before the number, in any order and each at most once: a plus, a
@@ -205,7 +231,7 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
     double real = 0;
     const auto [end, ec] = std::from_chars(first, last, real);
     if (end != last) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) real = std::numeric_limits<double>::infinity();
+    if (ec == std::errc::result_out_of_range) real = Underflows(clean) ? 0.0 : std::numeric_limits<double>::infinity();
     parsed.real = negative ? -real : real;
     return parsed;
 }
@@ -226,11 +252,12 @@ double RoundHalfEven(double x) noexcept {
     return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
 }
 
+// Leaves out initialised on every path: the caller clears it whatever the outcome.
 HRESULT GetValueProperty(IUnknown* unknown, VARIANT& out) {
-    if (unknown == nullptr) return DISP_E_TYPEMISMATCH;
+    VariantInit(&out);
+    if (unknown == nullptr) return DISP_E_TYPEMISMATCH;  // Nothing has no value
     auto* dispatch = static_cast<IDispatch*>(unknown);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VariantInit(&out);
     const HRESULT hr = dispatch->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &out,
                                         nullptr, nullptr);
     return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;
@@ -545,7 +572,11 @@ BSTR SysAllocString(const OLECHAR* psz) {
 }
 
 void SysFreeString(BSTR bstrString) {
-    if (bstrString != nullptr) std::free(reinterpret_cast<unsigned char*>(bstrString) - PrefixBytes);
+    if (bstrString == nullptr) return;
+    // Strings carry passwords: what they held does not stay in free memory.
+    auto* block = reinterpret_cast<unsigned char*>(bstrString) - PrefixBytes;
+    kestrune::SecureFill(block, PrefixBytes + ByteCount(bstrString) + sizeof(OLECHAR), 0);
+    std::free(block);
 }
 
 UINT SysStringLen(BSTR pbstr) { return pbstr == nullptr ? 0 : ByteCount(pbstr) / sizeof(OLECHAR); }

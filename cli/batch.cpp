@@ -1,9 +1,12 @@
 #include "batch.h"
 
 #include <algorithm>
+#include <array>
 #include <istream>
 #include <limits>
+#include <map>
 #include <ostream>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -14,7 +17,10 @@
 namespace kestrune::cli {
 namespace {
 
-using Json = nlohmann::json;
+// Requests may carry passwords: their parsed values live in storage that is
+// wiped when it is released.
+using Json = nlohmann::basic_json<std::map, std::vector, TSecretString, bool, std::int64_t, std::uint64_t, double,
+                                  TWipingAllocator>;
 using OrderedJson = nlohmann::ordered_json;
 
 // A request the tool refuses before the object sees it.
@@ -66,7 +72,12 @@ TVariant VariantFrom(const Json& value, const TParamShape* param, const std::str
                 null.Put()->vt = VT_NULL;
                 return null;
             }
-        case Json::value_t::string: return TVariant::Text(Utf8ToUtf16(value.get_ref<const std::string&>()));
+        case Json::value_t::string: {
+            std::u16string text = Utf8ToUtf16(value.get_ref<const TSecretString&>());
+            TVariant result = TVariant::Text(text);
+            Wipe(text);
+            return result;
+        }
         case Json::value_t::boolean: return TVariant::Bool(value.get<bool>());
         case Json::value_t::number_integer:
         case Json::value_t::number_unsigned: {
@@ -85,7 +96,7 @@ TVariant VariantFrom(const Json& value, const TParamShape* param, const std::str
 
 const TMemberShape& Named(TScriptHost& host, const Json& name, TMemberShape& shape) {
     if (!name.is_string()) throw TRequestError{E_INVALIDARG, "the member name must be a string"};
-    auto found = host.Shape(Utf8ToUtf16(name.get_ref<const std::string&>()));
+    auto found = host.Shape(Utf8ToUtf16(name.get_ref<const TSecretString&>()));
     if (auto* failure = std::get_if<TFailure>(&found)) throw *failure;
     shape = std::move(std::get<TMemberShape>(found));
     return shape;
@@ -96,7 +107,9 @@ TVariant Result(std::variant<TVariant, TFailure> outcome) {
     return std::move(std::get<TVariant>(outcome));
 }
 
-TVariant Call(TScriptHost& host, const Json& request) {
+// The request's values go once they are arguments: a page's text may be
+// large, and the call needs only one copy of it.
+TVariant Call(TScriptHost& host, Json& request) {
     TMemberShape member;
     Named(host, request.at("call"), member);
     const std::string name = Utf16ToUtf8(member.name);
@@ -117,9 +130,10 @@ TVariant Call(TScriptHost& host, const Json& request) {
             const TParamShape* param = nullptr;
             for (const auto& p : member.params)
                 if (SameName(p.name, paramName)) param = &p;
-            named.push_back({paramName, VariantFrom(value, param, "argument " + key + " of " + name)});
+            named.push_back({paramName, VariantFrom(value, param, "argument " + std::string(key) + " of " + name)});
         }
     }
+    request = Json();
     return Result(host.Invoke(member, TInvokeKind::Call, std::move(values), std::move(named)));
 }
 
@@ -139,7 +153,7 @@ TVariant Get(TScriptHost& host, const Json& request) {
 }
 
 // Exactly one of call, get and put, and nothing that belongs to another.
-TVariant Dispatch(TScriptHost& host, const Json& request) {
+TVariant Dispatch(TScriptHost& host, Json& request) {
     if (!request.is_object()) throw TRequestError{E_INVALIDARG, "a request must be a JSON object"};
     int verbs = 0;
     for (const auto& [key, value] : request.items()) {
@@ -154,24 +168,29 @@ TVariant Dispatch(TScriptHost& host, const Json& request) {
     return Get(host, request);
 }
 
-// The parser's text without its "[json.exception...] " prefix.
-std::string ParseMessage(const std::exception& e) {
+// The parser's account of a line it refused, without its "[json.exception...] "
+// prefix and without the text it was reading, which may be a password.
+std::string ParseMessage(const Json::exception& e) {
+    if (dynamic_cast<const Json::out_of_range*>(&e) != nullptr) return "invalid JSON: a number is out of range";
     std::string_view text = e.what();
     if (const auto end = text.find("] "); text.starts_with("[json.exception") && end != std::string_view::npos)
         text.remove_prefix(end + 2);
+    text = text.substr(0, text.find("; last read:"));
     return "invalid JSON: " + std::string(text);
 }
 
-}  // namespace
+bool Blank(std::string_view line) noexcept { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
-std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) {
-    if (line.find_first_not_of(" \t\r\n") == std::string_view::npos) return std::nullopt;
-    Json request;
+// The request on a line, or the answer that refuses it.
+std::variant<Json, std::string> Parsed(std::string_view line) {
     try {
-        request = Json::parse(line);
-    } catch (const Json::parse_error& e) {
+        return Json::parse(line);
+    } catch (const Json::exception& e) {  // syntax, and numbers beyond a double
         return ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource);
     }
+}
+
+std::string Answer(TScriptHost& host, Json& request) {
     try {
         return ResultLine(Dispatch(host, request));
     } catch (const TRequestError& e) {
@@ -183,15 +202,72 @@ std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) 
     }
 }
 
-int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host) {
-    std::string line;
-    while (std::getline(in, line)) {
-        if (auto answer = AnswerLine(host, line)) {
+}  // namespace
+
+std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) {
+    if (Blank(line)) return std::nullopt;
+    auto parsed = Parsed(line);
+    if (auto* refusal = std::get_if<std::string>(&parsed)) return std::move(*refusal);
+    return Answer(host, std::get<Json>(parsed));
+}
+
+std::optional<std::string> AnswerLine(TScriptHost& host, TSecretString& line) {
+    if (Blank(line)) return std::nullopt;
+    auto parsed = Parsed(line);
+    // Only the parsed request is needed from here on.
+    Wipe(line);
+    line.shrink_to_fit();
+    if (auto* refusal = std::get_if<std::string>(&parsed)) return std::move(*refusal);
+    return Answer(host, std::get<Json>(parsed));
+}
+
+TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit) {
+    Wipe(line);
+    std::array<char, 64 * 1024> piece;
+    std::size_t used = 0;
+    bool any = false, tooLong = false;
+    for (;;) {
+        in.getline(piece.data(), static_cast<std::streamsize>(piece.size()));
+        if (in.bad()) break;
+        const auto taken = static_cast<std::size_t>(in.gcount());
+        const bool filled = in.fail() && !in.eof();  // the piece filled up before the line ended
+        const bool broken = !in.fail() && !in.eof();  // the line break was taken
+        const std::size_t stored = broken ? taken - 1 : taken;
+        used = std::max(used, stored);
+        any = any || taken > 0;
+        if (!tooLong && line.size() + stored > limit) {
+            tooLong = true;
+            Wipe(line);
+        }
+        if (!tooLong) line.append(piece.data(), stored);
+        if (!filled) break;
+        in.clear(in.rdstate() & ~std::ios::failbit);
+    }
+    SecureFill(piece.data(), used, 0);
+    if (tooLong) {
+        line.shrink_to_fit();  // the limit's worth of memory goes back
+        return TLineRead::TooLong;
+    }
+    return any ? TLineRead::Line : TLineRead::End;
+}
+
+int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t maxLine) {
+    TSecretString line;
+    for (;;) {
+        const TLineRead read = ReadLine(in, line, maxLine);
+        if (read == TLineRead::End) return 0;
+        auto answer = read == TLineRead::TooLong
+                          ? std::optional<std::string>(ErrorLine(E_INVALIDARG,
+                                                                 "the request line is longer than the limit of " +
+                                                                     std::to_string(maxLine) + " bytes",
+                                                                 BatchSource))
+                          : AnswerLine(host, line);
+        Wipe(line);
+        if (answer) {
             out << *answer << '\n' << std::flush;
             if (!out) return 1;
         }
     }
-    return 0;
 }
 
 }  // namespace kestrune::cli
