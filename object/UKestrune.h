@@ -73,7 +73,8 @@ public:
                                  std::int32_t algorithm = -1) const;
     std::u16string DecryptString(std::u16string_view inputStr, std::u16string_view password,
                                  std::int32_t algorithm = -1) const;
-    // 0 on success, -1 on failure; a failure never leaves a partial destination.
+    // 0 on success, -1 on failure; a failure leaves no partial destination,
+    // except where the destination must be written in place (TKC_destinationfile::Create).
     std::int32_t EncryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                              std::u16string_view password, std::int32_t algorithm = -1) const;
     std::int32_t DecryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
