@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iterator>
 #include <ostream>
@@ -51,6 +52,14 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+    RemoveTemporaryFiles();
+    // The signal is blocked while its handler runs: raised again with the
+    // default action, it ends the process as soon as the handler returns.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 std::string DirectoryOf(const std::string& path) {
@@ -77,21 +86,46 @@ bool DecryptionFailed(std::u16string_view input, std::u16string_view result) {
 
 bool IsUtf8(std::string_view text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
 
+std::unique_ptr<TKC_sourcefile> OpenSource(const std::string& name) {
+    return name == "-" ? TKC_sourcefile::StandardInput() : TKC_sourcefile::OpenAny(Utf8ToUtf16(name));
+}
+
+std::unique_ptr<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source) {
+    return name == "-" ? TKC_destinationfile::StandardOutput() : TKC_destinationfile::CreateAny(Utf8ToUtf16(name), source);
+}
+
+void RemoveTemporaryFilesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndEnd;
+    sigfillset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 std::string FileFailureReason(const std::string& source, const std::string& dest) {
     const auto quoted = [](const std::string& name) { return "'" + name + "'"; };
+    const std::string reading = source == "-" ? "reading standard input" : "reading " + quoted(source);
     struct stat sourceInfo {};
-    if (::stat(source.c_str(), &sourceInfo) != 0 || ::access(source.c_str(), R_OK) != 0)
-        return "cannot read " + quoted(source) + ": " + std::strerror(errno);
-    if (S_ISDIR(sourceInfo.st_mode)) return "cannot read " + quoted(source) + ": it is a directory";
-    if (dest.empty()) return quoted(source) + " is in use by another process, or reading failed";
+    if (source != "-") {
+        if (::stat(source.c_str(), &sourceInfo) != 0 || ::access(source.c_str(), R_OK) != 0)
+            return "cannot read " + quoted(source) + ": " + std::strerror(errno);
+        if (S_ISDIR(sourceInfo.st_mode)) return "cannot read " + quoted(source) + ": it is a directory";
+    }
+    if (dest.empty())
+        return source == "-" ? reading + " failed" : quoted(source) + " is in use by another process, or reading failed";
+    if (dest == "-") return reading + " or writing standard output failed";
     struct stat destInfo {};
-    if (::stat(dest.c_str(), &destInfo) == 0) {
-        if (SameFile(sourceInfo, destInfo)) return quoted(source) + " and " + quoted(dest) + " are the same file";
+    const bool destExists = ::stat(dest.c_str(), &destInfo) == 0;
+    if (destExists) {
+        if (source != "-" && SameFile(sourceInfo, destInfo))
+            return quoted(source) + " and " + quoted(dest) + " are the same file";
         if (S_ISDIR(destInfo.st_mode)) return "cannot replace " + quoted(dest) + ": it is a directory";
     }
+    // A destination that can be written is written in place where its
+    // directory allows no new file.
     const std::string directory = DirectoryOf(dest);
-    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+    if (::access(directory.c_str(), W_OK | X_OK) != 0 && (!destExists || ::access(dest.c_str(), W_OK) != 0))
         return "cannot write in " + quoted(directory) + ": " + std::strerror(errno);
+    if (source == "-") return reading + " or writing " + quoted(dest) + " failed, or " + quoted(dest) + " is in use";
     return quoted(source) + " or " + quoted(dest) + " is in use by another process, or writing failed";
 }
 

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "object/KCfiles.h"
 
 namespace kestrune::cli {
 
@@ -24,9 +27,21 @@ bool DecryptionFailed(std::u16string_view input, std::u16string_view result);
 // the file system as a different name.
 bool IsUtf8(std::string_view text);
 
+// The files of a file command, through the object's own file classes:
+// "-" is standard input or output, and a name that is not a regular file
+// (a pipe, a FIFO, /dev/stdin, <(...)) is read or written as a stream.
+// Null when it cannot be opened or created.
+std::unique_ptr<TKC_sourcefile> OpenSource(const std::string& name);
+std::unique_ptr<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source);
+
+// From here on SIGINT, SIGTERM and SIGHUP first remove the named temporary
+// files of the operation in progress, then end the tool with the signal.
+void RemoveTemporaryFilesOnSignals();
+
 // Why an operation on these files may have failed, as far as can be told
 // from outside (missing, unreadable, same file, unwritable directory, held
-// by another process), naming the file concerned. dest is empty for hashing.
+// by another process), naming the file concerned. dest is empty for hashing;
+// "-" stands for standard input or output.
 std::string FileFailureReason(const std::string& source, const std::string& dest);
 
 // Both catalogues with names, classes, sizes and ids, then the modes.

@@ -157,10 +157,12 @@ std::string FileName(const std::string& name) {
     return name;
 }
 
-std::uint64_t FileSize(const std::string& name) {
-    struct stat info {};
-    return ::stat(name.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+std::optional<std::uint64_t> SizeOf(const TKC_sourcefile& file) {
+    if (file.IsStream()) return std::nullopt;
+    return file.Size();
 }
+
+std::string Subject(const std::string& name, const char* standard) { return name == "-" ? standard : name; }
 
 void Print(std::u16string_view text) {
     std::cout << Utf16ToUtf8(text) << '\n' << std::flush;
@@ -218,7 +220,7 @@ int main(int argc, char** argv) {
     AddDigestOption(hashString, selection.hash, "Digest: a name or code from 'kestrune list'");
 
     auto& hashFile = *app.add_subcommand("hash-file", "Print the digest of a file's bytes");
-    hashFile.add_option("file", source, "The file")->required();
+    hashFile.add_option("file", source, "The file, or - to read standard input")->required();
     AddDigestOption(hashFile, selection.hash, "Digest: a name or code from 'kestrune list'");
 
     auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
@@ -230,13 +232,13 @@ int main(int argc, char** argv) {
     AddCipherOptions(decryptString, selection, password);
 
     auto& encryptFile = *app.add_subcommand("encrypt-file", "Encrypt a file into another (same length, no header)");
-    encryptFile.add_option("source", source, "The file to encrypt")->required();
-    encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists)")->required();
+    encryptFile.add_option("source", source, "The file to encrypt, or - to read standard input")->required();
+    encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(encryptFile, selection, password);
 
     auto& decryptFile = *app.add_subcommand("decrypt-file", "Decrypt a file from encrypt-file into another");
-    decryptFile.add_option("source", source, "The encrypted file")->required();
-    decryptFile.add_option("dest", dest, "The file to write (replaced if it exists)")->required();
+    decryptFile.add_option("source", source, "The encrypted file, or - to read standard input")->required();
+    decryptFile.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(decryptFile, selection, password);
 
     std::int32_t length = 8, count = 1;
@@ -320,8 +322,10 @@ int main(int argc, char** argv) {
         } else if (hashFile) {
             const TKestrune object = ObjectFor(selection);
             const std::string file = FileName(source);
-            TProgress progress("Hashing", "Hashed", file, FileSize(file));
-            const auto digest = object.HashFile(Utf8ToUtf16(file));
+            const auto opened = OpenSource(file);
+            if (!opened) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
+            TProgress progress("Hashing", "Hashed", Subject(file, "standard input"), SizeOf(*opened));
+            const auto digest = object.HashSource(*opened);
             progress.Finish(!digest.empty());
             if (digest.empty()) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
             Print(digest);
@@ -339,10 +343,16 @@ int main(int argc, char** argv) {
             const TKestrune object = ObjectFor(selection);
             const std::string from = FileName(source), to = FileName(dest);
             const TSecretText key = PasswordFrom(encrypt ? encryptFile : decryptFile, password, encrypt);
-            TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted", from,
-                               FileSize(from));
-            const auto status = encrypt ? object.EncryptFile(Utf8ToUtf16(from), Utf8ToUtf16(to), key.View())
-                                        : object.DecryptFile(Utf8ToUtf16(from), Utf8ToUtf16(to), key.View());
+            RemoveTemporaryFilesOnSignals();
+            const auto input = OpenSource(from);
+            const auto output = input ? CreateDestination(to, *input) : nullptr;
+            if (!output)
+                throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
+                               " failed: " + FileFailureReason(from, to));
+            TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted",
+                               Subject(from, "standard input"), SizeOf(*input));
+            const auto status = encrypt ? object.EncryptSource(*input, *output, key.View())
+                                        : object.DecryptSource(*input, *output, key.View());
             progress.Finish(status == 0);
             if (status != 0)
                 throw EFailure(std::string(encrypt ? "encryption" : "decryption") +

@@ -31,10 +31,10 @@ std::string SizeText(std::uint64_t bytes) {
     return text;
 }
 
-TProgress::TProgress(std::string activity, std::string done, std::string name, std::uint64_t size)
+TProgress::TProgress(std::string activity, std::string done, std::string name, std::optional<std::uint64_t> size)
     : activity_(std::move(activity)),
       done_(std::move(done)),
-      subject_(std::move(name) + " (" + SizeText(size) + ")"),
+      subject_(size ? std::move(name) + " (" + SizeText(*size) + ")" : std::move(name)),
       size_(size),
       start_(Clock::now()) {
     if (::isatty(STDERR_FILENO)) display_ = std::jthread([this](std::stop_token stop) { Show(stop); });
@@ -61,9 +61,11 @@ void TProgress::Finish(bool succeeded) {
     display_.join();
     if (!shown_) return;
     const double seconds = Seconds(Clock::now() - start_);
-    if (succeeded)
+    if (succeeded && size_)
         std::fprintf(stderr, "\r\033[K%s %s in %.1f s, %s/s\n", done_.c_str(), subject_.c_str(), seconds,
-                     SizeText(static_cast<std::uint64_t>(static_cast<double>(size_) / seconds)).c_str());
+                     SizeText(static_cast<std::uint64_t>(static_cast<double>(*size_) / seconds)).c_str());
+    else if (succeeded)
+        std::fprintf(stderr, "\r\033[K%s %s in %.1f s\n", done_.c_str(), subject_.c_str(), seconds);
     else
         std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);

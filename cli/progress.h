@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,8 +16,8 @@ namespace kestrune::cli {
 
 class TProgress {
 public:
-    // activity: "Encrypting", done: "Encrypted"; size in bytes.
-    TProgress(std::string activity, std::string done, std::string name, std::uint64_t size);
+    // activity: "Encrypting", done: "Encrypted"; size in bytes, unknown for a stream.
+    TProgress(std::string activity, std::string done, std::string name, std::optional<std::uint64_t> size);
     ~TProgress();
     TProgress(const TProgress&) = delete;
     TProgress& operator=(const TProgress&) = delete;
@@ -29,7 +30,7 @@ private:
     void Show(std::stop_token stop);
 
     std::string activity_, done_, subject_;
-    std::uint64_t size_;
+    std::optional<std::uint64_t> size_;
     std::chrono::steady_clock::time_point start_;
     std::mutex mutex_;
     std::condition_variable_any wake_;

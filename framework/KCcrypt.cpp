@@ -31,13 +31,14 @@ std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size)
     std::array<std::uint8_t, StreamPieceSize> buffer;
     std::uint64_t total = 0;
     // Every piece is asked for even after a short read, as callers of the
-    // stream rely on one read per piece.
+    // stream rely on one read per piece; only a stream read to its end stops there.
     for (std::uint64_t left = size; left > 0;) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPieceSize));
         const std::size_t got = stream.Read(Bytes(buffer).first(want));
         Update(ConstBytes(buffer).first(got));
         total += got;
         left -= want;
+        if (size == StreamToEnd && got < want) break;
     }
     SecureFill(buffer, 0);
     return total;
@@ -101,6 +102,7 @@ std::uint64_t TKC_cipher::TransformStream(TKC_stream& source, TKC_stream& dest, 
         transform(piece);
         dest.Write(piece);
         left -= want;
+        if (size == StreamToEnd && got < want) break;
     }
     SecureFill(buffer, 0);
     return total;

@@ -73,6 +73,11 @@ public:
 // Size of the work buffer through which streams are digested and encrypted.
 inline constexpr std::size_t StreamPieceSize = 8192;
 
+// A size for the stream operations that reads until the stream delivers a
+// short piece (its end), for streams whose length is not known in advance.
+// The pieces are the same as for the stream's length given exactly.
+inline constexpr std::uint64_t StreamToEnd = ~std::uint64_t{0};
+
 class TKC_hash;
 class TKC_cipher;
 
@@ -117,8 +122,8 @@ public:
     virtual void Wipe() noexcept { Initialized = false; }
 
     void UpdateFromString(std::string_view text);
-    // Feeds size bytes read from the stream in pieces of StreamPieceSize;
-    // returns the number of bytes the stream delivered.
+    // Feeds size bytes (or StreamToEnd) read from the stream in pieces of
+    // StreamPieceSize; returns the number of bytes the stream delivered.
     std::uint64_t UpdateFromStream(TKC_stream& stream, std::uint64_t size);
 
     bool IsInitialized() const noexcept { return Initialized; }
@@ -184,8 +189,8 @@ public:
 
     // Keys the cipher with the digest of the password, cut to the cipher's largest key.
     void InitFromPassword(std::string_view password, const TKC_hashclass& digestClass);
-    // Encrypt or decrypt size bytes from source to dest in pieces of
-    // StreamPieceSize; returns the number of bytes the source delivered.
+    // Encrypt or decrypt size bytes (or StreamToEnd) from source to dest in
+    // pieces of StreamPieceSize; returns the number of bytes the source delivered.
     std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
     std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
 

@@ -1,7 +1,14 @@
 // Files for the hashing and file encryption operations. Both files of an
 // operation are held exclusively for its duration, and a destination is
 // written through a new file that replaces it only when all went well, so a
-// failure never leaves a partial destination nor destroys an existing one.
+// failure never leaves a partial destination nor destroys an existing one
+// (the exceptions, a destination written in place, are those of
+// TKC_destinationfile::Create).
+//
+// The object reads regular (disk) files only. The tool also reads standard
+// input, pipes and devices and writes standard output through the same
+// classes: such a stream is read to its end, and its bytes are cut into the
+// same pieces as a file's, so that the results are the same.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +28,8 @@ using NativePath = std::string;
 #endif
 
 // An open file. Read and Write transfer as much as they can and record any
-// error, which the operation checks at the end.
+// error, which the operation checks at the end. A Read fills the whole
+// buffer unless the data ends or fails.
 class TKC_file : public TKC_stream {
 public:
     TKC_file(const TKC_file&) = delete;
@@ -39,11 +47,23 @@ protected:
     bool failed_ = false;
 };
 
-// An existing file opened for reading, exclusively.
+// A source opened for reading, exclusively where it is a file.
 class TKC_sourcefile : public TKC_file {
 public:
-    // Null when the file is missing, unreadable or held by someone else.
+    // A regular file; null when it is missing, unreadable, held by someone
+    // else or anything but a regular file. The open never waits (a FIFO
+    // without a writer is refused at once).
     static std::unique_ptr<TKC_sourcefile> Open(std::u16string_view name);
+#ifndef _WIN32
+    // For the tool: a regular file as Open does, or else any readable
+    // non-directory (pipe, FIFO, device) as a stream; the open of a FIFO
+    // waits for its writer, as any reader of it does.
+    static std::unique_ptr<TKC_sourcefile> OpenAny(std::u16string_view name);
+    // For the tool: standard input as a stream.
+    static std::unique_ptr<TKC_sourcefile> StandardInput();
+#endif
+    // A stream is read to its end; a file must deliver Size() bytes at least.
+    bool IsStream() const noexcept { return stream_; }
     std::uint64_t Size() const noexcept { return size_; }
     explicit TKC_sourcefile(std::intptr_t handle) noexcept : TKC_file(handle) {}
 
@@ -52,25 +72,59 @@ private:
     friend class TKC_destinationfile;
     std::uint64_t size_ = 0;
     std::uint64_t device_ = 0, inode_ = 0;
+    bool stream_ = false;
 };
 
-// A destination written through a new file in the same directory.
+// A destination. By default an existing one is replaced by a new file made
+// next to it, linked into place only by Commit.
 class TKC_destinationfile : public TKC_file {
 public:
     // Null when the destination is the source (by any name), is held by
-    // someone else, cannot be written, or no new file can be made next to it.
+    // someone else, cannot be written, is not a regular file, or no new file
+    // can be made for it. Written in place instead of replaced (links and
+    // everything else about the file kept) are: a destination with more than
+    // one hard link, which is only written once the whole result is ready
+    // beside it; and a writable destination in a directory where no new
+    // file can be made, which is truncated at once and so holds a partial
+    // result should the operation fail.
     static std::unique_ptr<TKC_destinationfile> Create(std::u16string_view name, const TKC_sourcefile& source);
+#ifndef _WIN32
+    // For the tool: Create, or an existing pipe, FIFO or device (not a
+    // directory) written as it comes.
+    static std::unique_ptr<TKC_destinationfile> CreateAny(std::u16string_view name, const TKC_sourcefile& source);
+    // For the tool: standard output, written as it comes.
+    static std::unique_ptr<TKC_destinationfile> StandardOutput();
+#endif
     // Makes the written content the destination; false if that failed.
     bool Commit();
     ~TKC_destinationfile() override;
     explicit TKC_destinationfile(std::intptr_t handle) noexcept : TKC_file(handle) {}
 
+    // How the written bytes reach the destination.
+    enum class TWriteMode {
+        Replace,   // a new file replaces the destination on Commit
+        CopyInto,  // a new file is copied into the destination on Commit
+        InPlace,   // the destination itself is written
+        Stream,    // a pipe, device or standard output
+    };
+    TWriteMode WriteMode() const noexcept { return writeMode_; }
+
 private:
     friend struct FileAccess;
     NativePath target_;     // the file to replace, symbolic links resolved
-    NativePath temporary_;  // the new file, removed unless committed
+    NativePath temporary_;  // the new file's name while it has one, removed unless committed
     std::intptr_t targetHandle_ = -1;  // lock held on an existing destination
+    std::intptr_t directory_ = -1;     // the destination's directory (POSIX)
     bool committed_ = false;
+    bool existed_ = false;
+    TWriteMode writeMode_ = TWriteMode::Replace;
 };
+
+#ifndef _WIN32
+// Removes the named temporary files that operations in progress have made.
+// Safe in a signal handler: the tool calls it on SIGINT, SIGTERM and SIGHUP
+// before it ends, so that an interrupted run leaves nothing behind.
+void RemoveTemporaryFiles() noexcept;
+#endif
 
 }  // namespace kestrune

@@ -1,24 +1,82 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "KCcodepage.h"
 #include "KCfiles.h"
 
 namespace kestrune {
+namespace {
+
+// Named temporary files of operations in progress, for RemoveTemporaryFiles.
+// Lock-free slots, so that a signal handler may read them at any moment.
+std::array<std::atomic<const char*>, 64> temporaryNames{};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+void RegisterTemporary(const std::string& path) noexcept {
+    for (auto& slot : temporaryNames) {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, path.c_str())) return;
+    }
+}
+
+void UnregisterTemporary(const std::string& path) noexcept {
+    for (auto& slot : temporaryNames) {
+        const char* mine = path.c_str();
+        if (slot.compare_exchange_strong(mine, nullptr)) return;
+    }
+}
+
+std::string RandomLeaf() {
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::random_device random;
+    std::string leaf = ".kestrune-";
+    for (int word = 0; word < 2; ++word)
+        for (unsigned value = random(), i = 0; i < 8; ++i, value >>= 4) leaf.push_back(Digits[value & 15]);
+    return leaf;
+}
+
+}  // namespace
+
+void RemoveTemporaryFiles() noexcept {
+    for (auto& slot : temporaryNames)
+        if (const char* path = slot.load()) ::unlink(path);
+}
 
 struct FileAccess {
     static int Fd(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
 
-    // An advisory exclusive lock, not waited for: a file that another
-    // party has locked is treated as held open elsewhere.
-    static bool LockExclusive(int fd) noexcept { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+    static void Close(std::intptr_t& handle) noexcept {
+        if (handle >= 0) ::close(Fd(handle));
+        handle = -1;
+    }
+
+    // An advisory exclusive lock, not waited for: a file that another party
+    // has locked is treated as held open elsewhere. NFS emulates flock with
+    // byte-range locks, and refuses an exclusive one on a read-only open
+    // (EBADF); there, and where flock is missing, an open-file-description
+    // lock of the strongest kind the open allows takes its place.
+    static bool Lock(int fd, bool writable) noexcept {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EBADF && errno != ENOLCK && errno != EOPNOTSUPP) return false;
+        struct flock range {};
+        range.l_type = writable ? F_WRLCK : F_RDLCK;
+        range.l_whence = SEEK_SET;  // start 0, length 0: the whole file
+        return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
+    }
 
     // An embedded null would cut the name short and name another file.
     static bool HasNull(std::u16string_view name) noexcept { return name.find(u'\0') != std::u16string_view::npos; }
@@ -28,11 +86,109 @@ struct FileAccess {
         if (slash == std::string::npos) return ".";
         return slash == 0 ? "/" : path.substr(0, slash);
     }
+
+    static std::string LeafOf(const std::string& path) {
+        const auto slash = path.rfind('/');
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    static bool SameFile(const struct stat& st, const TKC_sourcefile& source) noexcept {
+        return static_cast<std::uint64_t>(st.st_dev) == source.device_ &&
+               static_cast<std::uint64_t>(st.st_ino) == source.inode_;
+    }
+
+    // The process's umask, read without changing it: umask() cannot be read
+    // alone, and setting it for an instant would give the files that other
+    // threads create meanwhile the wrong mode. Unknown, it is taken as 077.
+    static mode_t Umask() {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("Umask:")) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+        return 077;
+    }
+
+    // The list or value that call gives, asked for its size first; empty
+    // when there is none or it cannot be read.
+    template <typename Call>
+    static std::vector<char> Sized(Call call) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const ssize_t size = call(nullptr, 0);
+            if (size <= 0) return {};
+            std::vector<char> buffer(static_cast<std::size_t>(size));
+            const ssize_t n = call(buffer.data(), buffer.size());
+            if (n >= 0) {
+                buffer.resize(static_cast<std::size_t>(n));
+                return buffer;
+            }
+            if (errno != ERANGE) return {};  // ERANGE: it grew meanwhile
+        }
+        return {};
+    }
+
+    // Owner and group where the process may set them (a refusal is not a
+    // failure: the group alone may still be allowed), then the extended
+    // attributes, the POSIX ACL among them, then the mode, which a change
+    // of owner would have cut down.
+    static void CopyMetadata(int from, int to, const struct stat& st) {
+        if (::fchown(to, st.st_uid, st.st_gid) != 0) (void)::fchown(to, static_cast<uid_t>(-1), st.st_gid);
+        // An ACL the new file took from its directory's default is not the destination's.
+        (void)::fremovexattr(to, "system.posix_acl_access");
+        const std::vector<char> names = Sized([&](char* buffer, std::size_t size) { return ::flistxattr(from, buffer, size); });
+        for (std::size_t at = 0; at < names.size();) {
+            const char* name = names.data() + at;
+            at += std::char_traits<char>::length(name) + 1;
+            const std::vector<char> value =
+                Sized([&](char* buffer, std::size_t size) { return ::fgetxattr(from, name, buffer, size); });
+            (void)::fsetxattr(to, name, value.data(), value.size(), 0);
+        }
+        (void)::fchmod(to, st.st_mode & 07777);
+    }
+
+    // Opens without waiting (a FIFO without a writer would block the open),
+    // checks what it opened, then reads blocking. A non-regular file is
+    // refused unless the tool asked for streams.
+    static std::unique_ptr<TKC_sourcefile> OpenSource(std::u16string_view name, bool streams) {
+        if (HasNull(name)) return nullptr;
+        const std::string path = ToNativeFileName(name);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) return nullptr;
+        auto file = std::make_unique<TKC_sourcefile>(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return nullptr;
+        if (S_ISREG(st.st_mode)) {
+            if (!Lock(fd, false)) return nullptr;
+            file->size_ = static_cast<std::uint64_t>(st.st_size);
+        } else {
+            if (!streams || S_ISDIR(st.st_mode)) return nullptr;
+            // A FIFO opened this way shows its end only once a writer has
+            // come and gone: until its writer's first bytes or end, the
+            // tool waits, as a reader's blocking open would.
+            if (S_ISFIFO(st.st_mode)) {
+                pollfd ready{fd, POLLIN, 0};
+                while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+                }
+            }
+            file->stream_ = true;
+        }
+        if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return nullptr;
+        file->device_ = static_cast<std::uint64_t>(st.st_dev);
+        file->inode_ = static_cast<std::uint64_t>(st.st_ino);
+        return file;
+    }
+
+    static std::unique_ptr<TKC_destinationfile> CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
+                                                                  bool streams);
+
+    // Links the written file into place: an unnamed one under a new name
+    // first (straight to the target when there is none yet), then renamed
+    // over the target, so that the replacement is atomic.
+    static bool LinkIntoPlace(TKC_destinationfile& file);
+
+    // The whole new file into the destination, which keeps its inode.
+    static bool CopyInto(int from, int to) noexcept;
 };
 
-TKC_file::~TKC_file() {
-    if (handle_ >= 0) ::close(FileAccess::Fd(handle_));
-}
+TKC_file::~TKC_file() { FileAccess::Close(handle_); }
 
 std::size_t TKC_file::Read(Bytes buffer) {
     std::size_t done = 0;
@@ -60,75 +216,215 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
     return done;
 }
 
-std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
-    if (FileAccess::HasNull(name)) return nullptr;
-    const std::string path = ToNativeFileName(name);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) { return FileAccess::OpenSource(name, false); }
+
+std::unique_ptr<TKC_sourcefile> TKC_sourcefile::OpenAny(std::u16string_view name) { return FileAccess::OpenSource(name, true); }
+
+std::unique_ptr<TKC_sourcefile> TKC_sourcefile::StandardInput() {
+    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return nullptr;
     auto file = std::make_unique<TKC_sourcefile>(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || !FileAccess::LockExclusive(fd)) return nullptr;
-    file->size_ = static_cast<std::uint64_t>(st.st_size);
+    if (::fstat(fd, &st) != 0) return nullptr;
+    file->stream_ = true;
     file->device_ = static_cast<std::uint64_t>(st.st_dev);
     file->inode_ = static_cast<std::uint64_t>(st.st_ino);
     return file;
 }
 
 std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
+    return FileAccess::CreateDestination(name, source, false);
+}
+
+std::unique_ptr<TKC_destinationfile> TKC_destinationfile::CreateAny(std::u16string_view name, const TKC_sourcefile& source) {
+    return FileAccess::CreateDestination(name, source, true);
+}
+
+std::unique_ptr<TKC_destinationfile> TKC_destinationfile::StandardOutput() {
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) return nullptr;
+    auto file = std::make_unique<TKC_destinationfile>(fd);
+    file->writeMode_ = TWriteMode::Stream;
+    return file;
+}
+
+std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
+                                                                   bool streams) {
     std::string target = ToNativeFileName(name);
-    if (target.empty() || FileAccess::HasNull(name)) return nullptr;
-    mode_t mode = 0666;
-    int targetFd = -1;
+    if (target.empty() || HasNull(name)) return nullptr;
+    std::intptr_t targetFd = -1;
+    struct Release {
+        std::intptr_t& handle;
+        ~Release() { Close(handle); }
+    } release{targetFd};
+
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    const bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed) {
+        if (S_ISDIR(st.st_mode)) return nullptr;
+        if (!S_ISREG(st.st_mode)) {
+            if (!streams) return nullptr;
+            // Waits for a FIFO's reader, as a shell's redirection does.
+            const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            if (fd < 0) return nullptr;
+            auto file = std::make_unique<TKC_destinationfile>(fd);
+            file->writeMode_ = TKC_destinationfile::TWriteMode::Stream;
+            return file;
+        }
         // The source under another name (hard or symbolic link) must not be replaced.
-        if (static_cast<std::uint64_t>(st.st_dev) == source.device_ && static_cast<std::uint64_t>(st.st_ino) == source.inode_)
-            return nullptr;
-        if (!S_ISREG(st.st_mode)) return nullptr;
+        if (SameFile(st, source)) return nullptr;
         // Replace the file a symbolic link points to, not the link.
         std::vector<char> resolved(PATH_MAX + 1);
         if (::realpath(target.c_str(), resolved.data()) == nullptr) return nullptr;
         target = resolved.data();
-        // Opening for writing (without truncating) proves the right to
-        // write it; the lock proves nobody else holds it.
-        targetFd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (targetFd < 0) return nullptr;
-        if (!FileAccess::LockExclusive(targetFd)) {
-            ::close(targetFd);
+        // Opening for writing (without truncating or waiting) proves the
+        // right to write it; the lock proves nobody else holds it.
+        targetFd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (targetFd < 0 || ::fstat(Fd(targetFd), &st) != 0 || !S_ISREG(st.st_mode) || SameFile(st, source) ||
+            !Lock(Fd(targetFd), true))
             return nullptr;
-        }
-        mode = st.st_mode & 07777;
-    }
-    std::string pattern = FileAccess::DirectoryOf(target) + "/.kestrune-XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (targetFd >= 0) ::close(targetFd);
+    } else if (errno != ENOENT) {
         return nullptr;
     }
-    auto file = std::make_unique<TKC_destinationfile>(fd);
-    file->target_ = std::move(target);
-    file->temporary_ = std::move(pattern);
-    file->targetHandle_ = targetFd;
-    if (targetFd >= 0) {
-        ::fchmod(fd, mode);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, mode & ~mask);
+
+    const std::string directory = DirectoryOf(target);
+    // Read access lets the directory be synced after the rename; search
+    // access alone still lets the files in it be made and renamed.
+    int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0) directoryFd = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0) return nullptr;
+    std::intptr_t directoryHandle = directoryFd;
+    struct Release releaseDirectory{directoryHandle};
+
+    // The new file is unnamed until it is complete, so that nothing is left
+    // of it if the process ends before; where the file system cannot make
+    // one, it has a name that is removed on failure and by the tool's
+    // signal handlers. Either is readable by its owner alone until it
+    // takes its place.
+    std::string temporary;
+    int fd = ::openat(directoryFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    for (int attempt = 0; fd < 0 && errno != EACCES && errno != EPERM && errno != EROFS && attempt < 16; ++attempt) {
+        // Known before it exists, so that no moment leaves it unknown.
+        temporary = directory + "/" + RandomLeaf();
+        RegisterTemporary(temporary);
+        fd = ::openat(directoryFd, LeafOf(temporary).c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) break;
+        const int error = errno;
+        UnregisterTemporary(temporary);
+        temporary.clear();
+        if (error != EEXIST) break;
+        errno = error;
     }
+    if (fd < 0) {
+        // No new file can be made here, but the destination itself may be
+        // writable: it is written in place, as the only way left.
+        if (targetFd < 0 || (errno != EACCES && errno != EPERM) || ::ftruncate(Fd(targetFd), 0) != 0) return nullptr;
+        auto file = std::make_unique<TKC_destinationfile>(std::exchange(targetFd, -1));
+        file->writeMode_ = TKC_destinationfile::TWriteMode::InPlace;
+        file->existed_ = true;
+        return file;
+    }
+
+    auto file = std::make_unique<TKC_destinationfile>(fd);
+    if (!temporary.empty()) {
+        file->temporary_ = temporary;
+        RegisterTemporary(file->temporary_);
+        UnregisterTemporary(temporary);
+    }
+    file->target_ = std::move(target);
+    file->existed_ = existed;
+    // Other links to the destination would keep the old content if it
+    // were replaced: it is written over instead, once the result is ready.
+    if (existed && st.st_nlink > 1) file->writeMode_ = TKC_destinationfile::TWriteMode::CopyInto;
+    file->targetHandle_ = std::exchange(targetFd, -1);
+    file->directory_ = std::exchange(directoryHandle, -1);
     return file;
 }
 
+bool FileAccess::CopyInto(int from, int to) noexcept {
+    std::array<std::uint8_t, StreamPieceSize> buffer;
+    off_t at = 0;
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t put = 0; ok && put < n;) {
+            const ssize_t m = ::pwrite(to, buffer.data() + put, static_cast<std::size_t>(n - put), at + put);
+            if (m < 0 && errno == EINTR) continue;
+            ok = m > 0;
+            if (ok) put += m;
+        }
+        if (!ok) break;
+        at += n;
+    }
+    SecureFill(buffer, 0);
+    return ok && ::ftruncate(to, at) == 0 && ::fsync(to) == 0;
+}
+
+bool FileAccess::LinkIntoPlace(TKC_destinationfile& file) {
+    const int directory = Fd(file.directory_);
+    const std::string leaf = LeafOf(file.target_);
+    if (file.temporary_.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(Fd(file.handle_));
+        const auto link = [&](const std::string& as) {
+            if (::linkat(AT_FDCWD, self.c_str(), directory, as.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+            // Without /proc, the same needs the right to link any open file.
+            return errno == ENOENT && ::linkat(Fd(file.handle_), "", directory, as.c_str(), AT_EMPTY_PATH) == 0;
+        };
+        if (!file.existed_ && link(leaf)) return true;
+        const std::string directoryPath = DirectoryOf(file.target_);
+        for (int attempt = 0; attempt < 16 && file.temporary_.empty(); ++attempt) {
+            // Known before it exists, so that no moment leaves it unknown.
+            file.temporary_ = directoryPath + "/" + RandomLeaf();
+            RegisterTemporary(file.temporary_);
+            if (link(LeafOf(file.temporary_))) break;
+            const int error = errno;
+            UnregisterTemporary(file.temporary_);
+            file.temporary_.clear();
+            if (error != EEXIST) return false;
+        }
+        if (file.temporary_.empty()) return false;
+    }
+    return ::renameat(directory, LeafOf(file.temporary_).c_str(), directory, leaf.c_str()) == 0;
+}
+
 bool TKC_destinationfile::Commit() {
-    if (failed_ || ::fsync(FileAccess::Fd(handle_)) != 0) return false;
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+    const int fd = FileAccess::Fd(handle_);
+    if (failed_) return false;
+    switch (writeMode_) {
+        case TWriteMode::Stream: return true;
+        case TWriteMode::InPlace: return committed_ = ::fsync(fd) == 0;
+        case TWriteMode::CopyInto: return committed_ = FileAccess::CopyInto(fd, FileAccess::Fd(targetHandle_));
+        case TWriteMode::Replace: break;
+    }
+    if (existed_) {
+        struct stat st {};
+        if (::fstat(FileAccess::Fd(targetHandle_), &st) != 0) return false;
+        FileAccess::CopyMetadata(FileAccess::Fd(targetHandle_), fd, st);
+    } else {
+        (void)::fchmod(fd, 0666 & ~FileAccess::Umask());
+    }
+    if (::fsync(fd) != 0 || !FileAccess::LinkIntoPlace(*this)) return false;
     committed_ = true;
-    return true;
+    UnregisterTemporary(temporary_);
+    // The new name is durable only once the directory is; a file system
+    // that cannot sync a directory says EINVAL, and a directory opened for
+    // search only cannot be synced (EBADF).
+    const int directory = FileAccess::Fd(directory_);
+    return ::fsync(directory) == 0 || errno == EINVAL || errno == EBADF;
 }
 
 TKC_destinationfile::~TKC_destinationfile() {
-    if (!committed_) ::unlink(temporary_.c_str());
-    if (targetHandle_ >= 0) ::close(FileAccess::Fd(targetHandle_));
+    if (!temporary_.empty()) {
+        if (!committed_ || writeMode_ != TWriteMode::Replace) ::unlink(temporary_.c_str());
+        UnregisterTemporary(temporary_);
+    }
+    FileAccess::Close(targetHandle_);
+    FileAccess::Close(directory_);
 }
 
 }  // namespace kestrune

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <utility>
 
@@ -81,6 +82,23 @@ struct FileAccess {
         return suffix;
     }
 
+    // The whole new file into the destination, which keeps its identity.
+    static bool CopyInto(HANDLE from, HANDLE to) noexcept {
+        const LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !::SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
+            return false;
+        std::array<std::uint8_t, StreamPieceSize> buffer;
+        bool ok = true;
+        for (DWORD got = 0; ok; ) {
+            ok = ::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+            if (!ok || got == 0) break;
+            DWORD put = 0;
+            ok = ::WriteFile(to, buffer.data(), got, &put, nullptr) && put == got;
+        }
+        SecureFill(buffer, 0);
+        return ok && ::SetEndOfFile(to) && ::FlushFileBuffers(to);
+    }
+
     static void Close(std::intptr_t& value) noexcept {
         if (value != None) ::CloseHandle(Handle(value));
         value = None;
@@ -147,6 +165,7 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
     // short name, other case) it fails here with a sharing violation; the
     // file ids settle it should the source ever be opened differently.
     DWORD keepAttributes = 0;
+    bool linked = false;
     const HANDLE existing = FileAccess::OpenExclusive(target, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (existing != INVALID_HANDLE_VALUE) {
         targetHandle = FileAccess::Value(existing);
@@ -159,6 +178,7 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
         target = FileAccess::FinalPath(existing);
         keepAttributes = info.dwFileAttributes &
                          (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        linked = info.nNumberOfLinks > 1;
     } else {
         if (::GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
         target = FileAccess::FullPath(target);
@@ -172,14 +192,28 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = directory + L"\\.kestrune-" + FileAccess::RandomSuffix();
-        handle = FileAccess::OpenExclusive(temporary, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return nullptr;
+        handle = FileAccess::OpenExclusive(temporary, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
     }
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+        // No new file can be made here, but the destination itself is
+        // writable: it is written in place, as the only way left.
+        if (targetHandle == FileAccess::None || ::GetLastError() != ERROR_ACCESS_DENIED ||
+            !::SetEndOfFile(FileAccess::Handle(targetHandle)))
+            return nullptr;
+        auto file = std::make_unique<TKC_destinationfile>(std::exchange(targetHandle, FileAccess::None));
+        file->writeMode_ = TWriteMode::InPlace;
+        file->existed_ = true;
+        return file;
+    }
 
     auto file = std::make_unique<TKC_destinationfile>(FileAccess::Value(handle));
     file->target_ = std::move(target);
     file->temporary_ = std::move(temporary);
+    file->existed_ = targetHandle != FileAccess::None;
+    // Other links to the destination would keep the old content if it
+    // were replaced: it is written over instead, once the result is ready.
+    if (linked) file->writeMode_ = TWriteMode::CopyInto;
     if (keepAttributes != 0) {
         // Times of 0 stay as they are; only the attributes change.
         FILE_BASIC_INFO basic{};
@@ -192,21 +226,29 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
 
 bool TKC_destinationfile::Commit() {
     if (failed_ || !::FlushFileBuffers(FileAccess::Handle(handle_))) return false;
+    if (writeMode_ == TWriteMode::InPlace) return committed_ = true;
+    if (writeMode_ == TWriteMode::CopyInto)
+        return committed_ = FileAccess::CopyInto(FileAccess::Handle(handle_), FileAccess::Handle(targetHandle_));
     // The move needs both files closed: it opens them itself, and our share
     // mode 0 would refuse it. From here until the move the destination is
     // not held; should anybody open it in between, the move fails and the
     // destination stays as it was.
     FileAccess::Close(handle_);
     FileAccess::Close(targetHandle_);
-    if (!::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return false;
+    // An existing destination keeps its ACL, owner, attributes and streams:
+    // ReplaceFileW gives them to the new content.
+    const bool moved =
+        existed_ ? ::ReplaceFileW(target_.c_str(), temporary_.c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)
+                 : ::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
+    if (!moved) return false;
     committed_ = true;
     return true;
 }
 
 TKC_destinationfile::~TKC_destinationfile() {
     FileAccess::Close(handle_);
-    if (!committed_) ::DeleteFileW(temporary_.c_str());
+    if (!temporary_.empty() && (!committed_ || writeMode_ != TWriteMode::Replace)) ::DeleteFileW(temporary_.c_str());
     FileAccess::Close(targetHandle_);
 }
 

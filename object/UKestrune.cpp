@@ -68,18 +68,40 @@ std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t 
     }
 }
 
+namespace {
+
+// A regular file is read to its end too, and must deliver at least its
+// size: fewer bytes means a read error, not a shorter file. A pseudo file
+// whose size says 0 gives its whole content.
+bool ReadWhole(const TKC_sourcefile& source, std::uint64_t delivered) noexcept {
+    return !source.Failed() && (source.IsStream() || delivered >= source.Size());
+}
+
+std::u16string DigestOf(TKC_hash& hash, TKC_sourcefile& source) {
+    std::array<std::uint8_t, 64> digest{};
+    hash.Init();
+    if (!ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd))) return {};
+    hash.Final(digest);
+    return DigestText(ConstBytes(digest).first(hash.DigestBytes()));
+}
+
+}  // namespace
+
 std::u16string TKestrune::HashFile(std::u16string_view filename, std::int32_t algorithm) const {
     auto hash = DigestClassFor(DigestCode(algorithm)).Create();
     try {
         auto file = TKC_sourcefile::Open(filename);
         if (!file) return {};
-        std::array<std::uint8_t, 64> digest{};
-        hash->Init();
-        const std::uint64_t read = hash->UpdateFromStream(*file, file->Size());
-        // A read error must not pass for the digest of a shorter file.
-        if (file->Failed() || read != file->Size()) return {};
-        hash->Final(digest);
-        return DigestText(ConstBytes(digest).first(hash->DigestBytes()));
+        return DigestOf(*hash, *file);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::u16string TKestrune::HashSource(TKC_sourcefile& source, std::int32_t algorithm) const {
+    auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    try {
+        return DigestOf(*hash, source);
     } catch (const std::exception&) {
         return {};
     }
@@ -125,6 +147,21 @@ std::u16string TKestrune::DecryptString(std::u16string_view inputStr, std::u16st
     return TransformString(inputStr, password, algorithm, false);
 }
 
+namespace {
+
+std::int32_t RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TKC_sourcefile& source,
+                          TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
+    const AnsiSecret key(password);
+    cipher.InitFromPassword(key.value, digestClass);
+    // The whole file, also beyond 4 GiB.
+    const std::uint64_t done =
+        encrypt ? cipher.EncryptStream(source, dest, StreamToEnd) : cipher.DecryptStream(source, dest, StreamToEnd);
+    cipher.Wipe();
+    return ReadWhole(source, done) && dest.Commit() ? 0 : -1;
+}
+
+}  // namespace
+
 std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                                       std::u16string_view password, std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
@@ -134,18 +171,31 @@ std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u
         if (!source) return -1;
         auto dest = TKC_destinationfile::Create(destFilename, *source);
         if (!dest) return -1;
-        const AnsiSecret key(password);
-        cipher->InitFromPassword(key.value, *digestClass);
-        // The whole file, also beyond 4 GiB.
-        const std::uint64_t size = source->Size();
-        const std::uint64_t done =
-            encrypt ? cipher->EncryptStream(*source, *dest, size) : cipher->DecryptStream(*source, *dest, size);
-        cipher->Wipe();
-        if (done != size || source->Failed() || !dest->Commit()) return -1;
-        return 0;
+        return RunTransform(*cipher, *digestClass, *source, *dest, password, encrypt);
     } catch (const std::exception&) {
         return -1;
     }
+}
+
+std::int32_t TKestrune::TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                        std::int32_t algorithm, bool encrypt) const {
+    const TKC_hashclass* digestClass = nullptr;
+    auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    try {
+        return RunTransform(*cipher, *digestClass, source, dest, password, encrypt);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+std::int32_t TKestrune::EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                      std::int32_t algorithm) const {
+    return TransformSource(source, dest, password, algorithm, true);
+}
+
+std::int32_t TKestrune::DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                      std::int32_t algorithm) const {
+    return TransformSource(source, dest, password, algorithm, false);
 }
 
 std::int32_t TKestrune::EncryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,

@@ -11,6 +11,9 @@
 
 namespace kestrune {
 
+class TKC_sourcefile;
+class TKC_destinationfile;
+
 // Status codes a failed call carries to the automation boundary.
 namespace status {
 inline constexpr std::int32_t E_UNEXPECTED_ = static_cast<std::int32_t>(0x8000FFFFu);
@@ -70,12 +73,22 @@ public:
                                  std::int32_t algorithm = -1) const;
     std::u16string DecryptString(std::u16string_view inputStr, std::u16string_view password,
                                  std::int32_t algorithm = -1) const;
-    // 0 on success, -1 on failure; a failure never leaves a partial destination.
+    // 0 on success, -1 on failure; a failure leaves no partial destination,
+    // except where the destination must be written in place (TKC_destinationfile::Create).
     std::int32_t EncryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                              std::u16string_view password, std::int32_t algorithm = -1) const;
     std::int32_t DecryptFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                              std::u16string_view password, std::int32_t algorithm = -1) const;
     std::u16string GenPassword(std::int32_t maxLength = 8, std::u16string_view style = u"") const;
+
+    // The file operations over files already open: the members above open
+    // regular files by name, the tool also standard input and output and
+    // other streams. Same results, same bytes.
+    std::u16string HashSource(TKC_sourcefile& source, std::int32_t algorithm = -1) const;
+    std::int32_t EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                               std::int32_t algorithm = -1) const;
+    std::int32_t DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                               std::int32_t algorithm = -1) const;
 
 private:
     std::int32_t CipherCode(std::int32_t algorithm) const noexcept { return algorithm == -1 ? FCipherAlgorithm : algorithm; }
@@ -84,6 +97,8 @@ private:
                                    bool encrypt) const;
     std::int32_t TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                                std::u16string_view password, std::int32_t algorithm, bool encrypt) const;
+    std::int32_t TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                 std::int32_t algorithm, bool encrypt) const;
 
     std::int32_t FCipherAlgorithm = 0;
     std::int32_t FHashAlgorithm = 0;

@@ -73,6 +73,8 @@ TEST(FileFailures, TheReasonNamesTheFileConcerned) {
     EXPECT_NE(reason(file, (dir / "no" / "out").string()).find("cannot write in '" + (dir / "no").string() + "'"),
               std::string::npos);
     EXPECT_NE(reason(file, (dir / "out").string()).find("in use"), std::string::npos);
+    EXPECT_NE(reason("-", "").find("reading standard input failed"), std::string::npos);
+    EXPECT_NE(reason(file, "-").find("writing standard output failed"), std::string::npos);
     fs::remove_all(dir);
 }
 

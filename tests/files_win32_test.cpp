@@ -108,14 +108,27 @@ TEST_F(Files, DevicesAreNeitherSourceNorDestination) {
     EXPECT_EQ(FileCount(), 1u);
 }
 
-TEST_F(Files, ReplacedDestinationKeepsHiddenAttribute) {
+TEST_F(Files, ReplacedDestinationKeepsItsAttributes) {
+    // Windows also keeps the creation time, owner and ACL; Wine does not
+    // keep the creation time, so the attributes are what is compared.
     Write("plain", Pattern(100));
     Write("dest", "precious");
-    ASSERT_TRUE(::SetFileAttributesW(W(Name("dest")), FILE_ATTRIBUTE_HIDDEN));
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(::SetFileAttributesW(W(Name("dest")), kept));
     ASSERT_EQ(k.EncryptFile(Name("plain"), Name("dest"), u"pw"), 0);
     EXPECT_EQ(Read("dest").size(), 100u);
-    const DWORD attributes = ::GetFileAttributesW(W(Name("dest")));
-    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(::GetFileAttributesW(W(Name("dest"))) & kept, kept);
+    EXPECT_EQ(FileCount(), 2u);
+}
+
+TEST_F(Files, HardLinkedDestinationKeepsItsLinks) {
+    Write("plain", Pattern(3000));
+    Write("dest", std::string(5000, 'x'));
+    if (!::CreateHardLinkW(W(Name("link")), W(Name("dest")), nullptr)) GTEST_SKIP() << "no hard links here";
+    ASSERT_EQ(k.EncryptFile(Name("plain"), Name("dest"), u"pw"), 0);
+    EXPECT_EQ(Read("link").size(), 3000u);
+    EXPECT_EQ(Read("link"), Read("dest"));
+    EXPECT_EQ(FileCount(), 3u);
 }
 
 TEST_F(Files, RelativeNamesFollowTheCurrentDirectory) {
