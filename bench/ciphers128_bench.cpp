@@ -17,6 +17,7 @@
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCserpent.h"
 #include "ciphers/KCtwofish.h"
+#include "framework/KCcpufeatures.h"
 
 namespace {
 
@@ -27,11 +28,12 @@ constexpr std::size_t Size = 1 << 20;
 template <typename Cipher>
 void Ours(benchmark::State& state, std::uint32_t keyBits, TKC_ciphermode mode, bool decrypting, bool hardware) {
     std::vector<std::uint8_t> data(Size, 0x5A), key(keyBits / 8, 0x11);
-    kestrune::TKC_rijndael::AllowHardware(hardware);
     Cipher cipher;
     cipher.CipherMode = mode;
-    cipher.Init(key, keyBits);
-    kestrune::TKC_rijndael::AllowHardware(true);
+    {
+        const kestrune::CpuFeatures::Restriction only(hardware ? ~kestrune::CpuFeatures::None : kestrune::CpuFeatures::None);
+        cipher.Init(key, keyBits);
+    }
     for (auto _ : state) {
         decrypting ? cipher.Decrypt(data, data) : cipher.Encrypt(data, data);
         benchmark::DoNotOptimize(data.data());
