@@ -79,10 +79,11 @@ std::vector<std::uint8_t> OpenSslMode(const EVP_CIPHER* type, const std::vector<
     return out;
 }
 
-// CBC both ways and CTR, each path against OpenSSL, with the input cut into
-// calls of whole blocks (so the chain crosses calls at every offset within
-// the eight-block groups) plus a partial block at the end, in place and
-// into a separate buffer. The partial block of CBC is E(last ciphertext).
+// CBC, CTR and CFB-8 on each path against OpenSSL, with the input cut
+// into calls of whole blocks (so the chain crosses calls at every offset
+// within the eight-block groups and CFB-8's runs of bytes) plus a partial
+// block at the end, in place and into a separate buffer. The partial block
+// of CBC is E(last ciphertext).
 TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
     const std::size_t cuts[][4] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {7, 9, 0, 3}, {8, 8, 17, 15}, {3, 16, 1, 1},
                                    {33, 0, 2, 0}, {0, 5, 0, 16}};
@@ -94,6 +95,7 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
         const bool cbcOf256 = keyBytes == 32, cbcOf192 = keyBytes == 24;
         const EVP_CIPHER* cbc = cbcOf256 ? EVP_aes_256_cbc() : cbcOf192 ? EVP_aes_192_cbc() : EVP_aes_128_cbc();
         const EVP_CIPHER* ctr = cbcOf256 ? EVP_aes_256_ctr() : cbcOf192 ? EVP_aes_192_ctr() : EVP_aes_128_ctr();
+        const EVP_CIPHER* cfb8 = cbcOf256 ? EVP_aes_256_cfb8() : cbcOf192 ? EVP_aes_192_cfb8() : EVP_aes_128_cfb8();
         for (const auto& cut : cuts) {
             // Whole blocks per call, then the partial block's length.
             const std::size_t blocks = cut[0] + cut[1] + cut[2], tail = cut[3] % 16;
@@ -107,6 +109,7 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
             const auto pad = OpenSslEcb(key, last, true);
             for (std::size_t i = 0; i < tail; ++i) cbcExpected.push_back(plain[16 * blocks + i] ^ pad[i]);
             const auto ctrExpected = OpenSslMode(ctr, key, iv, plain, true);
+            const auto cfb8Expected = OpenSslMode(cfb8, key, iv, plain, true);
 
             for (const auto& path : Paths()) {
                 for (bool inPlace : {true, false}) {
@@ -134,6 +137,8 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCBC, true, plain)), test::ToHex(cbcExpected)) << where;
                     EXPECT_EQ(run(TKC_ciphermode::cmCBC, false, cbcExpected), plain) << "CBC decrypting, " << where;
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCTR, true, plain)), test::ToHex(ctrExpected)) << where;
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCFB8bit, true, plain)), test::ToHex(cfb8Expected)) << where;
+                    EXPECT_EQ(run(TKC_ciphermode::cmCFB8bit, false, cfb8Expected), plain) << "CFB-8 decrypting, " << where;
                 }
             }
         }
