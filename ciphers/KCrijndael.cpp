@@ -1,7 +1,8 @@
 #include "KCrijndael.h"
 
 #include <algorithm>
-#include <atomic>
+
+#include "../framework/KCcpufeatures.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -17,8 +18,6 @@ using tables::RijndaelInvSBox;
 using tables::RijndaelSBox;
 using tables::RijndaelTd;
 using tables::RijndaelTe;
-
-std::atomic<bool> HardwareAllowed{true};
 
 constexpr std::uint32_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
 
@@ -279,15 +278,19 @@ KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint
 
 }  // namespace
 
-void TKC_rijndael::AllowHardware(bool allowed) noexcept { HardwareAllowed.store(allowed); }
-
-bool TKC_rijndael::HardwareAvailable() noexcept {
+namespace {
+// The AES path also shuffles bytes (SSSE3) and is compiled for SSE4.1.
+bool HardwareUsable() noexcept {
 #ifdef KESTRUNE_AESNI
-    static const bool available = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
-    return available;
+    return CpuFeatures::Has(CpuFeature::AesNi, CpuFeature::Ssse3, CpuFeature::Sse41);
 #else
     return false;
 #endif
+}
+}  // namespace
+
+std::string_view TKC_rijndael::Provider() const noexcept {
+    return (IsInitialized() ? UseHardware : HardwareUsable()) ? "aesni" : "portable";
 }
 
 void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
@@ -315,7 +318,7 @@ void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     }
     for (std::size_t r = 1; r < RoundCount; ++r)
         for (std::size_t c = 0; c < 4; ++c) DecKeys[4 * r + c] = InvMixColumn(EncKeys[last - 4 * r + c]);
-    UseHardware = HardwareAllowed.load() && HardwareAvailable();
+    UseHardware = HardwareUsable();
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

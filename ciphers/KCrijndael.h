@@ -22,11 +22,9 @@ public:
         TKC_blockcipher128::Wipe();
     }
 
-    // Whether the processor's AES instructions serve instances keyed from now
-    // on (default: whenever the processor has them). Turning them off lets
-    // tests and benchmarks reach the portable tables on any machine.
-    static void AllowHardware(bool allowed) noexcept;
-    static bool HardwareAvailable() noexcept;
+    // "aesni" where the processor's AES instructions serve this instance
+    // (chosen when keyed, through CpuFeatures), else "portable".
+    std::string_view Provider() const noexcept override;
 
 protected:
     void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;

@@ -215,17 +215,28 @@ void TKC_blockcipherN<B>::EncryptCFB8bit(ConstBytes source, Bytes dest) {
     SecureFill(keystream, 0);
 }
 
+// The register that byte i is decrypted with holds the B bytes before it
+// in (chain, ciphertext), all known in advance: the block encryptions of a
+// run of bytes are independent, and go to the cipher together so that its
+// many-block path keeps several in flight.
 template <std::size_t B>
 void TKC_blockcipherN<B>::DecryptCFB8bit(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
-    Block keystream;
-    for (std::size_t i = 0; i < source.size(); ++i) {
-        const std::uint8_t c = source[i];
-        EncryptBlocks(ChainBlock, keystream);
-        dest[i] = c ^ keystream[0];
-        std::memmove(ChainBlock.data(), ChainBlock.data() + 1, B - 1);
-        ChainBlock[B - 1] = c;
+    constexpr std::size_t Run = 16;
+    // The chaining value followed by the run's ciphertext, read before any
+    // output of the run is written (source and dest may be the same).
+    std::array<std::uint8_t, B + Run> window;
+    std::array<std::uint8_t, B * Run> keystream;
+    for (std::size_t off = 0; off < source.size(); off += Run) {
+        const std::size_t n = std::min(Run, source.size() - off);
+        std::copy(ChainBlock.begin(), ChainBlock.end(), window.begin());
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n, window.begin() + B);
+        for (std::size_t j = 0; j < n; ++j) std::memcpy(keystream.data() + B * j, window.data() + j, B);
+        const auto ks = Bytes(keystream).first(B * n);
+        EncryptBlocks(ks, ks);
+        for (std::size_t j = 0; j < n; ++j) dest[off + j] = window[B + j] ^ keystream[B * j];
+        std::memcpy(ChainBlock.data(), window.data() + n, B);
     }
     SecureFill(keystream, 0);
 }

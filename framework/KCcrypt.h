@@ -120,6 +120,9 @@ public:
     void Final(Bytes digest);
     // Clears the chaining state, counters and buffer; never raises.
     virtual void Wipe() noexcept { Initialized = false; }
+    // The code path that compresses blocks now ("sha-ni", "avx2", ...);
+    // "portable" for the plain C++ path, which every digest has.
+    virtual std::string_view Provider() const noexcept { return "portable"; }
 
     void UpdateFromString(std::string_view text);
     // Feeds size bytes (or StreamToEnd) read from the stream in pieces of
@@ -179,6 +182,9 @@ public:
     // Clears key material; the base part, which always runs last, clears the flag.
     virtual void Wipe() noexcept { Initialized = false; }
     virtual void Reset() {}
+    // The code path this instance encrypts with ("aesni", ...), as chosen
+    // when keyed, or as keying now would choose; "portable" for plain C++.
+    virtual std::string_view Provider() const noexcept { return "portable"; }
     // Source and destination have the same size and may be the same buffer.
     virtual void Encrypt(ConstBytes source, Bytes dest) = 0;
     virtual void Decrypt(ConstBytes source, Bytes dest) = 0;

@@ -51,11 +51,13 @@ void TKC_sha1::CompressPortable(std::array<Word, 5>& state, ConstBytes blocks) n
 void TKC_sha1::Start() noexcept { ChainState = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0}; }
 
 void TKC_sha1::Compress(ConstBytes blocks) noexcept {
-    if (shani::Available())
+    if (shani::Usable())
         shani::CompressSha1(ChainState, blocks);
     else
         CompressPortable(ChainState, blocks);
 }
+
+std::string_view TKC_sha1::Provider() const noexcept { return shani::Usable() ? "sha-ni" : "portable"; }
 
 void TKC_sha1::Finish(Bytes digest) noexcept {
     PadWithLength(0x80, 8, std::endian::big);

@@ -19,6 +19,9 @@ public:
     // tests can hold the two paths side by side.
     static void CompressPortable(std::array<std::uint32_t, 5>& state, ConstBytes blocks) noexcept;
 
+    // "sha-ni" where the x86 SHA instructions compress, else "portable".
+    std::string_view Provider() const noexcept override;
+
 protected:
     void Start() noexcept override;
     void Compress(ConstBytes blocks) noexcept override;

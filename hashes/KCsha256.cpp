@@ -58,11 +58,13 @@ void TKC_sha256::CompressPortable(std::array<Word, 8>& state, ConstBytes blocks)
 void TKC_sha256::Start() noexcept { ChainState = tables::Sha256InitialState; }
 
 void TKC_sha256::Compress(ConstBytes blocks) noexcept {
-    if (shani::Available())
+    if (shani::Usable())
         shani::CompressSha256(ChainState, blocks);
     else
         CompressPortable(ChainState, blocks);
 }
+
+std::string_view TKC_sha256::Provider() const noexcept { return shani::Usable() ? "sha-ni" : "portable"; }
 
 void TKC_sha256::Finish(Bytes digest) noexcept {
     PadWithLength(0x80, 8, std::endian::big);

@@ -7,6 +7,7 @@
 #include <immintrin.h>
 #endif
 
+#include "../framework/KCcpufeatures.h"
 #include "KCsha_tables.inc"
 
 namespace kestrune {
@@ -95,11 +96,6 @@ void TKC_sha512base::CompressPortable(std::array<Word, 8>& state, ConstBytes blo
 }
 
 #if defined(__x86_64__)
-
-bool TKC_sha512base::Avx2Available() noexcept {
-    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-    return available;
-}
 
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi,bmi2")
@@ -233,16 +229,26 @@ void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks)
 
 #else
 
-bool TKC_sha512base::Avx2Available() noexcept { return false; }
-
 void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
     CompressPortable(state, blocks);
 }
 
 #endif
 
+namespace {
+bool Avx2Usable() noexcept {
+#if defined(__x86_64__)
+    return CpuFeatures::Has(CpuFeature::Avx2, CpuFeature::Bmi2);
+#else
+    return false;
+#endif
+}
+}  // namespace
+
+std::string_view TKC_sha512base::Provider() const noexcept { return Avx2Usable() ? "avx2" : "portable"; }
+
 void TKC_sha512base::Compress(ConstBytes blocks) noexcept {
-    if (Avx2Available())
+    if (Avx2Usable())
         CompressAvx2(ChainState, blocks);
     else
         CompressPortable(ChainState, blocks);

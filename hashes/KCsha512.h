@@ -11,11 +11,11 @@ namespace kestrune {
 class TKC_sha512base : public TKC_mdhash<128, std::array<std::uint64_t, 8>> {
 public:
     // Compress whole 128-byte blocks into a native-order state. Compress
-    // prefers the AVX2 path where the processor has AVX2 and BMI2; both are
-    // public so that tests can hold them side by side.
+    // prefers the AVX2 path where CpuFeatures allows AVX2 and BMI2.
     static void CompressPortable(std::array<std::uint64_t, 8>& state, ConstBytes blocks) noexcept;
-    static bool Avx2Available() noexcept;
     static void CompressAvx2(std::array<std::uint64_t, 8>& state, ConstBytes blocks) noexcept;
+    // "avx2" or "portable", as Compress chooses.
+    std::string_view Provider() const noexcept final;
 
 protected:
     void Compress(ConstBytes blocks) noexcept final;

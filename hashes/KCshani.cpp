@@ -2,25 +2,16 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <utility>
 
+#include "../framework/KCcpufeatures.h"
 #include "KCsha_tables.inc"
 
 namespace kestrune::shani {
 
-bool Available() noexcept {
-    // Leaf 7 EBX bit 29: SHA; leaf 1 ECX bits 9 and 19: SSSE3 and SSE4.1.
-    static const bool available = [] {
-        unsigned a, b, c, d;
-        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 9)) || !(c & (1u << 19))) return false;
-        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-        return (b & (1u << 29)) != 0;
-    }();
-    return available;
-}
+bool Usable() noexcept { return CpuFeatures::Has(CpuFeature::Sha, CpuFeature::Ssse3, CpuFeature::Sse41); }
 
 #pragma GCC push_options
 #pragma GCC target("sha,sse4.1")
@@ -121,7 +112,7 @@ void CompressSha256(std::array<std::uint32_t, 8>& state, ConstBytes blocks) noex
 
 namespace kestrune::shani {
 
-bool Available() noexcept { return false; }
+bool Usable() noexcept { return false; }
 void CompressSha1(std::array<std::uint32_t, 5>&, ConstBytes) noexcept {}
 void CompressSha256(std::array<std::uint32_t, 8>&, ConstBytes) noexcept {}
 

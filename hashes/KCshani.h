@@ -10,8 +10,8 @@
 
 namespace kestrune::shani {
 
-// True when this build has the paths and the processor runs them.
-bool Available() noexcept;
+// True when this build has the paths and CpuFeatures allows them.
+bool Usable() noexcept;
 
 void CompressSha1(std::array<std::uint32_t, 5>& state, ConstBytes blocks) noexcept;
 void CompressSha256(std::array<std::uint32_t, 8>& state, ConstBytes blocks) noexcept;

@@ -1,5 +1,6 @@
 // Our digests against OpenSSL's on random messages of many lengths, fed
-// whole and in random pieces, where OpenSSL has the same digest.
+// whole and in random pieces, where OpenSSL has the same digest; every code
+// path the processor can run, from misaligned buffers.
 #include <gtest/gtest.h>
 #include <openssl/md4.h>
 #include <openssl/md5.h>
@@ -15,6 +16,7 @@
 #include "hashes/KCsha1.h"
 #include "hashes/KCsha256.h"
 #include "hashes/KCsha512.h"
+#include "tests/cpu_paths.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -60,35 +62,74 @@ std::string Final(TKC_hash& hash) {
     return test::ToHex(digest);
 }
 
+std::vector<test::CpuPath> PathsOf(const OracleCase& c) {
+    return test::CpuPathsOf([&] { return c.digestClass->Create()->Provider(); });
+}
+
+// The message digested from a buffer that starts misaligned by 1 to 15 bytes.
+std::string DigestMisaligned(TKC_hash& hash, const std::vector<std::uint8_t>& message, std::size_t shift) {
+    std::vector<std::uint8_t> buffer(message.size() + 16);
+    const auto moved = Bytes(buffer).subspan(1 + shift % 15, message.size());
+    std::copy(message.begin(), message.end(), moved.begin());
+    hash.Init();
+    hash.Update(moved);
+    return Final(hash);
+}
+
 class DigestOracle : public testing::TestWithParam<OracleCase> {};
 
 TEST_P(DigestOracle, EveryLengthUpToSixBlocksFedWhole) {
     const auto& c = GetParam();
-    std::mt19937 rng(1);
-    auto hash = c.digestClass->Create();
-    for (std::size_t length = 0; length <= 6 * 128 + 1; ++length) {
-        const auto message = RandomBytes(rng, length);
-        hash->Init();
-        hash->Update(message);
-        ASSERT_EQ(Final(*hash), Expected(c, message)) << "length " << length;
+    for (const auto& path : PathsOf(c)) {
+        const CpuFeatures::Restriction only(path.allowed);
+        std::mt19937 rng(1);
+        auto hash = c.digestClass->Create();
+        for (std::size_t length = 0; length <= 6 * 128 + 1; ++length) {
+            const auto message = RandomBytes(rng, length);
+            ASSERT_EQ(DigestMisaligned(*hash, message, length), Expected(c, message))
+                << path.provider << ", length " << length;
+        }
+    }
+}
+
+// Block counts on both sides of every remainder of the many-block groups
+// (the AVX2 path of SHA-384/512 takes four blocks at a time and leaves runs
+// of four or fewer to the portable one), with tails after them.
+TEST_P(DigestOracle, EveryBlockCountAcrossTheManyBlockGroups) {
+    const auto& c = GetParam();
+    for (const auto& path : PathsOf(c)) {
+        const CpuFeatures::Restriction only(path.allowed);
+        std::mt19937 rng(4);
+        auto hash = c.digestClass->Create();
+        for (std::size_t blocks = 1; blocks <= 20; ++blocks) {
+            for (std::size_t tail : {0u, 1u, 111u, 112u}) {
+                const auto message = RandomBytes(rng, 128 * blocks + tail);
+                EXPECT_EQ(DigestMisaligned(*hash, message, blocks + tail), Expected(c, message))
+                    << path.provider << ", " << blocks << " blocks + " << tail;
+            }
+        }
     }
 }
 
 TEST_P(DigestOracle, LongMessagesFedInRandomPieces) {
     const auto& c = GetParam();
-    std::mt19937 rng(2);
-    auto hash = c.digestClass->Create();
-    for (std::size_t length : {1000u, 4097u, 8192u, 65536u + 129u, (1u << 20) + 13u}) {
-        const auto message = RandomBytes(rng, length);
-        hash->Init();
-        for (std::size_t off = 0; off < length;) {
-            // Mostly short pieces, some empty, some spanning many blocks.
-            std::size_t piece = rng() % 8 == 0 ? rng() % 20000 : rng() % 300;
-            piece = std::min(piece, length - off);
-            hash->Update(ConstBytes(message).subspan(off, piece));
-            off += piece;
+    for (const auto& path : PathsOf(c)) {
+        const CpuFeatures::Restriction only(path.allowed);
+        SCOPED_TRACE(path.provider);
+        std::mt19937 rng(2);
+        auto hash = c.digestClass->Create();
+        for (std::size_t length : {1000u, 4097u, 8192u, 65536u + 129u, (1u << 20) + 13u}) {
+            const auto message = RandomBytes(rng, length);
+            hash->Init();
+            for (std::size_t off = 0; off < length;) {
+                // Mostly short pieces, some empty, some spanning many blocks.
+                std::size_t piece = rng() % 8 == 0 ? rng() % 20000 : rng() % 300;
+                piece = std::min(piece, length - off);
+                hash->Update(ConstBytes(message).subspan(off, piece));
+                off += piece;
+            }
+            EXPECT_EQ(Final(*hash), Expected(c, message)) << "length " << length;
         }
-        EXPECT_EQ(Final(*hash), Expected(c, message)) << "length " << length;
     }
 }
 

@@ -169,6 +169,30 @@ TYPED_TEST(Modes, MatchModelWholeSplitAndInPlace) {
     }
 }
 
+// CFB-8 decryption works on runs of bytes at once: every length up to
+// three runs and a block, cut into two calls at every point, in place.
+TYPED_TEST(Modes, Cfb8DecryptionMatchesModelAtEveryCut) {
+    constexpr std::size_t B = TypeParam::value;
+    const std::uint8_t key[] = {0x3A};
+    for (std::size_t length = 0; length <= 3 * 16 + B + 1; ++length) {
+        std::vector<std::uint8_t> in(length);
+        std::iota(in.begin(), in.end(), static_cast<std::uint8_t>(length));
+        ToyCipher<B> cipher;
+        cipher.CipherMode = TKC_ciphermode::cmCFB8bit;
+        cipher.Init(key, 8);
+        Model<B> model{cipher, {}};
+        cipher.GetIV(model.cv);
+        const auto expected = model.Run(TKC_ciphermode::cmCFB8bit, false, in);
+        for (std::size_t cut = 0; cut <= length; ++cut) {
+            cipher.Reset();
+            std::vector<std::uint8_t> buf = in;
+            cipher.Decrypt(Bytes(buf).first(cut), Bytes(buf).first(cut));
+            cipher.Decrypt(Bytes(buf).subspan(cut), Bytes(buf).subspan(cut));
+            ASSERT_EQ(buf, expected) << "length " << length << " cut " << cut;
+        }
+    }
+}
+
 TYPED_TEST(Modes, InitialVectorIsEncryptedZeroBlockAndCounterWraps) {
     constexpr std::size_t B = TypeParam::value;
     const std::uint8_t key[] = {0x21};

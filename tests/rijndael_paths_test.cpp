@@ -1,22 +1,23 @@
-// Rijndael's two block paths, the processor's AES instructions and the
-// portable tables, against each other and against OpenSSL's AES.
+// Rijndael's block paths (the processor's AES instructions and the portable
+// tables) in the fused modes against OpenSSL's AES, across calls and at the
+// counter's carries. The published values and the agreement of the paths
+// in every mode are checked with the other block ciphers.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <memory>
 
 #include "ciphers/KCrijndael.h"
+#include "tests/cpu_paths.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
 namespace {
 
-// Keys new instances with the portable tables for the life of the guard.
-class PortableOnly {
-public:
-    PortableOnly() { TKC_rijndael::AllowHardware(false); }
-    ~PortableOnly() { TKC_rijndael::AllowHardware(true); }
-};
+const std::vector<test::CpuPath>& Paths() {
+    static const auto paths = test::CpuPathsOf([] { return TKC_rijndael().Provider(); });
+    return paths;
+}
 
 std::vector<std::uint8_t> OpenSslEcb(const std::vector<std::uint8_t>& key, const std::vector<std::uint8_t>& in,
                                      bool encrypting) {
@@ -28,22 +29,6 @@ std::vector<std::uint8_t> OpenSslEcb(const std::vector<std::uint8_t>& key, const
     int len = 0;
     EVP_CipherUpdate(ctx.get(), out.data(), &len, in.data(), static_cast<int>(in.size()));
     return out;
-}
-
-TEST(RijndaelPaths, PortableTablesMatchPublishedValues) {
-    const PortableOnly portable;
-    TKC_rijndael cipher;
-    for (const auto& rec : test::RecordsFor("rijndael.vec", "Rijndael")) {
-        const auto key = rec.Bytes("Key");
-        std::array<std::uint8_t, 16> block;
-        const auto plain = rec.Bytes("In");
-        std::copy(plain.begin(), plain.end(), block.begin());
-        cipher.Init(key, static_cast<std::uint32_t>(key.size() * 8));
-        cipher.EncryptBlock(block, block);
-        EXPECT_EQ(test::ToHex({block.begin(), block.end()}), rec.fields.at("Out")) << rec.Where();
-        cipher.DecryptBlock(block, block);
-        EXPECT_EQ(test::ToHex({block.begin(), block.end()}), rec.fields.at("In")) << rec.Where();
-    }
 }
 
 // Many blocks at once: the hardware path works eight at a time and then one
@@ -60,14 +45,14 @@ TEST(RijndaelPaths, BothPathsMatchOpenSslOverManyBlocks) {
                 counters[16 * b + 14] = static_cast<std::uint8_t>(b >> 8);
             }
             const auto keystream = OpenSslEcb(key, counters, true);
-            for (bool hardware : {true, false}) {
-                TKC_rijndael::AllowHardware(hardware);
+            for (const auto& path : Paths()) {
+                const CpuFeatures::Restriction only(path.allowed);
                 TKC_rijndael cipher;
                 cipher.CipherMode = TKC_ciphermode::cmCTR;
                 cipher.Init(key, static_cast<std::uint32_t>(keyBytes * 8), std::array<std::uint8_t, 16>{});
                 std::vector<std::uint8_t> data(16 * blocks, 0);
                 cipher.Encrypt(data, data);
-                EXPECT_EQ(test::ToHex(data), test::ToHex(keystream)) << keyBytes << " " << blocks << " " << hardware;
+                EXPECT_EQ(test::ToHex(data), test::ToHex(keystream)) << keyBytes << " " << blocks << " " << path.provider;
                 // CBC decryption runs the inverse cipher over whole runs.
                 const auto cbcPlain = OpenSslEcb(key, keystream, false);
                 cipher.CipherMode = TKC_ciphermode::cmCBC;
@@ -75,9 +60,9 @@ TEST(RijndaelPaths, BothPathsMatchOpenSslOverManyBlocks) {
                 std::vector<std::uint8_t> decrypted = keystream;
                 cipher.Decrypt(decrypted, decrypted);
                 for (std::size_t i = 16; i < decrypted.size(); ++i) decrypted[i] ^= keystream[i - 16];
-                EXPECT_EQ(test::ToHex(decrypted), test::ToHex(cbcPlain)) << keyBytes << " " << blocks << " " << hardware;
+                EXPECT_EQ(test::ToHex(decrypted), test::ToHex(cbcPlain))
+                    << keyBytes << " " << blocks << " " << path.provider;
             }
-            TKC_rijndael::AllowHardware(true);
         }
     }
 }
@@ -94,10 +79,11 @@ std::vector<std::uint8_t> OpenSslMode(const EVP_CIPHER* type, const std::vector<
     return out;
 }
 
-// CBC both ways and CTR, each path against OpenSSL, with the input cut into
-// calls of whole blocks (so the chain crosses calls at every offset within
-// the eight-block groups) plus a partial block at the end, in place and
-// into a separate buffer. The partial block of CBC is E(last ciphertext).
+// CBC, CTR and CFB-8 on each path against OpenSSL, with the input cut
+// into calls of whole blocks (so the chain crosses calls at every offset
+// within the eight-block groups and CFB-8's runs of bytes) plus a partial
+// block at the end, in place and into a separate buffer. The partial block
+// of CBC is E(last ciphertext).
 TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
     const std::size_t cuts[][4] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {7, 9, 0, 3}, {8, 8, 17, 15}, {3, 16, 1, 1},
                                    {33, 0, 2, 0}, {0, 5, 0, 16}};
@@ -109,6 +95,7 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
         const bool cbcOf256 = keyBytes == 32, cbcOf192 = keyBytes == 24;
         const EVP_CIPHER* cbc = cbcOf256 ? EVP_aes_256_cbc() : cbcOf192 ? EVP_aes_192_cbc() : EVP_aes_128_cbc();
         const EVP_CIPHER* ctr = cbcOf256 ? EVP_aes_256_ctr() : cbcOf192 ? EVP_aes_192_ctr() : EVP_aes_128_ctr();
+        const EVP_CIPHER* cfb8 = cbcOf256 ? EVP_aes_256_cfb8() : cbcOf192 ? EVP_aes_192_cfb8() : EVP_aes_128_cfb8();
         for (const auto& cut : cuts) {
             // Whole blocks per call, then the partial block's length.
             const std::size_t blocks = cut[0] + cut[1] + cut[2], tail = cut[3] % 16;
@@ -122,13 +109,15 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
             const auto pad = OpenSslEcb(key, last, true);
             for (std::size_t i = 0; i < tail; ++i) cbcExpected.push_back(plain[16 * blocks + i] ^ pad[i]);
             const auto ctrExpected = OpenSslMode(ctr, key, iv, plain, true);
+            const auto cfb8Expected = OpenSslMode(cfb8, key, iv, plain, true);
 
-            for (bool hardware : {true, false}) {
+            for (const auto& path : Paths()) {
                 for (bool inPlace : {true, false}) {
-                    TKC_rijndael::AllowHardware(hardware);
                     TKC_rijndael cipher;
-                    cipher.Init(key, static_cast<std::uint32_t>(keyBytes * 8), iv);
-                    TKC_rijndael::AllowHardware(true);
+                    {
+                        const CpuFeatures::Restriction only(path.allowed);
+                        cipher.Init(key, static_cast<std::uint32_t>(keyBytes * 8), iv);
+                    }
                     const auto run = [&](TKC_ciphermode mode, bool encrypting, const std::vector<std::uint8_t>& in) {
                         cipher.CipherMode = mode;
                         cipher.Reset();
@@ -143,11 +132,13 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
                         return out;
                     };
                     const std::string where = std::to_string(keyBytes) + " bytes, " + std::to_string(blocks) + "+" +
-                                              std::to_string(tail) + (hardware ? ", hardware" : ", portable") +
+                                              std::to_string(tail) + ", " + path.provider +
                                               (inPlace ? ", in place" : "");
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCBC, true, plain)), test::ToHex(cbcExpected)) << where;
                     EXPECT_EQ(run(TKC_ciphermode::cmCBC, false, cbcExpected), plain) << "CBC decrypting, " << where;
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCTR, true, plain)), test::ToHex(ctrExpected)) << where;
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCFB8bit, true, plain)), test::ToHex(cfb8Expected)) << where;
+                    EXPECT_EQ(run(TKC_ciphermode::cmCFB8bit, false, cfb8Expected), plain) << "CFB-8 decrypting, " << where;
                 }
             }
         }
@@ -169,30 +160,35 @@ TEST(RijndaelPaths, CounterCarriesLikeOpenSslOnBothPaths) {
             start[15] = lowEnd;
             // OpenSSL's counter wraps at 2^128 as ours does.
             const auto expected = OpenSslMode(EVP_aes_128_ctr(), key, start, plain, true);
-            for (bool hardware : {true, false}) {
-                TKC_rijndael::AllowHardware(hardware);
+            for (const auto& path : Paths()) {
                 TKC_rijndael cipher;
                 cipher.CipherMode = TKC_ciphermode::cmCTR;
-                cipher.Init(key, 128, start);
-                TKC_rijndael::AllowHardware(true);
+                {
+                    const CpuFeatures::Restriction only(path.allowed);
+                    cipher.Init(key, 128, start);
+                }
                 std::vector<std::uint8_t> data = plain;
                 cipher.Encrypt(data, data);
-                EXPECT_EQ(test::ToHex(data), test::ToHex(expected)) << int(lowEnd) << " " << allOnes << " " << hardware;
+                EXPECT_EQ(test::ToHex(data), test::ToHex(expected)) << int(lowEnd) << " " << allOnes << " " << path.provider;
             }
         }
     }
 }
 
-TEST(RijndaelPaths, HardwareAndPortableInstancesInteroperate) {
+// An instance keeps the path it was keyed with, whatever is allowed later.
+TEST(RijndaelPaths, InstancesKeepTheirPathAndInteroperate) {
     std::vector<std::uint8_t> key(32, 0x42), data(16 * 41 + 5);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);
-    TKC_rijndael hardware;
-    hardware.Init(key, 256);
+    TKC_rijndael best;
+    best.Init(key, 256);
+    const std::string bestPath(best.Provider());
     std::vector<std::uint8_t> buffer = data;
-    hardware.Encrypt(buffer, buffer);
-    const PortableOnly portableOnly;
+    const CpuFeatures::Restriction portableOnly(CpuFeatures::None);
+    EXPECT_EQ(best.Provider(), bestPath);
+    best.Encrypt(buffer, buffer);
     TKC_rijndael portable;
     portable.Init(key, 256);
+    EXPECT_EQ(portable.Provider(), "portable");
     portable.Decrypt(buffer, buffer);
     EXPECT_EQ(buffer, data);
 }

@@ -1,0 +1,92 @@
+// The processor-feature unit: what KESTRUNE_CPU turns off, and the
+// in-process restriction that tests use to reach every path.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "ciphers/KCrijndael.h"
+#include "framework/KCcpufeatures.h"
+#include "hashes/KCsha256.h"
+#include "hashes/KCsha512.h"
+#include "tests/cpu_paths.h"
+
+namespace kestrune {
+namespace {
+
+using F = CpuFeature;
+
+TEST(CpuFeatures, SettingNamesTheFeaturesToTurnOff) {
+    const CpuFeatures::Mask all = ~CpuFeatures::Mask{0};
+    const struct {
+        const char* setting;
+        CpuFeatures::Mask off;
+    } cases[] = {
+        {"", 0},
+        {"portable", all},
+        {"PORTABLE", all},
+        {"-avx2", CpuFeatures::Of(F::Avx2)},
+        {"-avx2,-sha", CpuFeatures::Of(F::Avx2, F::Sha)},
+        {" -aes , sse4.1", CpuFeatures::Of(F::AesNi, F::Sse41)},
+        {"-aesni,-sha-ni", CpuFeatures::Of(F::AesNi, F::Sha)},
+        {"-avx512f,-avx512bw,-avx512vl,-vaes", CpuFeatures::Of(F::Avx512F, F::Avx512BW, F::Avx512VL, F::Vaes)},
+        {"-neon,,-", 0},  // unknown and empty names do nothing
+        {"-bmi2,portable", all},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CpuFeatures::DisabledBy(c.setting), c.off) << c.setting;
+}
+
+TEST(CpuFeatures, RestrictionNestsAndEnds) {
+    const auto before = CpuFeatures::Enabled();
+    EXPECT_EQ(before & ~CpuFeatures::Detected(), 0u);
+    {
+        const CpuFeatures::Restriction noAvx2(~CpuFeatures::Of(F::Avx2));
+        EXPECT_FALSE(CpuFeatures::Has(F::Avx2));
+        EXPECT_EQ(CpuFeatures::Enabled(), before & ~CpuFeatures::Of(F::Avx2));
+        {
+            const CpuFeatures::Restriction none(CpuFeatures::None);
+            EXPECT_EQ(CpuFeatures::Enabled(), 0u);
+        }
+        EXPECT_EQ(CpuFeatures::Enabled(), before & ~CpuFeatures::Of(F::Avx2));
+    }
+    EXPECT_EQ(CpuFeatures::Enabled(), before);
+}
+
+// With no features allowed every algorithm takes its portable path; with
+// all allowed, it takes the path its features call for.
+TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
+    const bool aes = CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41);
+    const bool sha = CpuFeatures::Has(F::Sha, F::Ssse3, F::Sse41);
+    EXPECT_EQ(TKC_rijndael().Provider(), aes ? "aesni" : "portable");
+    EXPECT_EQ(TKC_sha256().Provider(), sha ? "sha-ni" : "portable");
+    const CpuFeatures::Restriction none(CpuFeatures::None);
+    EXPECT_EQ(TKC_rijndael().Provider(), "portable");
+    EXPECT_EQ(TKC_sha256().Provider(), "portable");
+    EXPECT_EQ(TKC_sha512().Provider(), "portable");
+}
+
+// CTest also runs this suite with KESTRUNE_CPU=portable and =-avx2.
+TEST(CpuFeatures, EnvironmentTurnsFeaturesOff) {
+    const char* setting = std::getenv("KESTRUNE_CPU");
+    const auto off = setting ? CpuFeatures::DisabledBy(setting) : CpuFeatures::None;
+    EXPECT_EQ(CpuFeatures::Enabled(), CpuFeatures::Detected() & ~off);
+}
+
+// The path tests see every path: the accelerated one where it runs, and
+// always the portable one.
+TEST(CpuFeatures, PathListsHoldEveryPathOnce) {
+    const auto names = [](const std::vector<test::CpuPath>& paths) {
+        std::vector<std::string> n;
+        for (const auto& p : paths) n.push_back(p.provider);
+        return n;
+    };
+    using Names = std::vector<std::string>;
+    const bool avx2 = CpuFeatures::Has(F::Avx2, F::Bmi2) && TKC_sha512().Provider() == "avx2";
+    const Names sha512 = avx2 ? Names{"avx2", "portable"} : Names{"portable"};
+    EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_sha512().Provider(); })), sha512);
+    const bool aes = CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41);
+    const Names rijndael = aes ? Names{"aesni", "portable"} : Names{"portable"};
+    EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_rijndael().Provider(); })), rijndael);
+}
+
+}  // namespace
+}  // namespace kestrune
