@@ -3,27 +3,16 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 
 #include "framework/KCbytes.h"
+#include "framework/KCcrypt.h"
 
 namespace kestrune::cli {
 
+// The framework's wiping allocator, under the name the tool's types use.
 template <class T>
-struct TWipingAllocator {
-    using value_type = T;
-    TWipingAllocator() noexcept = default;
-    template <class U>
-    TWipingAllocator(const TWipingAllocator<U>&) noexcept {}
-    T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
-    void deallocate(T* p, std::size_t n) noexcept {
-        SecureFill(p, n * sizeof(T), 0);
-        std::allocator<T>().deallocate(p, n);
-    }
-    template <class U>
-    bool operator==(const TWipingAllocator<U>&) const noexcept { return true; }
-};
+using TWipingAllocator = WipingAllocator<T>;
 
 using TSecretString = std::basic_string<char, std::char_traits<char>, TWipingAllocator<char>>;
 using TSecretU16String = std::basic_string<char16_t, std::char_traits<char16_t>, TWipingAllocator<char16_t>>;

@@ -21,6 +21,16 @@ bool RefuseUnnamed(int flags) { return (flags & O_TMPFILE) == O_TMPFILE && std::
 
 mode_t ModeOf(int flags, std::va_list args) { return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0; }
 
+// openat and openat64 alike: refuse an unnamed file where asked, else pass on.
+int OpenAt(const char* symbol, int directory, const char* path, int flags, mode_t mode) {
+    if (RefuseUnnamed(flags)) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    using Open = int (*)(int, const char*, int, ...);
+    return Next<Open>(symbol)(directory, path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" int flock(int fd, int operation) {
@@ -37,12 +47,7 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
     va_start(args, flags);
     const mode_t mode = ModeOf(flags, args);
     va_end(args);
-    if (RefuseUnnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat");
-    return next(directory, path, flags, mode);
+    return OpenAt("openat", directory, path, flags, mode);
 }
 
 extern "C" int openat64(int directory, const char* path, int flags, ...) {
@@ -50,10 +55,5 @@ extern "C" int openat64(int directory, const char* path, int flags, ...) {
     va_start(args, flags);
     const mode_t mode = ModeOf(flags, args);
     va_end(args);
-    if (RefuseUnnamed(flags)) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
-    return next(directory, path, flags, mode);
+    return OpenAt("openat64", directory, path, flags, mode);
 }
