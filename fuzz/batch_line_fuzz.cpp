@@ -1,0 +1,84 @@
+// The batch mode's line handler over arbitrary lines, on one object for the
+// whole run as the tool keeps it. Each line of the input is one request;
+// every request that is not blank gets one answer, a JSON object with a
+// result or an error in the agreed shape.
+//
+// Requests for the file members are left out: they would read and write
+// files wherever the input's names point.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/batch.h"
+#include "fuzz/fuzz_check.h"
+#include "object/KCcodepage.h"
+
+using kestrune::fuzz::Check;
+using Json = nlohmann::json;
+
+namespace {
+
+constexpr int MostLines = 16;
+
+kestrune::cli::TScriptHost& Host() {
+    static kestrune::cli::TScriptHost host{std::string(kestrune::cli::BatchSource)};
+    return host;
+}
+
+bool NamesFileMember(std::string_view line) {
+    Json request;
+    try {
+        request = Json::parse(line);
+    } catch (const std::exception&) {
+        return false;  // never reaches a member
+    }
+    if (!request.is_object()) return false;
+    for (const char* verb : {"call", "get", "put"}) {
+        const auto it = request.find(verb);
+        if (it == request.end() || !it->is_string()) continue;
+        const auto shape = Host().Shape(kestrune::Utf8ToUtf16(it->get_ref<const std::string&>()));
+        if (const auto* member = std::get_if<kestrune::cli::TMemberShape>(&shape);
+            member != nullptr && (member->dispid == 204 || member->dispid == 206 || member->dispid == 208))
+            return true;
+    }
+    return false;
+}
+
+void CheckAnswer(std::string_view line, const std::optional<std::string>& answer) {
+    const bool blank = line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    Check(answer.has_value() != blank, "every request that is not blank gets one answer");
+    if (!answer) return;
+    Check(answer->find('\n') == std::string::npos, "an answer is one line");
+    const Json parsed = Json::parse(*answer, nullptr, false);
+    Check(parsed.is_object() && parsed.size() == 1, "an answer is an object with one member");
+    if (parsed.contains("result")) {
+        const Json& result = parsed["result"];
+        Check(result.is_null() || result.is_string() || result.is_number_integer(), "a result is text, a number or null");
+        return;
+    }
+    Check(parsed.contains("error"), "an answer holds a result or an error");
+    const Json& error = parsed["error"];
+    Check(error.is_object() && error.size() == 3 && error.contains("hresult") && error["hresult"].is_string() &&
+              error.contains("description") && error["description"].is_string() && error.contains("source") &&
+              error["source"].is_string(),
+          "an error has a status, a description and a source");
+    const std::string& status = error["hresult"].get_ref<const std::string&>();
+    Check(status.size() == 10 && status.starts_with("0x8"), "an error's status is a failure in hexadecimal");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    for (int lines = 0; lines < MostLines && !input.empty(); ++lines) {
+        const std::size_t end = input.find('\n');
+        const std::string_view line = input.substr(0, end);
+        input = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
+        if (NamesFileMember(line)) continue;
+        CheckAnswer(line, kestrune::cli::AnswerLine(Host(), line));
+    }
+    return 0;
+}
