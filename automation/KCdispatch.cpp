@@ -48,12 +48,23 @@ HRESULT Fail(HRESULT status, UINT index, UINT* puArgErr) noexcept {
     return status;
 }
 
+// An argument converted to type. Nothing (a null object) where a value is
+// wanted is a type mismatch on every platform; the platform's own library
+// calls it a bad variant type.
+HRESULT ConvertArg(TVariant& dest, VARIANT& source, VARTYPE type) noexcept {
+    const HRESULT hr = VariantChangeType(dest.Put(), &source, 0, type);
+    const VARIANT& value = source.vt == (VT_VARIANT | VT_BYREF) && source.pvarVal != nullptr ? *source.pvarVal : source;
+    const VARTYPE object = value.vt & ~VT_BYREF;
+    if (hr == DISP_E_BADVARTYPE && (object == VT_DISPATCH || object == VT_UNKNOWN)) return DISP_E_TYPEMISMATCH;
+    return hr;
+}
+
 HRESULT Put(IKestrune& target, const TKC_member& member, WORD wFlags, const DISPPARAMS& params, UINT* puArgErr) {
     if ((wFlags & DISPATCH_PROPERTYPUT) == 0 || member.put == nullptr) return DISP_E_MEMBERNOTFOUND;
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) return DISP_E_PARAMNOTFOUND;
     TVariant value;
-    const HRESULT hr = VariantChangeType(value.Put(), &params.rgvarg[0], 0, VT_I4);
+    const HRESULT hr = ConvertArg(value, params.rgvarg[0], VT_I4);
     if (FAILED(hr)) return Fail(hr, 0, puArgErr);
     return member.put(target, value->lVal);
 }
@@ -89,7 +100,7 @@ HRESULT Call(IKestrune& target, const TKC_member& member, const DISPPARAMS& para
             if (at < 0) return DISP_E_BADPARAMCOUNT;
             return Fail(DISP_E_PARAMNOTOPTIONAL, static_cast<UINT>(at), puArgErr);
         }
-        const HRESULT hr = VariantChangeType(args[k].Put(), &params.rgvarg[at], 0, param.type);
+        const HRESULT hr = ConvertArg(args[k], params.rgvarg[at], param.type);
         if (FAILED(hr)) return Fail(hr, static_cast<UINT>(at), puArgErr);
     }
     return member.call(target, args.data(), result);

@@ -226,11 +226,12 @@ double RoundHalfEven(double x) noexcept {
     return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
 }
 
+// Leaves out initialised on every path: the caller clears it whatever the outcome.
 HRESULT GetValueProperty(IUnknown* unknown, VARIANT& out) {
-    if (unknown == nullptr) return DISP_E_TYPEMISMATCH;
+    VariantInit(&out);
+    if (unknown == nullptr) return DISP_E_TYPEMISMATCH;  // Nothing has no value
     auto* dispatch = static_cast<IDispatch*>(unknown);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VariantInit(&out);
     const HRESULT hr = dispatch->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &out,
                                         nullptr, nullptr);
     return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;

@@ -521,6 +521,16 @@ TEST(DispatchConversions, UnconvertibleArgumentsAreRefusedWithTheirPosition) {
     call = object.Call(u"HashString", A(std::move(null), L(1)));
     EXPECT_EQ(call.hr, DISP_E_TYPEMISMATCH);
     EXPECT_EQ(call.argErr, 1u);
+    for (int k = 0; k < 2; ++k) {  // HashString(Nothing), twice: nothing stale is left behind
+        TVariant nothing;
+        nothing.Put()->vt = VT_DISPATCH;
+        call = object.Call(u"HashString", A(std::move(nothing)));
+        EXPECT_EQ(call.hr, DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(call.argErr, 0u);
+    }
+    TVariant nothing;
+    nothing.Put()->vt = VT_DISPATCH;
+    EXPECT_EQ(object.Put(u"CipherMode", std::move(nothing)).hr, DISP_E_TYPEMISMATCH);
     EXPECT_EQ(object.Call(u"HashSize", A(TVariant::Double(3e10))).hr, DISP_E_OVERFLOW);
     EXPECT_EQ(object.Call(u"HashSize", A(S(u"99999999999"))).hr, DISP_E_OVERFLOW);
     EXPECT_EQ(object.Call(u"OnStartPage", A(L(7))).hr, DISP_E_TYPEMISMATCH);

@@ -4,6 +4,9 @@
 // same tests check that the portable stand-in agrees with it.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+
 #include "dispatch_client.h"
 
 namespace kestrune::test {
@@ -158,6 +161,36 @@ TEST(DispatchVariant, AnObjectConvertsThroughItsValueProperty) {
     }
     holder.Put();
     EXPECT_EQ(object.refs, 1u);  // every reference taken was given back
+}
+
+// Fills the stack below the caller with variants that hold object, as an
+// earlier call may leave it: a conversion that clears a variant it never
+// initialised then releases object. shifted moves the pattern by a word, so
+// that one of the two calls lines up with any variant on the stack.
+[[gnu::noinline]] void LitterTheStack(IUnknown* object, bool shifted) {
+    std::array<std::uint64_t, 1024> words;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = (i % 2 == (shifted ? 1u : 0u)) ? std::uint64_t{VT_UNKNOWN} : reinterpret_cast<std::uintptr_t>(object);
+    asm volatile("" : : "r"(words.data()) : "memory");
+}
+
+#ifdef _WIN32
+constexpr HRESULT NothingStatus = DISP_E_BADVARTYPE;  // the platform's answer, as Wine gives it
+#else
+constexpr HRESULT NothingStatus = DISP_E_TYPEMISMATCH;
+#endif
+
+TEST(DispatchVariant, NothingFailsToConvertAndReleasesNothing) {
+    // Aligned so that its address, read as a type, names none that owns anything.
+    alignas(256) TValueObject witness;
+    TVariant nothing;
+    nothing.Put()->vt = VT_DISPATCH;  // a script's Nothing: a null object
+    for (const bool shifted : {false, true})
+        for (const VARTYPE type : {VT_BSTR, VT_I4, VT_R8, VT_BOOL}) {
+            LitterTheStack(&witness, shifted);
+            EXPECT_EQ(Convert(*nothing, type).hr, NothingStatus) << type;
+        }
+    EXPECT_EQ(witness.refs, 1u);  // nothing stale was released
 }
 
 TEST(DispatchVariant, ErrorRecordsAreTakenOnce) {
