@@ -2,6 +2,7 @@
 // conversion, and the per-thread error record. Built as a shared library of
 // its own, as the platform's is, so that every module of a process shares
 // one allocator and one error record per thread.
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -108,6 +109,30 @@ struct TParsed {
     bool negative;
 };
 
+// Whether digits[.digits][e[sign]digits] that no double holds lies nearer
+// zero than the smallest (it becomes 0, as the platform converts it) rather
+// than beyond the largest.
+bool Underflows(std::string_view clean) noexcept {
+    const std::size_t e = clean.find('e');
+    const std::string_view mantissa = clean.substr(0, e);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    // The power of ten just above the leading non-zero digit.
+    long long magnitude = 0;
+    if (const std::size_t lead = mantissa.substr(0, point).find_first_not_of('0'); lead != std::string_view::npos)
+        magnitude = static_cast<long long>(point - lead);
+    else if (point < mantissa.size())
+        magnitude = -static_cast<long long>(std::min(mantissa.substr(point + 1).find_first_not_of('0'), mantissa.size()));
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::size_t k = e + 1;
+        const bool negative = k < clean.size() && clean[k] == '-';
+        if (k < clean.size() && (clean[k] == '-' || clean[k] == '+')) ++k;
+        for (; k < clean.size(); ++k) exponent = std::min(exponent * 10 + (clean[k] - '0'), 1'000'000'000'000LL);
+        if (negative) exponent = -exponent;
+    }
+    return magnitude + exponent <= 0;
+}
+
 std::optional<TParsed> ParseNumber(std::u16string_view text) {
     // Before the number, in any order and each at most once: a plus, a
     // minus, the currency symbol and an opening parenthesis, with white
@@ -205,7 +230,7 @@ std::optional<TParsed> ParseNumber(std::u16string_view text) {
     double real = 0;
     const auto [end, ec] = std::from_chars(first, last, real);
     if (end != last) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) real = std::numeric_limits<double>::infinity();
+    if (ec == std::errc::result_out_of_range) real = Underflows(clean) ? 0.0 : std::numeric_limits<double>::infinity();
     parsed.real = negative ? -real : real;
     return parsed;
 }

@@ -30,28 +30,31 @@ constexpr char Header[] =
     "; system. Written by their registration; one key per section, as in the\n"
     "; platform's registry export files.\n";
 
+// Names and data are kept as the store's bytes: other servers' entries
+// pass through a registration unchanged, even when they are not UTF-8.
+
 // Registry names compare without regard to case.
-std::u16string Folded(std::u16string_view name) {
-    std::u16string folded(name);
+std::string Folded(std::string_view name) {
+    std::string folded(name);
     for (auto& c : folded)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return folded;
 }
 
-std::u16string_view Trimmed(std::u16string_view key) {
-    while (!key.empty() && key.front() == u'\\') key.remove_prefix(1);
-    while (!key.empty() && key.back() == u'\\') key.remove_suffix(1);
+std::string_view Trimmed(std::string_view key) {
+    while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
+    while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
     return key;
 }
 
 struct TKey {
-    std::u16string name;
-    std::map<std::u16string, std::pair<std::u16string, std::u16string>> values;  // folded name -> (name, data)
+    std::string name;
+    std::map<std::string, std::pair<std::string, std::string>> values;  // folded name -> (name, data)
 };
 
-std::string Quoted(std::u16string_view text) {
+std::string Quoted(std::string_view text) {
     std::string out = "\"";
-    for (char c : Utf16ToUtf8(text)) {
+    for (char c : text) {
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
@@ -64,14 +67,14 @@ std::string Quoted(std::u16string_view text) {
 }
 
 // A quoted string at the start of text; the rest of text follows it.
-std::optional<std::u16string> Unquote(std::string_view& text) {
+std::optional<std::string> Unquote(std::string_view& text) {
     if (text.empty() || text.front() != '"') return std::nullopt;
     std::string value;
     for (std::size_t i = 1; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '"') {
             text.remove_prefix(i + 1);
-            return Utf8ToUtf16(value);
+            return value;
         }
         if (c != '\\') {
             value += c;
@@ -89,7 +92,7 @@ std::optional<std::u16string> Unquote(std::string_view& text) {
     return std::nullopt;
 }
 
-bool Parse(const std::string& content, std::map<std::u16string, TKey>& keys) {
+bool Parse(const std::string& content, std::map<std::string, TKey>& keys) {
     std::istringstream in(content);
     TKey* current = nullptr;
     for (std::string line; std::getline(in, line);) {
@@ -98,14 +101,14 @@ bool Parse(const std::string& content, std::map<std::u16string, TKey>& keys) {
         if (text.find_first_not_of(" \t") == std::string_view::npos || text.front() == ';') continue;
         if (text.front() == '[') {
             if (text.back() != ']' || text.size() < 3) return false;
-            const std::u16string name(Trimmed(Utf8ToUtf16(text.substr(1, text.size() - 2))));
+            const std::string name(Trimmed(text.substr(1, text.size() - 2)));
             if (name.empty()) return false;
             current = &keys[Folded(name)];
             current->name = name;
             continue;
         }
         if (current == nullptr) return false;
-        std::u16string valueName;
+        std::string valueName;
         if (text.front() == '@') {
             text.remove_prefix(1);
         } else {
@@ -122,10 +125,10 @@ bool Parse(const std::string& content, std::map<std::u16string, TKey>& keys) {
     return true;
 }
 
-std::string Serialise(const std::map<std::u16string, TKey>& keys) {
+std::string Serialise(const std::map<std::string, TKey>& keys) {
     std::string out = Header;
     for (const auto& [folded, key] : keys) {
-        out += "\n[" + Utf16ToUtf8(key.name) + "]\n";
+        out += "\n[" + key.name + "]\n";
         for (const auto& [foldedName, value] : key.values)
             out += (value.first.empty() ? std::string("@") : Quoted(value.first)) + "=" + Quoted(value.second) + "\n";
     }
@@ -143,6 +146,22 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
+// The file that path names once every symbolic link on the way is followed;
+// the target need not exist yet.
+fs::path LinkTarget(fs::path path, std::error_code& error) {
+    for (int hops = 0; hops < 40; ++hops) {
+        if (!fs::is_symlink(fs::symlink_status(path, error)) || error) {
+            if (error == std::errc::no_such_file_or_directory) error.clear();
+            return path;
+        }
+        const fs::path next = fs::read_symlink(path, error);
+        if (error) return {};
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return {};
+}
+
 // The address of something in this library, for dladdr.
 void Anchor() {}
 
@@ -152,14 +171,14 @@ struct TKC_classesroot::TImpl {
     fs::path store;
     int lockFd = -1;
     bool dirty = false;
-    std::map<std::u16string, TKey> keys;  // by folded name
+    std::map<std::string, TKey> keys;  // by folded name
 
     ~TImpl() {
         if (lockFd >= 0) ::close(lockFd);  // closing drops the lock
     }
 
-    bool HasSubkeys(const std::u16string& folded) const {
-        const std::u16string prefix = folded + u'\\';
+    bool HasSubkeys(const std::string& folded) const {
+        const std::string prefix = folded + '\\';
         const auto it = keys.lower_bound(prefix);
         return it != keys.end() && it->first.starts_with(prefix);
     }
@@ -195,18 +214,19 @@ bool TKC_classesroot::Load() {
 }
 
 void TKC_classesroot::SetValue(std::u16string_view key, std::u16string_view valueName, std::u16string_view data) {
-    const std::u16string name(Trimmed(key));
+    const std::string name(Trimmed(Utf16ToUtf8(key)));
     TKey& entry = impl_->keys[Folded(name)];
     if (entry.name.empty()) entry.name = name;
-    auto& value = entry.values[Folded(valueName)];
-    if (value.first != valueName || value.second != data) {
-        value = {std::u16string(valueName), std::u16string(data)};
+    std::string valueName8 = Utf16ToUtf8(valueName), data8 = Utf16ToUtf8(data);
+    auto& value = entry.values[Folded(valueName8)];
+    if (value.first != valueName8 || value.second != data8) {
+        value = {std::move(valueName8), std::move(data8)};
         impl_->dirty = true;
     }
 }
 
 bool TKC_classesroot::DeleteKey(std::u16string_view key) {
-    const std::u16string folded = Folded(Trimmed(key));
+    const std::string folded = Folded(Trimmed(Utf16ToUtf8(key)));
     if (impl_->HasSubkeys(folded)) return false;
     if (impl_->keys.erase(folded) != 0) impl_->dirty = true;
     return true;
@@ -216,11 +236,18 @@ bool TKC_classesroot::Commit() {
     if (!impl_->dirty) return true;
     if (impl_->store.empty()) return false;
     const std::string content = Serialise(impl_->keys);
-    std::string temp = impl_->store.string() + ".XXXXXX";
+    // A store reached through a symbolic link is replaced where the link
+    // points, so that the link stays; the new file keeps the old one's mode.
+    std::error_code error;
+    const fs::path target = LinkTarget(impl_->store, error);
+    if (error) return false;
+    struct stat old {};
+    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    std::string temp = target.string() + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
-    const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), impl_->store.c_str()) != 0) {
+    const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }

@@ -229,6 +229,34 @@ TEST_F(Registration, OtherServersEntriesStay) {
     EXPECT_FALSE(HasKey("CLSID\\" + Clsid));
 }
 
+TEST_F(Registration, OtherServersBytesStayEvenWhenNotUtf8) {
+    const std::string foreign = "@=\"caf\xe9 \xff\"";
+    std::ofstream(store_, std::ios::binary) << "[Other.Caf\xe9]\n" << foreign << "\n";
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_NE(Slurp(store_).find("[Other.Caf\xe9]\n" + foreign + "\n"), std::string::npos);
+    ASSERT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_NE(Slurp(store_).find("[Other.Caf\xe9]\n" + foreign + "\n"), std::string::npos);
+}
+
+TEST_F(Registration, TheStoreKeepsItsMode) {
+    std::ofstream(store_) << "[Other.Thing]\n@=\"Other\"\n";
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(store_, mode);
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_EQ(fs::status(store_).permissions(), mode);
+}
+
+TEST_F(Registration, ALinkedStoreIsWrittenWhereTheLinkPoints) {
+    fs::create_directories(dir_ / "real");
+    std::ofstream(dir_ / "real" / "store.reg") << "[Other.Thing]\n@=\"Other\"\n";
+    fs::create_symlink(fs::path("real") / "store.reg", store_);
+    ASSERT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_TRUE(fs::is_symlink(store_));
+    EXPECT_EQ(Value("Other.Thing"), "Other");
+    EXPECT_TRUE(HasKey("CLSID\\" + Clsid + "\\InprocServer32"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);  // no temporary left
+}
+
 TEST_F(Registration, AStoreThatCannotBeReadIsNeverOverwritten) {
     const std::string garbage = "[CLSID\\{x}]\nthis is not an entry\n";
     std::ofstream(store_) << garbage;

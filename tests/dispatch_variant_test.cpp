@@ -61,6 +61,15 @@ TEST(DispatchVariant, TextBecomesANumberOrATypeMismatch) {
     for (std::u16string_view text : {u"2147483648", u"-2147483649", u"1e20"})
         EXPECT_EQ(Convert(*S(text), VT_I4).hr, DISP_E_OVERFLOW) << std::string(text.begin(), text.end());
     EXPECT_EQ(Convert(*S(u"2.5"), VT_R8).value->dblVal, 2.5);
+    // Nearer zero than any double is zero; beyond the largest is an overflow.
+    for (std::u16string_view text : {u"1e-400", u"-1e-400", u"0.001e-330", u"1,000e-99999999999999999999"}) {
+        const auto out = Convert(*S(text), VT_R8);
+        EXPECT_EQ(out.hr, S_OK) << std::string(text.begin(), text.end());
+        EXPECT_EQ(out.value->dblVal, 0.0) << std::string(text.begin(), text.end());
+        EXPECT_EQ(Convert(*S(text), VT_I4).value->lVal, 0) << std::string(text.begin(), text.end());
+    }
+    for (std::u16string_view text : {u"1e400", u"1000e306", u"0.01e311", u"1e99999999999999999999"})
+        EXPECT_EQ(Convert(*S(text), VT_R8).hr, DISP_E_OVERFLOW) << std::string(text.begin(), text.end());
 }
 
 TEST(DispatchVariant, NumbersBecomeText) {
