@@ -16,6 +16,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -238,6 +240,28 @@ constexpr DISPID ParamIds[] = {0, 1, 2, 3, DISPID_PROPERTYPUT, 4, DISPID_UNKNOWN
 
 bool IsFileMember(DISPID id) { return id == 204 || id == 206 || id == 208; }
 
+// GenPassword's MaxLength as the dispatch would convert it. Passwords longer
+// than this cost seconds each and reach no new code; those beyond the
+// generator's limit fail at once and are still tried.
+constexpr LONG LongestPassword = 1 << 16;
+constexpr LONG PasswordLimit = 1 << 24;
+
+bool CostsTooMuch(DISPID id, const DISPPARAMS& params) {
+    if (id != 211 || params.rgvarg == nullptr || params.cNamedArgs > params.cArgs) return false;
+    const auto tooLong = [](VARIANT& arg) {
+        VARIANT length;
+        VariantInit(&length);
+        const bool expensive = SUCCEEDED(VariantChangeType(&length, &arg, 0, VT_I4)) && length.lVal > LongestPassword &&
+                               length.lVal <= PasswordLimit;
+        VariantClear(&length);
+        return expensive;
+    };
+    if (params.cArgs > params.cNamedArgs && tooLong(params.rgvarg[params.cArgs - 1])) return true;
+    for (UINT j = 0; j < params.cNamedArgs; ++j)
+        if (params.rgdispidNamedArgs[j] == 0 && tooLong(params.rgvarg[j])) return true;
+    return false;
+}
+
 fs::path WorkDir;
 
 // The directory of the file members: one small source file and nothing else.
@@ -245,6 +269,10 @@ void ResetWorkDir() {
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(WorkDir, ignored)) fs::remove_all(entry.path(), ignored);
     std::ofstream(WorkDir / "src", std::ios::binary) << "fourteen bytes plus some more, forty in all.";
+}
+
+bool SameBytes(const std::vector<VARIANT>& a, const std::vector<VARIANT>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(VARIANT)) == 0);
 }
 
 struct TCallSnapshot {
@@ -259,10 +287,8 @@ struct TCallSnapshot {
           scalars(arena.scalars.begin(), arena.scalars.end()), texts(arena.texts.begin(), arena.texts.end()),
           interfaces(arena.interfaces.begin(), arena.interfaces.end()) {}
     bool operator==(const TCallSnapshot& other) const {
-        return args.size() == other.args.size() &&
-               std::memcmp(args.data(), other.args.data(), args.size() * sizeof(VARIANT)) == 0 &&
-               std::memcmp(variants.data(), other.variants.data(), variants.size() * sizeof(VARIANT)) == 0 &&
-               scalars == other.scalars && texts == other.texts && interfaces == other.interfaces;
+        return SameBytes(args, other.args) && SameBytes(variants, other.variants) && scalars == other.scalars &&
+               texts == other.texts && interfaces == other.interfaces;
     }
 };
 
@@ -287,6 +313,15 @@ void OneCall(FuzzedDataProvider& input, IDispatch* object, TArena& arena) {
                                        : input.ConsumeIntegral<DISPID>();
     const std::uint8_t options = input.ConsumeIntegral<std::uint8_t>();
     DISPPARAMS params{(options & 0x70) == 0x70 ? nullptr : args.get(), names.get(), count, namedCount};
+
+    if (CostsTooMuch(id, params)) return;
+    // KESTRUNE_FUZZ_TRACE=1 shows the calls of an input being replayed.
+    static const bool trace = std::getenv("KESTRUNE_FUZZ_TRACE") != nullptr;
+    if (trace) {
+        std::fprintf(stderr, "Invoke(%d, flags %#x, %u args, %u named:", static_cast<int>(id), flags, count, namedCount);
+        for (UINT i = 0; i < count; ++i) std::fprintf(stderr, " vt %#x", args[i].vt);
+        std::fprintf(stderr, ")\n");
+    }
 
     VARIANT result;
     VariantInit(&result);
