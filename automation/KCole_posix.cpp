@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "automation/KCole.h"
+#include "framework/KCbytes.h"
 
 namespace {
 
@@ -571,7 +572,11 @@ BSTR SysAllocString(const OLECHAR* psz) {
 }
 
 void SysFreeString(BSTR bstrString) {
-    if (bstrString != nullptr) std::free(reinterpret_cast<unsigned char*>(bstrString) - PrefixBytes);
+    if (bstrString == nullptr) return;
+    // Strings carry passwords: what they held does not stay in free memory.
+    auto* block = reinterpret_cast<unsigned char*>(bstrString) - PrefixBytes;
+    kestrune::SecureFill(block, PrefixBytes + ByteCount(bstrString) + sizeof(OLECHAR), 0);
+    std::free(block);
 }
 
 UINT SysStringLen(BSTR pbstr) { return pbstr == nullptr ? 0 : ByteCount(pbstr) / sizeof(OLECHAR); }

@@ -1,7 +1,9 @@
 #include "batch.h"
 
 #include <algorithm>
+#include <array>
 #include <istream>
+#include <map>
 #include <limits>
 #include <ostream>
 #include <vector>
@@ -14,7 +16,10 @@
 namespace kestrune::cli {
 namespace {
 
-using Json = nlohmann::json;
+// Requests may carry passwords: their parsed values live in storage that is
+// wiped when it is released.
+using Json = nlohmann::basic_json<std::map, std::vector, TSecretString, bool, std::int64_t, std::uint64_t, double,
+                                  TWipingAllocator>;
 using OrderedJson = nlohmann::ordered_json;
 
 // A request the tool refuses before the object sees it.
@@ -66,7 +71,12 @@ TVariant VariantFrom(const Json& value, const TParamShape* param, const std::str
                 null.Put()->vt = VT_NULL;
                 return null;
             }
-        case Json::value_t::string: return TVariant::Text(Utf8ToUtf16(value.get_ref<const std::string&>()));
+        case Json::value_t::string: {
+            std::u16string text = Utf8ToUtf16(value.get_ref<const TSecretString&>());
+            TVariant result = TVariant::Text(text);
+            Wipe(text);
+            return result;
+        }
         case Json::value_t::boolean: return TVariant::Bool(value.get<bool>());
         case Json::value_t::number_integer:
         case Json::value_t::number_unsigned: {
@@ -85,7 +95,7 @@ TVariant VariantFrom(const Json& value, const TParamShape* param, const std::str
 
 const TMemberShape& Named(TScriptHost& host, const Json& name, TMemberShape& shape) {
     if (!name.is_string()) throw TRequestError{E_INVALIDARG, "the member name must be a string"};
-    auto found = host.Shape(Utf8ToUtf16(name.get_ref<const std::string&>()));
+    auto found = host.Shape(Utf8ToUtf16(name.get_ref<const TSecretString&>()));
     if (auto* failure = std::get_if<TFailure>(&found)) throw *failure;
     shape = std::move(std::get<TMemberShape>(found));
     return shape;
@@ -117,7 +127,7 @@ TVariant Call(TScriptHost& host, const Json& request) {
             const TParamShape* param = nullptr;
             for (const auto& p : member.params)
                 if (SameName(p.name, paramName)) param = &p;
-            named.push_back({paramName, VariantFrom(value, param, "argument " + key + " of " + name)});
+            named.push_back({paramName, VariantFrom(value, param, "argument " + std::string(key) + " of " + name)});
         }
     }
     return Result(host.Invoke(member, TInvokeKind::Call, std::move(values), std::move(named)));
@@ -154,11 +164,14 @@ TVariant Dispatch(TScriptHost& host, const Json& request) {
     return Get(host, request);
 }
 
-// The parser's text without its "[json.exception...] " prefix.
-std::string ParseMessage(const std::exception& e) {
+// The parser's account of a line it refused, without its "[json.exception...] "
+// prefix and without the text it was reading, which may be a password.
+std::string ParseMessage(const Json::exception& e) {
+    if (dynamic_cast<const Json::out_of_range*>(&e) != nullptr) return "invalid JSON: a number is out of range";
     std::string_view text = e.what();
     if (const auto end = text.find("] "); text.starts_with("[json.exception") && end != std::string_view::npos)
         text.remove_prefix(end + 2);
+    text = text.substr(0, text.find("; last read:"));
     return "invalid JSON: " + std::string(text);
 }
 
@@ -169,7 +182,7 @@ std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) 
     Json request;
     try {
         request = Json::parse(line);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {  // syntax, and numbers beyond a double
         return ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource);
     }
     try {
@@ -183,15 +196,50 @@ std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line) 
     }
 }
 
-int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host) {
-    std::string line;
-    while (std::getline(in, line)) {
-        if (auto answer = AnswerLine(host, line)) {
+TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit) {
+    Wipe(line);
+    std::array<char, 64 * 1024> piece;
+    std::size_t used = 0;
+    bool any = false, tooLong = false;
+    for (;;) {
+        in.getline(piece.data(), static_cast<std::streamsize>(piece.size()));
+        if (in.bad()) break;
+        const auto taken = static_cast<std::size_t>(in.gcount());
+        const bool filled = in.fail() && !in.eof();  // the piece filled up before the line ended
+        const bool broken = !in.fail() && !in.eof();  // the line break was taken
+        const std::size_t stored = broken ? taken - 1 : taken;
+        used = std::max(used, stored);
+        any = any || taken > 0;
+        if (!tooLong && line.size() + stored > limit) {
+            tooLong = true;
+            Wipe(line);
+        }
+        if (!tooLong) line.append(piece.data(), stored);
+        if (!filled) break;
+        in.clear(in.rdstate() & ~std::ios::failbit);
+    }
+    SecureFill(piece.data(), used, 0);
+    if (tooLong) return TLineRead::TooLong;
+    return any ? TLineRead::Line : TLineRead::End;
+}
+
+int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t maxLine) {
+    TSecretString line;
+    for (;;) {
+        const TLineRead read = ReadLine(in, line, maxLine);
+        if (read == TLineRead::End) return 0;
+        auto answer = read == TLineRead::TooLong
+                          ? std::optional<std::string>(ErrorLine(E_INVALIDARG,
+                                                                 "the request line is longer than the limit of " +
+                                                                     std::to_string(maxLine) + " bytes",
+                                                                 BatchSource))
+                          : AnswerLine(host, line);
+        Wipe(line);
+        if (answer) {
             out << *answer << '\n' << std::flush;
             if (!out) return 1;
         }
     }
-    return 0;
 }
 
 }  // namespace kestrune::cli

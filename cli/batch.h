@@ -18,7 +18,8 @@
 // left-out argument). OnStartPage takes a host context: any JSON string or
 // object is a context that offers the scripting-context interface, null
 // one that does not (the call then fails, as with a host that lacks it).
-// Blank lines get no answer.
+// Blank lines get no answer. A line longer than MaxLineBytes is refused
+// with an error answer and the run goes on.
 #pragma once
 
 #include <iosfwd>
@@ -27,6 +28,7 @@
 #include <string_view>
 
 #include "host.h"
+#include "secret.h"
 
 namespace kestrune::cli {
 
@@ -34,12 +36,26 @@ namespace kestrune::cli {
 // dispatch machinery reports, as against those of the object itself.
 inline constexpr std::string_view BatchSource = "kestrune batch";
 
+// The longest request line: 64 MiB. A page's strings come in requests that
+// web servers cap at about 30 MB by default, so no real page needs more,
+// and a line costs a few times its length in memory while it is answered
+// (the line, its parsed value, 16-bit text, 8-bit text), which stays well
+// under a gigabyte.
+inline constexpr std::size_t MaxLineBytes = std::size_t{64} << 20;
+
+enum class TLineRead { Line, TooLong, End };
+
+// Reads one line, without its line break, into line. A line longer than
+// limit is read to its end in pieces and dropped, so that it costs no more
+// memory than limit: line is then empty and the answer TooLong.
+TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit = MaxLineBytes);
+
 // The answer to one request line, without a line break; empty for a line
 // that holds nothing but white space.
 std::optional<std::string> AnswerLine(TScriptHost& host, std::string_view line);
 
 // Answers each line of in on out, flushing after every answer, until in
 // ends. Returns 0, or 1 when out can no longer be written.
-int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host);
+int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t maxLine = MaxLineBytes);
 
 }  // namespace kestrune::cli

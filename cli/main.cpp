@@ -1,5 +1,7 @@
 // kestrune: the crypto object's operations from the command line, and a
 // batch mode that drives one object with JSON Lines.
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -124,6 +126,32 @@ void WipePasswordArguments(int argc, char** argv, std::span<CLI::App* const> com
             for (auto& value : const_cast<CLI::results_t&>(option->results())) WipeString(value);
 }
 
+// Passwords pass through this process: it leaves no core file, and other
+// processes of the same user may not attach to it or read its memory.
+void ForbidCoreDumps() noexcept {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+// The parser's own message for surplus arguments lists them, and one may be
+// the value of a misplaced --password: this one names the options among
+// them and only counts the rest.
+std::string FailureMessage(const CLI::App* app, const CLI::Error& e) {
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return CLI::FailureMessage::simple(app, e);
+    std::string names;
+    std::size_t values = 0;
+    for (const std::string& arg : app->remaining(true)) {
+        if (arg.size() > 1 && arg.front() == '-')
+            names += " " + arg.substr(0, arg.find('='));
+        else
+            ++values;
+    }
+    std::string message = "Unexpected arguments:" + names;
+    if (values > 0) message += (names.empty() ? " " : " and ") + std::to_string(values) + " value(s), not shown";
+    return message + "\nRun with --help for more information.\n";
+}
+
 std::string FileName(const std::string& name) {
     if (!IsUtf8(name)) throw EFailure("'" + name + "': file names must be UTF-8");
     return name;
@@ -173,7 +201,9 @@ int RunCall(const std::vector<std::string>& puts, const std::vector<std::string>
 }  // namespace
 
 int main(int argc, char** argv) {
+    ForbidCoreDumps();
     CLI::App app("Hashing, encryption and password generation with the Kestrune crypto object.", "kestrune");
+    app.failure_message(FailureMessage);
     app.require_subcommand(1);
     app.footer(std::string("Passwords come from --password-file, --password-env, the variable ") + DefaultPasswordVariable +
                " or a prompt on the terminal.\n"

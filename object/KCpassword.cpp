@@ -1,6 +1,7 @@
 #include "KCpassword.h"
 
 #include <atomic>
+#include <new>
 
 namespace kestrune {
 namespace {
@@ -25,6 +26,7 @@ void SetPasswordGeneratorState(std::uint32_t state) noexcept { GeneratorState.st
 std::string GeneratePassword(std::int32_t maxLength, std::string_view pattern) {
     std::string password;
     if (maxLength <= 0) return password;
+    if (maxLength > MaxPasswordLength) throw std::bad_alloc();
     const auto length = static_cast<std::size_t>(maxLength);
     pattern = pattern.substr(0, length);
     password.reserve(length);

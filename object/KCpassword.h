@@ -11,7 +11,13 @@ namespace kestrune {
 // maxLength characters following the 8-bit style pattern: '?' (or no
 // pattern character) an upper-case letter or digit, '0' a digit, 'A' an
 // upper-case letter, 'a' a lower-case letter, anything else itself.
+// A longer one fails at once with std::bad_alloc and draws nothing.
 std::string GeneratePassword(std::int32_t maxLength, std::string_view pattern);
+
+// The longest password made: far beyond any password or token a page asks
+// for, and small enough (16 Mi characters, about 80 MiB with its 16-bit
+// copies) that a mistaken length costs neither minutes nor gigabytes.
+inline constexpr std::int32_t MaxPasswordLength = 16 * 1024 * 1024;
 
 // Draws a value in 0 to range - 1, advancing the shared state with one
 // atomic read-modify-write.

@@ -4,7 +4,12 @@
 // core object of the test's own gives the expected values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <random>
 #include <sstream>
+#include <streambuf>
 
 #include <nlohmann/json.hpp>
 
@@ -196,6 +201,9 @@ TEST_F(Batch, RequestsThatCannotBeDispatchedGetTheirCodes) {
         {R"({"call": "HashSize")", "0x80070057"},
         {"\xff\xfe", "0x80070057"},
         {"{\"call\": \"HashString\", \"args\": [\"\xc3\"]}", "0x80070057"},  // not UTF-8
+        {R"({"call": "HashSize", "args": [1e400]})", "0x80070057"},  // beyond a double
+        {R"({"call": "HashSize", "args": [-1e400]})", "0x80070057"},
+        {R"({"get": "CipherMode", "zz": 1e999})", "0x80070057"},
     };
     for (const auto& [line, code] : cases) EXPECT_EQ(ErrorCode(line), code) << line;
     // The extremes of a long still pass.
@@ -224,6 +232,136 @@ TEST_F(Batch, RunAnswersEveryLineInOrderAndSkipsBlankOnes) {
     EXPECT_EQ(lines[3]["error"]["hresult"], "0x80020006");
     EXPECT_EQ(lines[4]["result"], 1);
 }
+
+TEST_F(Batch, RefusedLinesAreNotQuotedInTheirAnswers) {
+    // Text the parser stopped in may be a password.
+    for (const std::string line : {R"({"call": "EncryptString", "args": ["a", S3cr3tPW]})",
+                                   "{\"call\": \"EncryptString\", \"args\": [\"a\", \"S3cr3tPW\x01\"]}",
+                                   R"({"call": "EncryptString", "args": ["a", "S3cr3tPW"], 1e999: 0})",
+                                   R"({"call": "EncryptString", "args": ["a", 1e999, "S3cr3tPW"]})"}) {
+        const auto answer = AnswerLine(host, line);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_TRUE(Json::parse(*answer).contains("error")) << *answer;
+        EXPECT_EQ(answer->find("S3cr3tPW"), std::string::npos) << *answer;
+    }
+}
+
+TEST_F(Batch, RunGoesOnAfterANumberBeyondADouble) {
+    std::istringstream in("{\"call\":\"HashSize\"}\n{\"call\":\"HashSize\",\"args\":[1e400]}\n{\"call\":\"HashSize\"}\n");
+    std::ostringstream out;
+    EXPECT_EQ(RunBatch(in, out, host), 0);
+    std::istringstream answers(out.str());
+    std::vector<Json> lines;
+    for (std::string line; std::getline(answers, line);) lines.push_back(Json::parse(line));
+    ASSERT_EQ(lines.size(), 3u) << out.str();
+    EXPECT_EQ(lines[0]["result"], object.HashSize(-1));
+    EXPECT_EQ(lines[1]["error"]["hresult"], "0x80070057");
+    EXPECT_EQ(lines[2]["result"], object.HashSize(-1));
+}
+
+// A line of n letters and then the rest, made as it is read: nothing holds the long line.
+class TLongLine : public std::streambuf {
+public:
+    TLongLine(std::size_t n, std::string rest) : left_(n), rest_(std::move(rest)) { letters_.fill('a'); }
+
+private:
+    int_type underflow() override {
+        if (left_ > 0) {
+            const std::size_t n = std::min(left_, letters_.size());
+            left_ -= n;
+            setg(letters_.data(), letters_.data(), letters_.data() + n);
+        } else if (!restGiven_) {
+            restGiven_ = true;
+            setg(rest_.data(), rest_.data(), rest_.data() + rest_.size());
+        }
+        return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
+    }
+    std::size_t left_;
+    std::string rest_;
+    bool restGiven_ = false;
+    std::array<char, 4096> letters_;
+};
+
+TEST_F(Batch, LinesBeyondTheLimitAreRefusedAndSkippedWithoutBeingHeld) {
+    for (const auto& [length, expected] : {std::pair{std::size_t{1000}, TLineRead::Line}, {std::size_t{1001}, TLineRead::TooLong},
+                                          {std::size_t{5'000'000}, TLineRead::TooLong}}) {
+        TLongLine source(length, "\n{\"get\": \"CipherMode\"}");
+        std::istream in(&source);
+        TSecretString line;
+        EXPECT_EQ(ReadLine(in, line, 1000), expected) << length;
+        EXPECT_LE(line.capacity(), 2000u) << length;  // never more than the limit held
+        EXPECT_EQ(ReadLine(in, line, 1000), TLineRead::Line);
+        EXPECT_EQ(line, "{\"get\": \"CipherMode\"}");
+        EXPECT_EQ(ReadLine(in, line, 1000), TLineRead::End);
+    }
+    TLongLine source(5'000'000, "\n{\"get\": \"CipherMode\"}\n");
+    std::istream in(&source);
+    std::ostringstream out;
+    EXPECT_EQ(RunBatch(in, out, host, 1000), 0);
+    std::istringstream answers(out.str());
+    std::string first, second;
+    std::getline(answers, first);
+    std::getline(answers, second);
+    EXPECT_EQ(Json::parse(first)["error"]["hresult"], "0x80070057") << first;
+    EXPECT_EQ(Json::parse(second)["result"], 0) << second;
+    EXPECT_EQ(MaxLineBytes, std::size_t{64} << 20);  // as the README states
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // their allocators keep no [heap]
+// Whether the heap holds the bytes whose copy xor 0x5A is scrambled: the
+// search itself must not put them there.
+bool HeapHolds(const std::string& scrambled) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (!line.ends_with("[heap]")) continue;
+        const std::size_t dash = line.find('-'), space = line.find(' ');
+        const auto* p = reinterpret_cast<const unsigned char*>(std::stoull(line.substr(0, dash), nullptr, 16));
+        const auto* end = reinterpret_cast<const unsigned char*>(std::stoull(line.substr(dash + 1, space - dash - 1), nullptr, 16));
+        for (; p + scrambled.size() <= end; ++p) {
+            std::size_t k = 0;
+            while (k < scrambled.size() && (p[k] ^ 0x5A) == static_cast<unsigned char>(scrambled[k])) ++k;
+            if (k == scrambled.size()) return true;
+        }
+    }
+    return false;
+}
+
+// Reads a string in place, where std::istringstream would keep a copy.
+class TInPlace : public std::streambuf {
+public:
+    explicit TInPlace(std::string& text) { setg(text.data(), text.data(), text.data() + text.size()); }
+};
+
+TEST_F(Batch, NoCopyOfAPasswordOutlivesItsRequest) {
+    // Built in place, so that no temporary of the test's own holds it.
+    std::string password, request;
+    password.reserve(64);
+    password += "Pw-";
+    password += std::to_string(std::random_device{}());
+    password += "-correct-horse-battery";
+    request.reserve(128);
+    request += R"({"call": "EncryptString", "args": ["text", ")";
+    request += password;
+    request += "\"]}\n";
+    std::string narrow, wide;  // scrambled, in 8-bit and in 16-bit form
+    for (const char c : password) {
+        narrow += static_cast<char>(c ^ 0x5A);
+        wide += static_cast<char>(c ^ 0x5A);
+        wide += static_cast<char>(0x5A);
+    }
+    Wipe(password);
+    {
+        TInPlace source(request);
+        std::istream in(&source);
+        std::ostringstream out;
+        EXPECT_EQ(RunBatch(in, out, host), 0);
+        EXPECT_NE(out.str().find("result"), std::string::npos) << out.str();
+    }
+    Wipe(request);
+    EXPECT_FALSE(HeapHolds(narrow));
+    EXPECT_FALSE(HeapHolds(wide));
+}
+#endif
 
 TEST_F(Batch, RunStopsWithFailureWhenOutputIsGone) {
     std::istringstream in("{\"get\": \"CipherMode\"}\n");

@@ -155,6 +155,56 @@ TEST_F(Tool, FailuresExitNonZeroWithAMessageAndNeverShowThePassword) {
     EXPECT_EQ(Run({"frobnicate"}).status, 2);
 }
 
+TEST_F(Tool, ArgumentsOutOfPlaceAreNamedButValuesAreNotShown) {
+    const std::string secret = "S3cr3tPW";
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--password", secret, "encrypt-file", "a", "b"},
+                                                                   {"--password=" + secret, "encrypt-file", "a", "b"},
+                                                                   {"hash-string", "x", secret}}) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(run.err.find(secret), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(args[0] == "hash-string" ? "1 value" : "--password"), std::string::npos) << run.err;
+    }
+}
+
+// The tool holds passwords: it allows no core file and no other process
+// of the user into its memory, and binds every symbol at start so that
+// its relocations are read-only.
+TEST_F(Tool, TheProcessKeepsItsMemoryToItself) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    char* argv[] = {const_cast<char*>(KESTRUNE_TOOL), const_cast<char*>("batch"), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ASSERT_EQ(::write(input[1], "\n", 1), 1);
+    std::string limits;
+    for (int tries = 0; tries < 200 && limits.find("Max core file size        0                    0") == std::string::npos;
+         ++tries, ::usleep(10'000))
+        limits = Slurp("/proc/" + std::to_string(pid) + "/limits");
+    EXPECT_NE(limits.find("Max core file size        0                    0"), std::string::npos) << limits;
+    if (::geteuid() != 0) {  // root may read any process's memory
+        const int mem = ::open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
+        EXPECT_LT(mem, 0);
+        if (mem >= 0) ::close(mem);
+    }
+    ::close(input[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+
+    FILE* dynamic = ::popen(("readelf -d '" + std::string(KESTRUNE_TOOL) + "' 2>/dev/null").c_str(), "r");
+    ASSERT_NE(dynamic, nullptr);
+    std::string table;
+    for (char buffer[4096]; const std::size_t n = std::fread(buffer, 1, sizeof buffer, dynamic);) table.append(buffer, n);
+    if (::pclose(dynamic) != 0 && table.empty()) GTEST_SKIP() << "no readelf";
+    EXPECT_TRUE(table.find("(BIND_NOW)") != std::string::npos || table.find("Flags: NOW") != std::string::npos) << table;
+}
+
 TEST_F(Tool, EveryCommandHasHelp) {
     for (const char* command : {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
                                 "decrypt-file", "gen-password", "list", "selftest", "batch", "call", "register",

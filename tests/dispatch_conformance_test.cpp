@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "dispatch_client.h"
 #include "vectors.h"
@@ -19,6 +20,15 @@ namespace {
 
 using automation::CLSID_Kestrune;
 using automation::IID_IKestrune;
+
+// After every test of the program the library is as a host finds it before
+// unloading it: every object, factory reference and lock given back.
+class TUnloadCheck final : public testing::Environment {
+public:
+    void TearDown() override { EXPECT_EQ(DllCanUnloadNow(), S_OK) << "an object, factory or lock is still held"; }
+};
+[[maybe_unused]] testing::Environment* const UnloadCheck =
+    testing::AddGlobalTestEnvironment(std::make_unique<TUnloadCheck>().release());
 
 bool PrintableAscii(const std::vector<std::uint8_t>& bytes) {
     return std::ranges::all_of(bytes, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });

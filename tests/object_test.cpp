@@ -181,6 +181,14 @@ TEST(PasswordGenerator, StylesLengthsAndSequence) {
     EXPECT_EQ(PasswordGeneratorState(), before);
 }
 
+TEST(PasswordGenerator, ALengthBeyondTheLimitFailsAtOnceAndDrawsNothing) {
+    TKestrune k;
+    SetPasswordGeneratorState(12345);
+    EXPECT_THROW(k.GenPassword(2147483647), std::bad_alloc);
+    EXPECT_THROW(k.GenPassword(MaxPasswordLength + 1, u"0"), std::bad_alloc);
+    EXPECT_EQ(PasswordGeneratorState(), 12345u);
+}
+
 TEST(PasswordGenerator, DrawsFollowTheRecurrence) {
     SetPasswordGeneratorState(0);
     // state 1, then 1 * 0x08088405 + 1.
