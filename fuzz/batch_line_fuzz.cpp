@@ -1,12 +1,15 @@
-// The batch mode's line handler over arbitrary lines, on one object for the
-// whole run as the tool keeps it. Each line of the input is one request;
-// every request that is not blank gets one answer, a JSON object with a
-// result or an error in the agreed shape.
+// The batch mode's line reader and line handler over arbitrary input, on one
+// object for the whole run as the tool keeps it. The reader splits exactly
+// at line breaks and drops a line beyond its limit whole; every request
+// that is not blank gets one answer, a JSON object with a result or an
+// error in the agreed shape.
 //
 // Requests for the file members are left out: they would read and write
 // files wherever the input's names point. So are very long passwords.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -97,14 +100,51 @@ void CheckAnswer(std::string_view line, const std::optional<std::string>& answer
     Check(status.size() == 10 && status.starts_with("0x8"), "an error's status is a failure in hexadecimal");
 }
 
+// The line limits tried: around the reader's 64 KiB pieces, and the real one.
+constexpr std::size_t Limits[] = {16, 255, 4096, 65535, 65536, 65537, 200000, kestrune::cli::MaxLineBytes};
+
+// The first line stretched by repeating it to just about the reader's piece
+// size (or twice it), so that the input reaches the reader's piece joins.
+std::string Stretched(std::string_view input, std::uint8_t how, std::uint8_t extra) {
+    const std::size_t end = std::min(input.find('\n'), input.size());
+    const std::string_view first = end == 0 ? std::string_view("x") : input.substr(0, end);
+    const std::size_t length = (65530 + std::size_t{extra} * 2) * ((how & 0x10) != 0 ? 2 : 1);
+    std::string text;
+    text.reserve(length + input.size());
+    while (text.size() < length) text.append(first.substr(0, std::min(first.size(), length - text.size())));
+    text.append(input.substr(end));
+    return text;
+}
+
 }  // namespace
 
+// Input: one byte that chooses the line limit and whether the first line is
+// stretched, one byte for the stretch, then the lines.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(data), size);
-    for (int lines = 0; lines < MostLines && !input.empty(); ++lines) {
-        const std::size_t end = input.find('\n');
-        const std::string_view line = input.substr(0, end);
-        input = end == std::string_view::npos ? std::string_view() : input.substr(end + 1);
+    if (size < 2) return 0;
+    const std::uint8_t how = data[0], extra = data[1];
+    const std::size_t limit = Limits[how & 7];
+    const std::string_view raw(reinterpret_cast<const char*>(data + 2), size - 2);
+    const std::string text = (how & 0x08) != 0 ? Stretched(raw, how, extra) : std::string(raw);
+
+    std::istringstream in(text);
+    kestrune::cli::TSecretString line;
+    std::string_view rest = text;
+    for (int lines = 0; lines < MostLines; ++lines) {
+        const kestrune::cli::TLineRead read = kestrune::cli::ReadLine(in, line, limit);
+        // The reader splits exactly at the line breaks.
+        const std::size_t end = rest.find('\n');
+        const std::string_view expected = rest.substr(0, end);
+        if (rest.empty()) {
+            Check(read == kestrune::cli::TLineRead::End, "the end of the input is the end");
+            break;
+        }
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (expected.size() > limit) {
+            Check(read == kestrune::cli::TLineRead::TooLong && line.empty(), "a line beyond the limit is dropped whole");
+            continue;
+        }
+        Check(read == kestrune::cli::TLineRead::Line && std::string_view(line) == expected, "a line is read as it stands");
         if (LeftOut(line)) continue;
         CheckAnswer(line, kestrune::cli::AnswerLine(Host(), line));
     }

@@ -1,12 +1,14 @@
 // GenPassword with any length, style and generator state, against a model
 // of the generator written from its description: the same password, and
-// the shared state advanced by exactly the draws the password cost.
+// the shared state advanced by exactly the draws the password cost. A
+// length beyond the limit fails at once and draws nothing.
 //
 // Input: the length (4 bytes), the generator state (4 bytes), then the
 // style as UTF-16 code units (2 bytes each, little-endian).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "fuzz/fuzz_check.h"
@@ -18,7 +20,7 @@ using kestrune::fuzz::Check;
 
 namespace {
 
-// Longer passwords cost time without reaching new code.
+// Longer passwords (up to the limit) cost time without reaching new code.
 constexpr std::int32_t LongestChecked = 1 << 12;
 
 struct TModel {
@@ -54,11 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t state = 0;
     std::memcpy(&length, data, 4);
     std::memcpy(&state, data + 4, 4);
-    if (length > LongestChecked) length %= LongestChecked;
     std::u16string style;
     for (std::size_t i = 8; i + 1 < size; i += 2) style.push_back(static_cast<char16_t>(data[i] | data[i + 1] << 8));
 
     kestrune::SetPasswordGeneratorState(state);
+    if (length > kestrune::MaxPasswordLength) {
+        bool failed = false;
+        try {
+            kestrune::TKestrune().GenPassword(length, style);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        Check(failed, "a length beyond the limit fails with out of memory");
+        Check(kestrune::PasswordGeneratorState() == state, "a length beyond the limit draws nothing");
+        return 0;
+    }
+    if (length > LongestChecked) length %= LongestChecked;
     const std::u16string password = kestrune::TKestrune().GenPassword(length, style);
 
     TModel model{state};
