@@ -1,4 +1,5 @@
-// IDispatch::Invoke of the object, reached as a script host reaches it
+// IDispatch::Invoke of the object (and now and then GetIDsOfNames and
+// GetTypeInfo), reached as a script host reaches it
 // (DllGetClassObject, the class factory, IDispatch), with any DISPID, invoke
 // flags, argument count, named arguments and variant types: every type by
 // value and by reference, references to variants that hold references,
@@ -176,13 +177,8 @@ public:
         return v;
     }
 
-private:
-    void* Scalar() {
-        auto& cell = arena_.scalars.emplace_back();
-        for (auto& byte : cell) byte = input_.ConsumeIntegral<std::uint8_t>();
-        return cell.data();
-    }
-
+    // A text as a script might pass it: null (the empty string), any UTF-16,
+    // bytes, or a word that means something here.
     BSTR Text() {
         std::u16string text;
         switch (input_.ConsumeIntegralInRange(0, 7)) {
@@ -209,6 +205,13 @@ private:
         BSTR result = kestrune::automation::AllocText(text);
         arena_.owned.push_back(result);
         return result;
+    }
+
+private:
+    void* Scalar() {
+        auto& cell = arena_.scalars.emplace_back();
+        for (auto& byte : cell) byte = input_.ConsumeIntegral<std::uint8_t>();
+        return cell.data();
     }
 
     IDispatch* Object(int depth) {
@@ -292,7 +295,32 @@ struct TCallSnapshot {
     }
 };
 
+// GetIDsOfNames with any names (null ones too) and GetTypeInfo with any index.
+void NamesCall(FuzzedDataProvider& input, IDispatch* object, TArena& arena) {
+    constexpr DISPID Unset = 12345;
+    const UINT count = input.ConsumeIntegralInRange<UINT>(0, 5);
+    TGenerator generator(input, arena, object);
+    std::unique_ptr<LPOLESTR[]> names(count == 0 ? nullptr : new LPOLESTR[count]);
+    for (UINT i = 0; i < count; ++i) names[i] = generator.Text();
+    std::unique_ptr<DISPID[]> ids(count == 0 ? nullptr : new DISPID[count]);
+    for (UINT i = 0; i < count; ++i) ids[i] = Unset;
+    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names.get(), count, LOCALE_USER_DEFAULT, ids.get());
+    if (count == 0) {
+        Check(FAILED(hr), "no names are refused");
+    } else {
+        for (UINT i = 0; i < count; ++i) Check(ids[i] != Unset, "every name gets an answer");
+        if (SUCCEEDED(hr))
+            for (UINT i = 1; i < count; ++i) Check(ids[i] >= 0 && ids[i] < 4, "a parameter's DISPID is its position");
+    }
+
+    TComPtr<ITypeInfo> info;
+    const UINT index = input.ConsumeBool() ? 0 : input.ConsumeIntegral<UINT>();
+    const HRESULT infoHr = object->GetTypeInfo(index, LOCALE_USER_DEFAULT, info.Put());
+    Check(SUCCEEDED(infoHr) == (index == 0) && (info.Get() != nullptr) == (index == 0), "one description, at index 0");
+}
+
 void OneCall(FuzzedDataProvider& input, IDispatch* object, TArena& arena) {
+    if (input.ConsumeIntegralInRange(0, 15) == 0) return NamesCall(input, object, arena);
     const DISPID id = input.ConsumeBool() ? Members[input.ConsumeIntegralInRange<std::size_t>(0, std::size(Members) - 1)]
                                           : input.ConsumeIntegral<DISPID>();
     const WORD flags =
