@@ -164,6 +164,12 @@ union CY {
     LONGLONG int64;
 };
 
+// A record by reference; named outside the union, which standard C++ asks.
+struct BRECORD {
+    PVOID pvRecord;
+    PVOID pRecInfo;
+};
+
 struct VARIANT {
     VARTYPE vt;
     WORD wReserved1;
@@ -210,10 +216,7 @@ struct VARIANT {
         ULONGLONG* pullVal;
         INT* pintVal;
         UINT* puintVal;
-        struct {
-            PVOID pvRecord;
-            PVOID pRecInfo;
-        } brecVal;  // keeps the platform's size: two pointers
+        BRECORD brecVal;  // keeps the platform's size: two pointers
     };
 };
 using VARIANTARG = VARIANT;

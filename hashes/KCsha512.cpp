@@ -97,8 +97,13 @@ void TKC_sha512base::CompressPortable(std::array<Word, 8>& state, ConstBytes blo
 
 #if defined(__x86_64__)
 
+// Every function from here to the matching pop may use these instructions.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,bmi,bmi2")
+#endif
 
 namespace {
 
@@ -225,7 +230,11 @@ void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks)
     SecureZero(schedules);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 

@@ -13,8 +13,13 @@ namespace kestrune::shani {
 
 bool Usable() noexcept { return CpuFeatures::Has(CpuFeature::Sha, CpuFeature::Ssse3, CpuFeature::Sse41); }
 
+// Every function from here to the matching pop may use these instructions.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sha,sse4.1"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("sha,sse4.1")
+#endif
 
 namespace {
 
@@ -104,7 +109,11 @@ void CompressSha256(std::array<std::uint32_t, 8>& state, ConstBytes blocks) noex
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state.data() + 4), hgfe);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 }  // namespace kestrune::shani
 
