@@ -131,19 +131,19 @@ CipherOp BotanCipher(const CipherNames& n, const CipherRequest& r) {
     const std::string name = n.botan;
     try {
         if (r.mode == Mode::OFB || r.mode == Mode::CTR || r.mode == Mode::Stream) {
-            const std::string spec = r.mode == Mode::OFB ? "OFB(" + name + ")"
+            const std::string botanName = r.mode == Mode::OFB ? "OFB(" + name + ")"
                                      : r.mode == Mode::CTR ? "CTR-BE(" + name + ")"
                                                            : name;
-            std::shared_ptr<Botan::StreamCipher> sc(Botan::StreamCipher::create(spec));
+            std::shared_ptr<Botan::StreamCipher> sc(Botan::StreamCipher::create(botanName));
             if (!sc) return {};
             sc->set_key(r.key.data(), r.key.size());
             if (!r.iv.empty()) sc->set_iv(r.iv.data(), r.iv.size());
             return [sc](std::uint8_t* d, std::size_t len) { sc->cipher1(d, len); };
         }
-        const std::string spec =
+        const std::string botanName =
             name + (r.mode == Mode::CBC ? "/CBC/NoPadding" : r.mode == Mode::CFB8 ? "/CFB(8)" : "/CFB");
         std::shared_ptr<Botan::Cipher_Mode> m(
-            Botan::Cipher_Mode::create(spec, r.decrypting ? Botan::DECRYPTION : Botan::ENCRYPTION));
+            Botan::Cipher_Mode::create(botanName, r.decrypting ? Botan::DECRYPTION : Botan::ENCRYPTION));
         if (!m) return {};
         m->set_key(r.key.data(), r.key.size());
         m->start(r.iv.data(), r.iv.size());
