@@ -1,9 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iterator>
@@ -60,14 +56,6 @@ extern "C" void RemoveTemporariesAndEnd(int signal) {
     std::raise(signal);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::u16string InputText(const std::string& argument, std::istream& in) {
@@ -86,11 +74,11 @@ bool DecryptionFailed(std::u16string_view input, std::u16string_view result) {
 
 bool IsUtf8(std::string_view text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
 
-std::unique_ptr<TKC_sourcefile> OpenSource(const std::string& name) {
+FileOpening<TKC_sourcefile> OpenSource(const std::string& name) {
     return name == "-" ? TKC_sourcefile::StandardInput() : TKC_sourcefile::OpenAny(Utf8ToUtf16(name));
 }
 
-std::unique_ptr<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source) {
+FileOpening<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source) {
     return name == "-" ? TKC_destinationfile::StandardOutput() : TKC_destinationfile::CreateAny(Utf8ToUtf16(name), source);
 }
 
@@ -101,32 +89,27 @@ void RemoveTemporaryFilesOnSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-std::string FileFailureReason(const std::string& source, const std::string& dest) {
+std::string FileFailureReason(const FileStatus& status, const std::string& source, const std::string& dest) {
     const auto quoted = [](const std::string& name) { return "'" + name + "'"; };
-    const std::string reading = source == "-" ? "reading standard input" : "reading " + quoted(source);
-    struct stat sourceInfo {};
-    if (source != "-") {
-        if (::stat(source.c_str(), &sourceInfo) != 0 || ::access(source.c_str(), R_OK) != 0)
-            return "cannot read " + quoted(source) + ": " + std::strerror(errno);
-        if (S_ISDIR(sourceInfo.st_mode)) return "cannot read " + quoted(source) + ": it is a directory";
+    const bool reading = status.role == FileRole::Source;
+    const std::string& name = reading ? source : dest;
+    const std::string subject = name == "-" ? (reading ? "standard input" : "standard output") : quoted(name);
+    std::string detail = FileFaultText(status.fault);
+    switch (status.fault) {
+        case FileFault::SameFile: return quoted(source) + " and " + quoted(dest) + " are the same file";
+        case FileFault::OperationFailed: return "the digest or cipher failed (out of memory?)";
+        case FileFault::ReadError:
+            if (status.systemError == 0) detail = "it delivered fewer bytes than its size (did it shrink while being read?)";
+            [[fallthrough]];
+        case FileFault::WriteError:
+            if (status.systemError != 0) detail += std::string(" (") + std::strerror(status.systemError) + ")";
+            break;
+        case FileFault::Other:
+            if (status.systemError != 0) detail = std::strerror(status.systemError);
+            break;
+        default: break;
     }
-    if (dest.empty())
-        return source == "-" ? reading + " failed" : quoted(source) + " is in use by another process, or reading failed";
-    if (dest == "-") return reading + " or writing standard output failed";
-    struct stat destInfo {};
-    const bool destExists = ::stat(dest.c_str(), &destInfo) == 0;
-    if (destExists) {
-        if (source != "-" && SameFile(sourceInfo, destInfo))
-            return quoted(source) + " and " + quoted(dest) + " are the same file";
-        if (S_ISDIR(destInfo.st_mode)) return "cannot replace " + quoted(dest) + ": it is a directory";
-    }
-    // A destination that can be written is written in place where its
-    // directory allows no new file.
-    const std::string directory = DirectoryOf(dest);
-    if (::access(directory.c_str(), W_OK | X_OK) != 0 && (!destExists || ::access(dest.c_str(), W_OK) != 0))
-        return "cannot write in " + quoted(directory) + ": " + std::strerror(errno);
-    if (source == "-") return reading + " or writing " + quoted(dest) + " failed, or " + quoted(dest) + " is in use";
-    return quoted(source) + " or " + quoted(dest) + " is in use by another process, or writing failed";
+    return (reading ? "cannot read " : "cannot write ") + subject + ": " + detail;
 }
 
 void WriteCatalogue(std::ostream& out) {

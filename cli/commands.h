@@ -1,6 +1,6 @@
 // The pieces of the tool's subcommands that do not parse arguments: input
-// text, telling a failed result from an empty one, explaining a failed file
-// operation, and the list and selftest reports.
+// text, telling a failed result from an empty one, telling why a file
+// operation failed, and the list and selftest reports.
 #pragma once
 
 #include <iosfwd>
@@ -30,19 +30,18 @@ bool IsUtf8(std::string_view text);
 // The files of a file command, through the object's own file classes:
 // "-" is standard input or output, and a name that is not a regular file
 // (a pipe, a FIFO, /dev/stdin, <(...)) is read or written as a stream.
-// Null when it cannot be opened or created.
-std::unique_ptr<TKC_sourcefile> OpenSource(const std::string& name);
-std::unique_ptr<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source);
+// Null with the reason when it cannot be opened or created.
+FileOpening<TKC_sourcefile> OpenSource(const std::string& name);
+FileOpening<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source);
 
 // From here on SIGINT, SIGTERM and SIGHUP first remove the named temporary
 // files of the operation in progress, then end the tool with the signal.
 void RemoveTemporaryFilesOnSignals();
 
-// Why an operation on these files may have failed, as far as can be told
-// from outside (missing, unreadable, same file, unwritable directory, held
-// by another process), naming the file concerned. dest is empty for hashing;
-// "-" stands for standard input or output.
-std::string FileFailureReason(const std::string& source, const std::string& dest);
+// Why an operation on these files failed, as the object found it, naming
+// the file concerned ("cannot write 'out': permission denied"). dest is
+// empty for hashing; "-" stands for standard input or output.
+std::string FileFailureReason(const FileStatus& status, const std::string& source, const std::string& dest);
 
 // Both catalogues with names, classes, sizes and ids, then the modes.
 void WriteCatalogue(std::ostream& out);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -22,14 +23,12 @@
 #include "object/UKestrune.h"
 #include "password_source.h"
 #include "progress.h"
+#include "usage.h"
 
 namespace {
 
 using namespace kestrune;
 using namespace kestrune::cli;
-
-constexpr int ExitFailure = 1;
-constexpr int ExitUsage = 2;
 
 // A failure to report on standard error with exit status 1.
 class EFailure : public std::runtime_error {
@@ -134,24 +133,6 @@ void ForbidCoreDumps() noexcept {
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-// The parser's own message for surplus arguments lists them, and one may be
-// the value of a misplaced --password: this one names the options among
-// them and only counts the rest.
-std::string FailureMessage(const CLI::App* app, const CLI::Error& e) {
-    if (dynamic_cast<const CLI::ExtrasError*>(&e) == nullptr) return CLI::FailureMessage::simple(app, e);
-    std::string names;
-    std::size_t values = 0;
-    for (const std::string& arg : app->remaining(true)) {
-        if (arg.size() > 1 && arg.front() == '-')
-            names += " " + arg.substr(0, arg.find('='));
-        else
-            ++values;
-    }
-    std::string message = "Unexpected arguments:" + names;
-    if (values > 0) message += (names.empty() ? " " : " and ") + std::to_string(values) + " value(s), not shown";
-    return message + "\nRun with --help for more information.\n";
-}
-
 std::string FileName(const std::string& name) {
     if (!IsUtf8(name)) throw EFailure("'" + name + "': file names must be UTF-8");
     return name;
@@ -166,7 +147,7 @@ std::string Subject(const std::string& name, const char* standard) { return name
 
 void Print(std::u16string_view text) {
     std::cout << Utf16ToUtf8(text) << '\n' << std::flush;
-    if (!std::cout) throw EFailure("cannot write to standard output");
+    if (!std::cout) throw EFailure(std::string("cannot write to standard output: ") + std::strerror(errno));
 }
 
 // A failed call as a script would see it: status, description, source.
@@ -205,11 +186,11 @@ int RunCall(const std::vector<std::string>& puts, const std::vector<std::string>
 int main(int argc, char** argv) {
     ForbidCoreDumps();
     CLI::App app("Hashing, encryption and password generation with the Kestrune crypto object.", "kestrune");
-    app.failure_message(FailureMessage);
+    app.failure_message(UsageMessage);
     app.require_subcommand(1);
     app.footer(std::string("Passwords come from --password-file, --password-env, the variable ") + DefaultPasswordVariable +
                " or a prompt on the terminal.\n"
-               "Exit status: 0 success, 1 failure, 2 wrong usage.");
+               "Exit status: 0 success, 1 the operation failed (the reason is on standard error), 2 wrong usage.");
 
     std::string text, source, dest;
     TSelectionArgs selection;
@@ -252,7 +233,7 @@ int main(int argc, char** argv) {
         "-s,--style", style,
         "Pattern: ? letter or digit, 0 digit, A upper-case letter, a lower-case letter, anything else itself; "
         "positions past its end are ?");
-    genPassword.add_option("-c,--count", count, "How many passwords")->capture_default_str()->check(CLI::NonNegativeNumber);
+    genPassword.add_option("-c,--count", count, "How many passwords")->capture_default_str()->check(CountRange());
 
     auto& list = *app.add_subcommand("list", "List the digests, ciphers and modes with their codes and sizes");
     auto& selfTest = *app.add_subcommand("selftest", "Run the self-test of every digest and cipher");
@@ -305,11 +286,15 @@ int main(int argc, char** argv) {
             "$XDG_DATA_HOME/kestrune/HKEY_CLASSES_ROOT.reg (~/.local/share when XDG_DATA_HOME is unset).");
 
     const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
+    if (const auto unknown = UnknownCommand(app, argc, argv)) {
+        std::cerr << *unknown;
+        return ExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         WipePasswordArguments(argc, argv, cipherCommands);
-        return app.exit(e) == 0 ? 0 : ExitUsage;
+        return FinishOutput(app.exit(e) == 0 ? ExitSuccess : ExitUsage);
     }
     WipePasswordArguments(argc, argv, cipherCommands);
 
@@ -322,12 +307,12 @@ int main(int argc, char** argv) {
         } else if (hashFile) {
             const TKestrune object = ObjectFor(selection);
             const std::string file = FileName(source);
-            const auto opened = OpenSource(file);
-            if (!opened) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
+            const auto [opened, openStatus] = OpenSource(file);
+            if (!opened) throw EFailure("hashing failed: " + FileFailureReason(openStatus, file, ""));
             TProgress progress("Hashing", "Hashed", Subject(file, "standard input"), SizeOf(*opened));
-            const auto digest = object.HashSource(*opened);
-            progress.Finish(!digest.empty());
-            if (digest.empty()) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
+            const auto [digest, status] = object.HashSource(*opened);
+            progress.Finish(status.Ok());
+            if (!status.Ok()) throw EFailure("hashing failed: " + FileFailureReason(status, file, ""));
             Print(digest);
         } else if (encryptString || decryptString) {
             const bool encrypt = encryptString.parsed();
@@ -344,19 +329,17 @@ int main(int argc, char** argv) {
             const std::string from = FileName(source), to = FileName(dest);
             const TSecretText key = PasswordFrom(encrypt ? encryptFile : decryptFile, password, encrypt);
             RemoveTemporaryFilesOnSignals();
-            const auto input = OpenSource(from);
-            const auto output = input ? CreateDestination(to, *input) : nullptr;
-            if (!output)
-                throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
-                               " failed: " + FileFailureReason(from, to));
+            const std::string failed = encrypt ? "encryption failed: " : "decryption failed: ";
+            const auto [input, inputStatus] = OpenSource(from);
+            if (!input) throw EFailure(failed + FileFailureReason(inputStatus, from, to));
+            const auto [output, outputStatus] = CreateDestination(to, *input);
+            if (!output) throw EFailure(failed + FileFailureReason(outputStatus, from, to));
             TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted",
                                Subject(from, "standard input"), SizeOf(*input));
-            const auto status = encrypt ? object.EncryptSource(*input, *output, key.View())
-                                        : object.DecryptSource(*input, *output, key.View());
-            progress.Finish(status == 0);
-            if (status != 0)
-                throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
-                               " failed: " + FileFailureReason(from, to));
+            const FileStatus status = encrypt ? object.EncryptSource(*input, *output, key.View())
+                                              : object.DecryptSource(*input, *output, key.View());
+            progress.Finish(status.Ok());
+            if (!status.Ok()) throw EFailure(failed + FileFailureReason(status, from, to));
         } else if (genPassword) {
             const TKestrune object;
             const auto pattern = Utf8ToUtf16(style);
@@ -364,13 +347,13 @@ int main(int argc, char** argv) {
         } else if (list) {
             WriteCatalogue(std::cout);
         } else if (selfTest) {
-            return RunSelfTest(std::cout);
+            return FinishOutput(RunSelfTest(std::cout));
         } else if (batch) {
             TScriptHost host(std::string{BatchSource});
             if (const auto& failure = host.CreationFailure()) return Report(*failure);
             // Buffered standard streams: the lines are read in pieces, not a character at a time.
             std::ios::sync_with_stdio(false);
-            return RunBatch(std::cin, std::cout, host) == 0 ? 0 : ExitFailure;
+            return FinishOutput(RunBatch(std::cin, std::cout, host) == 0 ? ExitSuccess : ExitFailure);
         } else if (registerServer || unregisterServer) {
             const HRESULT hr = registerServer ? DllRegisterServer() : DllUnregisterServer();
             if (FAILED(hr))
@@ -378,14 +361,14 @@ int main(int argc, char** argv) {
                                HResultText(hr) + ": the registry store could not be read or written");
         } else if (call) {
             if (call.remaining().empty()) {
-                std::cerr << "kestrune call: a MEMBER is required\nRun with --help for more information.\n";
+                std::cerr << "kestrune: call: a MEMBER is required\nRun with --help for more information.\n";
                 return ExitUsage;
             }
-            return RunCall(puts, call.remaining());
+            return FinishOutput(RunCall(puts, call.remaining()));
         }
     } catch (const std::exception& e) {
         std::cerr << "kestrune: " << e.what() << '\n';
         return ExitFailure;
     }
-    return std::cout.flush() ? 0 : ExitFailure;
+    return FinishOutput(ExitSuccess);
 }

@@ -20,6 +20,51 @@
 
 namespace kestrune {
 
+// Why a file operation failed, worked out where the failure happens so that
+// nobody has to guess it afterwards. The object's members still answer
+// only "" or -1; the tool reports the cause.
+enum class FileFault : std::uint8_t {
+    None,
+    NotFound,          // the file, or a directory on its path, does not exist
+    PermissionDenied,  // no right to read, write or create it (a read-only file system too)
+    IsDirectory,
+    NotRegularFile,    // a device, FIFO or socket where only a file will do
+    Locked,            // open or locked by another process
+    SameFile,          // source and destination are one file under two names
+    InvalidName,       // empty, an embedded null, or a name the system refuses
+    ReadError,         // reading failed, or the file delivered fewer bytes than its size
+    WriteError,
+    NoSpace,           // the disk or the user's quota is full
+    OperationFailed,   // not the files: the digest or cipher failed (out of memory)
+    Other,             // any other error of the system, kept in systemError
+};
+
+// Which file a fault concerns.
+enum class FileRole : std::uint8_t { Source, Destination };
+
+struct FileStatus {
+    FileFault fault = FileFault::None;
+    FileRole role = FileRole::Source;
+    int systemError = 0;  // errno or GetLastError() where there was one, else 0
+
+    bool Ok() const noexcept { return fault == FileFault::None; }
+    static FileStatus Of(FileFault fault, FileRole role, int systemError = 0) noexcept { return {fault, role, systemError}; }
+};
+
+// The fault that a system error code stands for (errno on POSIX,
+// GetLastError() on Windows); Other when none fits.
+FileFault FaultOfSystemError(int systemError) noexcept;
+
+// Short English text for a fault: "permission denied", "no space left on the device".
+const char* FileFaultText(FileFault fault) noexcept;
+
+// A file opened or created, or null with the reason.
+template <typename File>
+struct FileOpening {
+    std::unique_ptr<File> file;
+    FileStatus status;
+};
+
 // A path as the operating system takes it: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
 using NativePath = std::wstring;
@@ -38,34 +83,43 @@ public:
 
     std::size_t Read(Bytes buffer) override;
     std::size_t Write(ConstBytes buffer) override;
-    bool Failed() const noexcept { return failed_; }
+    bool Failed() const noexcept { return !status_.Ok(); }
+    // The first error a Read, Write or Commit met; None while there was none.
+    const FileStatus& Status() const noexcept { return status_; }
 
 protected:
     // Takes ownership of an open platform handle.
-    explicit TKC_file(std::intptr_t handle) noexcept : handle_(handle) {}
+    TKC_file(std::intptr_t handle, FileRole role) noexcept : handle_(handle), role_(role) {}
+    // Records the first failure only: what follows is usually its consequence.
+    void Fail(FileFault fault, int systemError = 0) noexcept {
+        if (status_.Ok()) status_ = FileStatus::Of(fault, role_, systemError);
+    }
     std::intptr_t handle_;
-    bool failed_ = false;
+    FileRole role_;
+    FileStatus status_;
 };
 
 // A source opened for reading, exclusively where it is a file.
 class TKC_sourcefile : public TKC_file {
 public:
-    // A regular file; null when it is missing, unreadable, held by someone
-    // else or anything but a regular file. The open never waits (a FIFO
-    // without a writer is refused at once).
-    static std::unique_ptr<TKC_sourcefile> Open(std::u16string_view name);
+    // A regular file; null with the reason when it is missing, unreadable,
+    // held by someone else or anything but a regular file. The open never
+    // waits (a FIFO without a writer is refused at once).
+    static FileOpening<TKC_sourcefile> Open(std::u16string_view name);
 #ifndef _WIN32
     // For the tool: a regular file as Open does, or else any readable
     // non-directory (pipe, FIFO, device) as a stream; the open of a FIFO
     // waits for its writer, as any reader of it does.
-    static std::unique_ptr<TKC_sourcefile> OpenAny(std::u16string_view name);
+    static FileOpening<TKC_sourcefile> OpenAny(std::u16string_view name);
     // For the tool: standard input as a stream.
-    static std::unique_ptr<TKC_sourcefile> StandardInput();
+    static FileOpening<TKC_sourcefile> StandardInput();
 #endif
     // A stream is read to its end; a file must deliver Size() bytes at least.
     bool IsStream() const noexcept { return stream_; }
     std::uint64_t Size() const noexcept { return size_; }
-    explicit TKC_sourcefile(std::intptr_t handle) noexcept : TKC_file(handle) {}
+    // A whole read that delivered fewer bytes than Size() is a read error.
+    void FailShortRead() noexcept { Fail(FileFault::ReadError); }
+    explicit TKC_sourcefile(std::intptr_t handle) noexcept : TKC_file(handle, FileRole::Source) {}
 
 private:
     friend struct FileAccess;
@@ -79,26 +133,27 @@ private:
 // next to it, linked into place only by Commit.
 class TKC_destinationfile : public TKC_file {
 public:
-    // Null when the destination is the source (by any name), is held by
-    // someone else, cannot be written, is not a regular file, or no new file
-    // can be made for it. Written in place instead of replaced (links and
+    // Null with the reason when the destination is the source (by any
+    // name), is held by someone else, cannot be written, is not a regular
+    // file, or no new file can be made for it. Written in place instead of replaced (links and
     // everything else about the file kept) are: a destination with more than
     // one hard link, which is only written once the whole result is ready
     // beside it; and a writable destination in a directory where no new
     // file can be made, which is truncated at once and so holds a partial
     // result should the operation fail.
-    static std::unique_ptr<TKC_destinationfile> Create(std::u16string_view name, const TKC_sourcefile& source);
+    static FileOpening<TKC_destinationfile> Create(std::u16string_view name, const TKC_sourcefile& source);
 #ifndef _WIN32
     // For the tool: Create, or an existing pipe, FIFO or device (not a
     // directory) written as it comes.
-    static std::unique_ptr<TKC_destinationfile> CreateAny(std::u16string_view name, const TKC_sourcefile& source);
+    static FileOpening<TKC_destinationfile> CreateAny(std::u16string_view name, const TKC_sourcefile& source);
     // For the tool: standard output, written as it comes.
-    static std::unique_ptr<TKC_destinationfile> StandardOutput();
+    static FileOpening<TKC_destinationfile> StandardOutput();
 #endif
-    // Makes the written content the destination; false if that failed.
+    // Makes the written content the destination; false if that failed,
+    // with the reason in Status().
     bool Commit();
     ~TKC_destinationfile() override;
-    explicit TKC_destinationfile(std::intptr_t handle) noexcept : TKC_file(handle) {}
+    explicit TKC_destinationfile(std::intptr_t handle) noexcept : TKC_file(handle, FileRole::Destination) {}
 
     // How the written bytes reach the destination.
     enum class TWriteMode {

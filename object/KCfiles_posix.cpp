@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,28 @@ std::string RandomLeaf() {
 
 }  // namespace
 
+FileFault FaultOfSystemError(int systemError) noexcept {
+    switch (systemError) {
+        case 0: return FileFault::None;
+        case ENOENT:
+        case ENOTDIR: return FileFault::NotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return FileFault::PermissionDenied;
+        case EISDIR: return FileFault::IsDirectory;
+        case EWOULDBLOCK:
+        case ETXTBSY:
+        case EBUSY: return FileFault::Locked;
+        case ENOSPC:
+        case EDQUOT: return FileFault::NoSpace;
+        case ENAMETOOLONG:
+        case EILSEQ: return FileFault::InvalidName;
+        case ENXIO:
+        case ENODEV: return FileFault::NotRegularFile;
+        default: return FileFault::Other;
+    }
+}
+
 void RemoveTemporaryFiles() noexcept {
     for (auto& slot : temporaryNames)
         if (const char* path = slot.load()) ::unlink(path);
@@ -59,13 +82,25 @@ void RemoveTemporaryFiles() noexcept {
 struct FileAccess {
     static int Fd(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
 
+    template <typename File>
+    static FileOpening<File> Refused(FileFault fault, int systemError = 0) noexcept {
+        return {nullptr, FileStatus::Of(fault, std::is_same_v<File, TKC_sourcefile> ? FileRole::Source : FileRole::Destination,
+                                        systemError)};
+    }
+    // The failure that errno holds now.
+    template <typename File>
+    static FileOpening<File> RefusedByErrno() noexcept {
+        const int error = errno;
+        return Refused<File>(FaultOfSystemError(error), error);
+    }
+
     static void Close(std::intptr_t& handle) noexcept {
         if (handle >= 0) ::close(Fd(handle));
         handle = -1;
     }
 
     // An advisory exclusive lock, not waited for: a file that another party
-    // has locked is treated as held open elsewhere. NFS emulates flock with
+    // has locked is treated as held open elsewhere (errno EWOULDBLOCK). NFS emulates flock with
     // byte-range locks, and refuses an exclusive one on a read-only open
     // (EBADF); there, and where flock is missing, an open-file-description
     // lock of the strongest kind the open allows takes its place.
@@ -147,19 +182,21 @@ struct FileAccess {
     // Opens without waiting (a FIFO without a writer would block the open),
     // checks what it opened, then reads blocking. A non-regular file is
     // refused unless the tool asked for streams.
-    static std::unique_ptr<TKC_sourcefile> OpenSource(std::u16string_view name, bool streams) {
-        if (HasNull(name)) return nullptr;
+    static FileOpening<TKC_sourcefile> OpenSource(std::u16string_view name, bool streams) {
+        using Source = TKC_sourcefile;
+        if (name.empty() || HasNull(name)) return Refused<Source>(FileFault::InvalidName);
         const std::string path = ToNativeFileName(name);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) return nullptr;
+        if (fd < 0) return RefusedByErrno<Source>();
         auto file = std::make_unique<TKC_sourcefile>(fd);
         struct stat st {};
-        if (::fstat(fd, &st) != 0) return nullptr;
+        if (::fstat(fd, &st) != 0) return RefusedByErrno<Source>();
         if (S_ISREG(st.st_mode)) {
-            if (!Lock(fd, false)) return nullptr;
+            if (!Lock(fd, false)) return RefusedByErrno<Source>();
             file->size_ = static_cast<std::uint64_t>(st.st_size);
         } else {
-            if (!streams || S_ISDIR(st.st_mode)) return nullptr;
+            if (S_ISDIR(st.st_mode)) return Refused<Source>(FileFault::IsDirectory);
+            if (!streams) return Refused<Source>(FileFault::NotRegularFile);
             // A FIFO opened this way shows its end only once a writer has
             // come and gone: until its writer's first bytes or end, the
             // tool waits, as a reader's blocking open would.
@@ -170,14 +207,14 @@ struct FileAccess {
             }
             file->stream_ = true;
         }
-        if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return nullptr;
+        if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return RefusedByErrno<Source>();
         file->device_ = static_cast<std::uint64_t>(st.st_dev);
         file->inode_ = static_cast<std::uint64_t>(st.st_ino);
-        return file;
+        return {std::move(file), {}};
     }
 
-    static std::unique_ptr<TKC_destinationfile> CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
-                                                                  bool streams);
+    static FileOpening<TKC_destinationfile> CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
+                                                              bool streams);
 
     // Links the written file into place: an unnamed one under a new name
     // first (straight to the target when there is none yet), then renamed
@@ -195,7 +232,7 @@ std::size_t TKC_file::Read(Bytes buffer) {
     while (done < buffer.size()) {
         const ssize_t n = ::read(FileAccess::Fd(handle_), buffer.data() + done, buffer.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failed_ = true;
+        if (n < 0) Fail(errno == EISDIR ? FileFault::IsDirectory : FileFault::ReadError, errno);
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
@@ -208,7 +245,8 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
         const ssize_t n = ::write(FileAccess::Fd(handle_), buffer.data() + done, buffer.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            failed_ = true;
+            const int error = n < 0 ? errno : ENOSPC;  // nothing written and no error: the device is full
+            Fail(FaultOfSystemError(error) == FileFault::NoSpace ? FileFault::NoSpace : FileFault::WriteError, error);
             break;
         }
         done += static_cast<std::size_t>(n);
@@ -216,42 +254,43 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
     return done;
 }
 
-std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) { return FileAccess::OpenSource(name, false); }
+FileOpening<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) { return FileAccess::OpenSource(name, false); }
 
-std::unique_ptr<TKC_sourcefile> TKC_sourcefile::OpenAny(std::u16string_view name) { return FileAccess::OpenSource(name, true); }
+FileOpening<TKC_sourcefile> TKC_sourcefile::OpenAny(std::u16string_view name) { return FileAccess::OpenSource(name, true); }
 
-std::unique_ptr<TKC_sourcefile> TKC_sourcefile::StandardInput() {
+FileOpening<TKC_sourcefile> TKC_sourcefile::StandardInput() {
     const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return FileAccess::RefusedByErrno<TKC_sourcefile>();
     auto file = std::make_unique<TKC_sourcefile>(fd);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return nullptr;
+    if (::fstat(fd, &st) != 0) return FileAccess::RefusedByErrno<TKC_sourcefile>();
     file->stream_ = true;
     file->device_ = static_cast<std::uint64_t>(st.st_dev);
     file->inode_ = static_cast<std::uint64_t>(st.st_ino);
-    return file;
+    return {std::move(file), {}};
 }
 
-std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
+FileOpening<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
     return FileAccess::CreateDestination(name, source, false);
 }
 
-std::unique_ptr<TKC_destinationfile> TKC_destinationfile::CreateAny(std::u16string_view name, const TKC_sourcefile& source) {
+FileOpening<TKC_destinationfile> TKC_destinationfile::CreateAny(std::u16string_view name, const TKC_sourcefile& source) {
     return FileAccess::CreateDestination(name, source, true);
 }
 
-std::unique_ptr<TKC_destinationfile> TKC_destinationfile::StandardOutput() {
+FileOpening<TKC_destinationfile> TKC_destinationfile::StandardOutput() {
     const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return FileAccess::RefusedByErrno<TKC_destinationfile>();
     auto file = std::make_unique<TKC_destinationfile>(fd);
     file->writeMode_ = TWriteMode::Stream;
-    return file;
+    return {std::move(file), {}};
 }
 
-std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
-                                                                   bool streams) {
+FileOpening<TKC_destinationfile> FileAccess::CreateDestination(std::u16string_view name, const TKC_sourcefile& source,
+                                                               bool streams) {
+    using Dest = TKC_destinationfile;
     std::string target = ToNativeFileName(name);
-    if (target.empty() || HasNull(name)) return nullptr;
+    if (target.empty() || HasNull(name)) return Refused<Dest>(FileFault::InvalidName);
     std::intptr_t targetFd = -1;
     struct Release {
         std::intptr_t& handle;
@@ -261,30 +300,31 @@ std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16strin
     struct stat st {};
     const bool existed = ::stat(target.c_str(), &st) == 0;
     if (existed) {
-        if (S_ISDIR(st.st_mode)) return nullptr;
+        if (S_ISDIR(st.st_mode)) return Refused<Dest>(FileFault::IsDirectory);
         if (!S_ISREG(st.st_mode)) {
-            if (!streams) return nullptr;
+            if (!streams) return Refused<Dest>(FileFault::NotRegularFile);
             // Waits for a FIFO's reader, as a shell's redirection does.
             const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-            if (fd < 0) return nullptr;
+            if (fd < 0) return RefusedByErrno<Dest>();
             auto file = std::make_unique<TKC_destinationfile>(fd);
             file->writeMode_ = TKC_destinationfile::TWriteMode::Stream;
-            return file;
+            return {std::move(file), {}};
         }
         // The source under another name (hard or symbolic link) must not be replaced.
-        if (SameFile(st, source)) return nullptr;
+        if (SameFile(st, source)) return Refused<Dest>(FileFault::SameFile);
         // Replace the file a symbolic link points to, not the link.
         std::vector<char> resolved(PATH_MAX + 1);
-        if (::realpath(target.c_str(), resolved.data()) == nullptr) return nullptr;
+        if (::realpath(target.c_str(), resolved.data()) == nullptr) return RefusedByErrno<Dest>();
         target = resolved.data();
         // Opening for writing (without truncating or waiting) proves the
         // right to write it; the lock proves nobody else holds it.
         targetFd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (targetFd < 0 || ::fstat(Fd(targetFd), &st) != 0 || !S_ISREG(st.st_mode) || SameFile(st, source) ||
-            !Lock(Fd(targetFd), true))
-            return nullptr;
+        if (targetFd < 0 || ::fstat(Fd(targetFd), &st) != 0) return RefusedByErrno<Dest>();
+        if (!S_ISREG(st.st_mode)) return Refused<Dest>(FileFault::NotRegularFile);
+        if (SameFile(st, source)) return Refused<Dest>(FileFault::SameFile);
+        if (!Lock(Fd(targetFd), true)) return RefusedByErrno<Dest>();
     } else if (errno != ENOENT) {
-        return nullptr;
+        return RefusedByErrno<Dest>();
     }
 
     const std::string directory = DirectoryOf(target);
@@ -292,7 +332,7 @@ std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16strin
     // access alone still lets the files in it be made and renamed.
     int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directoryFd < 0) directoryFd = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0) return nullptr;
+    if (directoryFd < 0) return RefusedByErrno<Dest>();
     std::intptr_t directoryHandle = directoryFd;
     struct Release releaseDirectory{directoryHandle};
 
@@ -318,11 +358,12 @@ std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16strin
     if (fd < 0) {
         // No new file can be made here, but the destination itself may be
         // writable: it is written in place, as the only way left.
-        if (targetFd < 0 || (errno != EACCES && errno != EPERM) || ::ftruncate(Fd(targetFd), 0) != 0) return nullptr;
+        if (targetFd < 0 || (errno != EACCES && errno != EPERM) || ::ftruncate(Fd(targetFd), 0) != 0)
+            return RefusedByErrno<Dest>();
         auto file = std::make_unique<TKC_destinationfile>(std::exchange(targetFd, -1));
         file->writeMode_ = TKC_destinationfile::TWriteMode::InPlace;
         file->existed_ = true;
-        return file;
+        return {std::move(file), {}};
     }
 
     auto file = std::make_unique<TKC_destinationfile>(fd);
@@ -338,7 +379,7 @@ std::unique_ptr<TKC_destinationfile> FileAccess::CreateDestination(std::u16strin
     if (existed && st.st_nlink > 1) file->writeMode_ = TKC_destinationfile::TWriteMode::CopyInto;
     file->targetHandle_ = std::exchange(targetFd, -1);
     file->directory_ = std::exchange(directoryHandle, -1);
-    return file;
+    return {std::move(file), {}};
 }
 
 bool FileAccess::CopyInto(int from, int to) noexcept {
@@ -394,28 +435,36 @@ bool FileAccess::LinkIntoPlace(TKC_destinationfile& file) {
 
 bool TKC_destinationfile::Commit() {
     const int fd = FileAccess::Fd(handle_);
-    if (failed_) return false;
+    if (Failed()) return false;
+    // A failure from here on is the errno of the call that failed; one that
+    // names no file fault is a write error.
+    const auto fail = [this] {
+        const int error = errno;
+        const FileFault fault = FaultOfSystemError(error);
+        Fail(fault == FileFault::Other || fault == FileFault::None ? FileFault::WriteError : fault, error);
+        return false;
+    };
     switch (writeMode_) {
         case TWriteMode::Stream: return true;
-        case TWriteMode::InPlace: return committed_ = ::fsync(fd) == 0;
-        case TWriteMode::CopyInto: return committed_ = FileAccess::CopyInto(fd, FileAccess::Fd(targetHandle_));
+        case TWriteMode::InPlace: return (committed_ = ::fsync(fd) == 0) || fail();
+        case TWriteMode::CopyInto: return (committed_ = FileAccess::CopyInto(fd, FileAccess::Fd(targetHandle_))) || fail();
         case TWriteMode::Replace: break;
     }
     if (existed_) {
         struct stat st {};
-        if (::fstat(FileAccess::Fd(targetHandle_), &st) != 0) return false;
+        if (::fstat(FileAccess::Fd(targetHandle_), &st) != 0) return fail();
         FileAccess::CopyMetadata(FileAccess::Fd(targetHandle_), fd, st);
     } else {
         (void)::fchmod(fd, 0666 & ~FileAccess::Umask());
     }
-    if (::fsync(fd) != 0 || !FileAccess::LinkIntoPlace(*this)) return false;
+    if (::fsync(fd) != 0 || !FileAccess::LinkIntoPlace(*this)) return fail();
     committed_ = true;
     UnregisterTemporary(temporary_);
     // The new name is durable only once the directory is; a file system
     // that cannot sync a directory says EINVAL, and a directory opened for
     // search only cannot be synced (EBADF).
     const int directory = FileAccess::Fd(directory_);
-    return ::fsync(directory) == 0 || errno == EINVAL || errno == EBADF;
+    return ::fsync(directory) == 0 || errno == EINVAL || errno == EBADF || fail();
 }
 
 TKC_destinationfile::~TKC_destinationfile() {

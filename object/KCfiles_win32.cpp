@@ -5,11 +5,34 @@
 #include <algorithm>
 #include <array>
 #include <random>
+#include <type_traits>
 #include <utility>
 
 #include "KCfiles.h"
 
 namespace kestrune {
+
+FileFault FaultOfSystemError(int systemError) noexcept {
+    switch (static_cast<DWORD>(systemError)) {
+        case ERROR_SUCCESS: return FileFault::None;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_DRIVE: return FileFault::NotFound;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT: return FileFault::PermissionDenied;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE: return FileFault::Locked;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileFault::NoSpace;
+        case ERROR_INVALID_NAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_BAD_PATHNAME: return FileFault::InvalidName;
+        case ERROR_DIRECTORY: return FileFault::IsDirectory;
+        default: return FileFault::Other;
+    }
+}
 
 struct FileAccess {
     static constexpr std::intptr_t None = -1;  // INVALID_HANDLE_VALUE
@@ -17,6 +40,37 @@ struct FileAccess {
     static constexpr std::size_t MaxTransfer = std::size_t{1} << 30;
 
     static HANDLE Handle(std::intptr_t value) noexcept { return reinterpret_cast<HANDLE>(value); }
+
+    template <typename File>
+    static FileOpening<File> Refused(FileFault fault, DWORD systemError = 0) noexcept {
+        return {nullptr, FileStatus::Of(fault, std::is_same_v<File, TKC_sourcefile> ? FileRole::Source : FileRole::Destination,
+                                        static_cast<int>(systemError))};
+    }
+
+    // Why opening path failed with error. A directory opens as "access
+    // denied", and a file that another open holds as a sharing violation;
+    // an open that asks for its attributes only is not refused by share
+    // modes, and tells the source under another name from a stranger's file.
+    template <typename File>
+    static FileOpening<File> RefusedOpen(const NativePath& path, DWORD error, const TKC_sourcefile* source = nullptr) {
+        if (error == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                return Refused<File>(FileFault::IsDirectory, error);
+        }
+        if (error == ERROR_SHARING_VIOLATION && source != nullptr) {
+            const HANDLE probe = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (probe != INVALID_HANDLE_VALUE) {
+                BY_HANDLE_FILE_INFORMATION info{};
+                const bool same = ::GetFileInformationByHandle(probe, &info) && info.dwVolumeSerialNumber == source->device_ &&
+                                  Join(info.nFileIndexHigh, info.nFileIndexLow) == source->inode_;
+                ::CloseHandle(probe);
+                if (same) return Refused<File>(FileFault::SameFile);
+            }
+        }
+        return Refused<File>(FaultOfSystemError(static_cast<int>(error)), error);
+    }
     static std::intptr_t Value(HANDLE handle) noexcept { return reinterpret_cast<std::intptr_t>(handle); }
 
     // The name goes to the W functions as it came. An embedded null would
@@ -113,7 +167,7 @@ std::size_t TKC_file::Read(Bytes buffer) {
         const auto want = static_cast<DWORD>(std::min(buffer.size() - done, FileAccess::MaxTransfer));
         DWORD got = 0;
         if (!::ReadFile(FileAccess::Handle(handle_), buffer.data() + done, want, &got, nullptr)) {
-            failed_ = true;
+            Fail(FileFault::ReadError, static_cast<int>(::GetLastError()));
             break;
         }
         if (got == 0) break;
@@ -128,7 +182,9 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
         const auto want = static_cast<DWORD>(std::min(buffer.size() - done, FileAccess::MaxTransfer));
         DWORD put = 0;
         if (!::WriteFile(FileAccess::Handle(handle_), buffer.data() + done, want, &put, nullptr) || put == 0) {
-            failed_ = true;
+            const DWORD error = put == 0 && ::GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL : ::GetLastError();
+            Fail(FaultOfSystemError(static_cast<int>(error)) == FileFault::NoSpace ? FileFault::NoSpace : FileFault::WriteError,
+                 static_cast<int>(error));
             break;
         }
         done += put;
@@ -136,23 +192,25 @@ std::size_t TKC_file::Write(ConstBytes buffer) {
     return done;
 }
 
-std::unique_ptr<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
+FileOpening<TKC_sourcefile> TKC_sourcefile::Open(std::u16string_view name) {
+    using Source = TKC_sourcefile;
     const NativePath path = FileAccess::Path(name);
-    if (path.empty()) return nullptr;
+    if (path.empty()) return FileAccess::Refused<Source>(FileFault::InvalidName);
     const HANDLE handle = FileAccess::OpenExclusive(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) return FileAccess::RefusedOpen<Source>(path, ::GetLastError());
     auto file = std::make_unique<TKC_sourcefile>(FileAccess::Value(handle));
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!FileAccess::DiskFileInfo(handle, info)) return nullptr;
+    if (!FileAccess::DiskFileInfo(handle, info)) return FileAccess::Refused<Source>(FileFault::NotRegularFile);
     file->size_ = FileAccess::Join(info.nFileSizeHigh, info.nFileSizeLow);
     file->device_ = info.dwVolumeSerialNumber;
     file->inode_ = FileAccess::Join(info.nFileIndexHigh, info.nFileIndexLow);
-    return file;
+    return {std::move(file), {}};
 }
 
-std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
+FileOpening<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_view name, const TKC_sourcefile& source) {
+    using Dest = TKC_destinationfile;
     NativePath target = FileAccess::Path(name);
-    if (target.empty()) return nullptr;
+    if (target.empty()) return FileAccess::Refused<Dest>(FileFault::InvalidName);
     std::intptr_t targetHandle = FileAccess::None;
     struct Release {
         std::intptr_t& handle;
@@ -170,20 +228,21 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
     if (existing != INVALID_HANDLE_VALUE) {
         targetHandle = FileAccess::Value(existing);
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!FileAccess::DiskFileInfo(existing, info)) return nullptr;
+        if (!FileAccess::DiskFileInfo(existing, info)) return FileAccess::Refused<Dest>(FileFault::NotRegularFile);
         if (info.dwVolumeSerialNumber == source.device_ &&
             FileAccess::Join(info.nFileIndexHigh, info.nFileIndexLow) == source.inode_)
-            return nullptr;
+            return FileAccess::Refused<Dest>(FileFault::SameFile);
         // Replace the file a symbolic link points to, not the link.
         target = FileAccess::FinalPath(existing);
         keepAttributes = info.dwFileAttributes &
                          (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
         linked = info.nNumberOfLinks > 1;
     } else {
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) return FileAccess::RefusedOpen<Dest>(target, error, &source);
         target = FileAccess::FullPath(target);
     }
-    if (target.empty()) return nullptr;
+    if (target.empty()) return FileAccess::Refused<Dest>(FileFault::InvalidName, ::GetLastError());
 
     // The new file goes next to the destination, so that the final move
     // stays on one volume and cannot be a copy.
@@ -198,13 +257,17 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
     if (handle == INVALID_HANDLE_VALUE) {
         // No new file can be made here, but the destination itself is
         // writable: it is written in place, as the only way left.
-        if (targetHandle == FileAccess::None || ::GetLastError() != ERROR_ACCESS_DENIED ||
-            !::SetEndOfFile(FileAccess::Handle(targetHandle)))
-            return nullptr;
+        const DWORD error = ::GetLastError();
+        if (targetHandle == FileAccess::None || error != ERROR_ACCESS_DENIED)
+            return FileAccess::Refused<Dest>(FaultOfSystemError(static_cast<int>(error)), error);
+        if (!::SetEndOfFile(FileAccess::Handle(targetHandle))) {
+            const DWORD truncateError = ::GetLastError();
+            return FileAccess::Refused<Dest>(FaultOfSystemError(static_cast<int>(truncateError)), truncateError);
+        }
         auto file = std::make_unique<TKC_destinationfile>(std::exchange(targetHandle, FileAccess::None));
         file->writeMode_ = TWriteMode::InPlace;
         file->existed_ = true;
-        return file;
+        return {std::move(file), {}};
     }
 
     auto file = std::make_unique<TKC_destinationfile>(FileAccess::Value(handle));
@@ -221,14 +284,23 @@ std::unique_ptr<TKC_destinationfile> TKC_destinationfile::Create(std::u16string_
         ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
     }
     file->targetHandle_ = std::exchange(targetHandle, FileAccess::None);
-    return file;
+    return {std::move(file), {}};
 }
 
 bool TKC_destinationfile::Commit() {
-    if (failed_ || !::FlushFileBuffers(FileAccess::Handle(handle_))) return false;
+    if (Failed()) return false;
+    // A failure from here on is the last error of the call that failed; one
+    // that names no file fault is a write error.
+    const auto fail = [this] {
+        const DWORD error = ::GetLastError();
+        const FileFault fault = FaultOfSystemError(static_cast<int>(error));
+        Fail(fault == FileFault::Other || fault == FileFault::None ? FileFault::WriteError : fault, static_cast<int>(error));
+        return false;
+    };
+    if (!::FlushFileBuffers(FileAccess::Handle(handle_))) return fail();
     if (writeMode_ == TWriteMode::InPlace) return committed_ = true;
     if (writeMode_ == TWriteMode::CopyInto)
-        return committed_ = FileAccess::CopyInto(FileAccess::Handle(handle_), FileAccess::Handle(targetHandle_));
+        return (committed_ = FileAccess::CopyInto(FileAccess::Handle(handle_), FileAccess::Handle(targetHandle_))) || fail();
     // The move needs both files closed: it opens them itself, and our share
     // mode 0 would refuse it. From here until the move the destination is
     // not held; should anybody open it in between, the move fails and the
@@ -241,7 +313,7 @@ bool TKC_destinationfile::Commit() {
         existed_ ? ::ReplaceFileW(target_.c_str(), temporary_.c_str(), nullptr,
                                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)
                  : ::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
-    if (!moved) return false;
+    if (!moved) return fail();
     committed_ = true;
     return true;
 }

@@ -73,37 +73,41 @@ namespace {
 // A regular file is read to its end too, and must deliver at least its
 // size: fewer bytes means a read error, not a shorter file. A pseudo file
 // whose size says 0 gives its whole content.
-bool ReadWhole(const TKC_sourcefile& source, std::uint64_t delivered) noexcept {
-    return !source.Failed() && (source.IsStream() || delivered >= source.Size());
+FileStatus ReadWhole(TKC_sourcefile& source, std::uint64_t delivered) noexcept {
+    if (!source.IsStream() && delivered < source.Size()) source.FailShortRead();
+    return source.Status();
 }
 
-std::u16string DigestOf(TKC_hash& hash, TKC_sourcefile& source) {
+DigestOutcome DigestOf(TKC_hash& hash, TKC_sourcefile& source) {
     std::array<std::uint8_t, 64> digest{};
     hash.Init();
-    if (!ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd))) return {};
+    if (FileStatus read = ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd)); !read.Ok()) return {{}, read};
     hash.Final(digest);
-    return DigestText(ConstBytes(digest).first(hash.DigestBytes()));
+    return {DigestText(ConstBytes(digest).first(hash.DigestBytes())), {}};
 }
+
+// The digest or cipher failed, not the files.
+constexpr FileStatus OperationFailed{FileFault::OperationFailed, FileRole::Source, 0};
 
 }  // namespace
 
 std::u16string TKestrune::HashFile(std::u16string_view filename, std::int32_t algorithm) const {
     auto hash = DigestClassFor(DigestCode(algorithm)).Create();
     try {
-        auto file = TKC_sourcefile::Open(filename);
+        auto file = TKC_sourcefile::Open(filename).file;
         if (!file) return {};
-        return DigestOf(*hash, *file);
+        return DigestOf(*hash, *file).digest;
     } catch (const std::exception&) {
         return {};
     }
 }
 
-std::u16string TKestrune::HashSource(TKC_sourcefile& source, std::int32_t algorithm) const {
+DigestOutcome TKestrune::HashSource(TKC_sourcefile& source, std::int32_t algorithm) const {
     auto hash = DigestClassFor(DigestCode(algorithm)).Create();
     try {
         return DigestOf(*hash, source);
     } catch (const std::exception&) {
-        return {};
+        return {{}, OperationFailed};
     }
 }
 
@@ -149,15 +153,17 @@ std::u16string TKestrune::DecryptString(std::u16string_view inputStr, std::u16st
 
 namespace {
 
-std::int32_t RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TKC_sourcefile& source,
-                          TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
+FileStatus RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TKC_sourcefile& source,
+                        TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
     const AnsiSecret key(password);
     cipher.InitFromPassword(key.value, digestClass);
     // The whole file, also beyond 4 GiB.
     const std::uint64_t done =
         encrypt ? cipher.EncryptStream(source, dest, StreamToEnd) : cipher.DecryptStream(source, dest, StreamToEnd);
     cipher.Wipe();
-    return ReadWhole(source, done) && dest.Commit() ? 0 : -1;
+    if (FileStatus read = ReadWhole(source, done); !read.Ok()) return read;
+    if (dest.Commit()) return {};
+    return dest.Failed() ? dest.Status() : FileStatus::Of(FileFault::WriteError, FileRole::Destination);
 }
 
 }  // namespace
@@ -167,34 +173,34 @@ std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
     try {
-        auto source = TKC_sourcefile::Open(sourceFilename);
+        auto source = TKC_sourcefile::Open(sourceFilename).file;
         if (!source) return -1;
-        auto dest = TKC_destinationfile::Create(destFilename, *source);
+        auto dest = TKC_destinationfile::Create(destFilename, *source).file;
         if (!dest) return -1;
-        return RunTransform(*cipher, *digestClass, *source, *dest, password, encrypt);
+        return RunTransform(*cipher, *digestClass, *source, *dest, password, encrypt).Ok() ? 0 : -1;
     } catch (const std::exception&) {
         return -1;
     }
 }
 
-std::int32_t TKestrune::TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                                        std::int32_t algorithm, bool encrypt) const {
+FileStatus TKestrune::TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                      std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
     try {
         return RunTransform(*cipher, *digestClass, source, dest, password, encrypt);
     } catch (const std::exception&) {
-        return -1;
+        return OperationFailed;
     }
 }
 
-std::int32_t TKestrune::EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                                      std::int32_t algorithm) const {
+FileStatus TKestrune::EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                    std::int32_t algorithm) const {
     return TransformSource(source, dest, password, algorithm, true);
 }
 
-std::int32_t TKestrune::DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                                      std::int32_t algorithm) const {
+FileStatus TKestrune::DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                                    std::int32_t algorithm) const {
     return TransformSource(source, dest, password, algorithm, false);
 }
 

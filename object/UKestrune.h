@@ -9,10 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "KCfiles.h"
+
 namespace kestrune {
 
-class TKC_sourcefile;
-class TKC_destinationfile;
+// HashSource's answer: the digest text, or empty with the reason.
+struct DigestOutcome {
+    std::u16string digest;
+    FileStatus status;
+};
 
 // Status codes a failed call carries to the automation boundary.
 namespace status {
@@ -83,12 +88,13 @@ public:
 
     // The file operations over files already open: the members above open
     // regular files by name, the tool also standard input and output and
-    // other streams. Same results, same bytes.
-    std::u16string HashSource(TKC_sourcefile& source, std::int32_t algorithm = -1) const;
-    std::int32_t EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                               std::int32_t algorithm = -1) const;
-    std::int32_t DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                               std::int32_t algorithm = -1) const;
+    // other streams. Same results, same bytes; a failure comes with its
+    // reason, where the members above only say "" or -1.
+    DigestOutcome HashSource(TKC_sourcefile& source, std::int32_t algorithm = -1) const;
+    FileStatus EncryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                             std::int32_t algorithm = -1) const;
+    FileStatus DecryptSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                             std::int32_t algorithm = -1) const;
 
 private:
     std::int32_t CipherCode(std::int32_t algorithm) const noexcept { return algorithm == -1 ? FCipherAlgorithm : algorithm; }
@@ -97,8 +103,8 @@ private:
                                    bool encrypt) const;
     std::int32_t TransformFile(std::u16string_view sourceFilename, std::u16string_view destFilename,
                                std::u16string_view password, std::int32_t algorithm, bool encrypt) const;
-    std::int32_t TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
-                                 std::int32_t algorithm, bool encrypt) const;
+    FileStatus TransformSource(TKC_sourcefile& source, TKC_destinationfile& dest, std::u16string_view password,
+                               std::int32_t algorithm, bool encrypt) const;
 
     std::int32_t FCipherAlgorithm = 0;
     std::int32_t FHashAlgorithm = 0;

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,26 +57,44 @@ TEST(FileNames, OnlyUtf8NamesPass) {
     EXPECT_FALSE(IsUtf8("\xed\xa0\x80"));  // an encoded surrogate
 }
 
-TEST(FileFailures, TheReasonNamesTheFileConcerned) {
+TEST(FileFailures, TheReasonNamesTheFileConcernedAndTheCauseFound) {
     char pattern[] = "/tmp/kestrune-files-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const fs::path dir = pattern;
     const std::string file = (dir / "file").string();
     std::ofstream(file) << "data";
     const std::string missing = (dir / "missing").string();
-
-    const auto reason = [](const std::string& source, const std::string& dest) { return FileFailureReason(source, dest); };
-    EXPECT_NE(reason(missing, "").find("cannot read '" + missing + "'"), std::string::npos);
-    EXPECT_NE(reason(dir.string(), "").find("directory"), std::string::npos);
-    EXPECT_NE(reason(file, file).find("same file"), std::string::npos);
     fs::create_hard_link(file, dir / "link");
-    EXPECT_NE(reason(file, (dir / "link").string()).find("same file"), std::string::npos);
-    EXPECT_NE(reason(file, dir.string()).find("cannot replace"), std::string::npos);
-    EXPECT_NE(reason(file, (dir / "no" / "out").string()).find("cannot write in '" + (dir / "no").string() + "'"),
-              std::string::npos);
-    EXPECT_NE(reason(file, (dir / "out").string()).find("in use"), std::string::npos);
-    EXPECT_NE(reason("-", "").find("reading standard input failed"), std::string::npos);
-    EXPECT_NE(reason(file, "-").find("writing standard output failed"), std::string::npos);
+    const std::string link = (dir / "link").string(), out = (dir / "no" / "out").string();
+
+    // The reasons of real failures, as the object's file code found them.
+    const auto opened = OpenSource(file);
+    ASSERT_NE(opened.file, nullptr);
+    const auto openFailure = [](const std::string& name) {
+        const auto [source, status] = OpenSource(name);
+        return FileFailureReason(status, name, "");
+    };
+    const auto createFailure = [&](const std::string& dest) {
+        return FileFailureReason(CreateDestination(dest, *opened.file).status, file, dest);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {openFailure(missing), "cannot read '" + missing + "': no such file or directory"},
+        {openFailure(dir.string()), "cannot read '" + dir.string() + "': it is a directory"},
+        {openFailure(file), "cannot read '" + file + "': in use by another process"},
+        {createFailure(link), "'" + file + "' and '" + link + "' are the same file"},
+        {createFailure(dir.string()), "cannot write '" + dir.string() + "': it is a directory"},
+        {createFailure(out), "cannot write '" + out + "': no such file or directory"},
+        // Standard input and output are named as such, and a system error is explained.
+        {FileFailureReason(FileStatus::Of(FileFault::ReadError, FileRole::Source, EIO), "-", ""),
+         "cannot read standard input: read error (Input/output error)"},
+        {FileFailureReason(FileStatus::Of(FileFault::NoSpace, FileRole::Destination, ENOSPC), file, "-"),
+         "cannot write standard output: no space left on the device"},
+        {FileFailureReason(FileStatus::Of(FileFault::ReadError, FileRole::Source), file, ""),
+         "cannot read '" + file + "': it delivered fewer bytes than its size (did it shrink while being read?)"},
+        {FileFailureReason(FileStatus::Of(FileFault::Other, FileRole::Destination, ELOOP), file, out),
+         "cannot write '" + out + "': Too many levels of symbolic links"},
+    };
+    for (const auto& [reason, expected] : cases) EXPECT_EQ(reason, expected);
     fs::remove_all(dir);
 }
 

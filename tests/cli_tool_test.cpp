@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,13 +42,14 @@ protected:
     // Runs the tool in a new session, so that it has no terminal to prompt
     // on, with the given input and password variable (none if empty).
     TRun Run(const std::vector<std::string>& args, const std::string& input = "", const std::string& password = "") {
-        const fs::path in = dir / "stdin", out = dir / "stdout", err = dir / "stderr";
+        const fs::path in = dir / "stdin", out = output.empty() ? dir / "stdout" : output, err = dir / "stderr";
         std::ofstream(in, std::ios::binary) << input;
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e)
             if (std::strncmp(*e, "KESTRUNE_PASSWORD=", 18) != 0) env.emplace_back(*e);
         if (!password.empty()) env.push_back("KESTRUNE_PASSWORD=" + password);
-        std::vector<std::string> argv = {KESTRUNE_TOOL};
+        std::vector<std::string> argv = launcher;
+        argv.push_back(KESTRUNE_TOOL);
         argv.insert(argv.end(), args.begin(), args.end());
         const auto pointers = [](std::vector<std::string>& strings) {
             std::vector<char*> p;
@@ -60,7 +62,7 @@ protected:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | (output.empty() ? O_TRUNC : 0), 0600);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
@@ -76,12 +78,14 @@ protected:
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = Slurp(out);
+        if (output.empty()) run.out = Slurp(out);
         run.err = Slurp(err);
         return run;
     }
 
     fs::path dir;
+    fs::path output;                    // standard output, when not a file of dir
+    std::vector<std::string> launcher;  // runs the tool, when not run directly
 };
 
 TEST_F(Tool, StringRoundTripWithThePasswordFromTheEnvironment) {
@@ -297,6 +301,62 @@ TEST_F(Tool, RegisterAndUnregisterWriteTheStore) {
     EXPECT_EQ(left.find("Kestrune"), std::string::npos) << left;
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.err.find("0x80004005"), std::string::npos) << failed.err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Tool, OutputThatCannotBeWrittenIsAFailure) {
+    const fs::path plain = dir / "plain";
+    std::ofstream(plain) << "some bytes";
+    output = "/dev/full";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"selftest"}, {"list"}, {"hash-string", "abc"}, {"hash-file", plain}, {"gen-password", "-c", "3"},
+             {"--help"}, {"call", "HashSize"}, {"encrypt-string", "x", "--password", "pw"},
+             {"encrypt-file", plain, "-", "--password", "pw"}}) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find("kestrune: "), std::string::npos) << args[0];
+        EXPECT_TRUE(run.err.find("No space left on device") != std::string::npos ||
+                    run.err.find("no space left on the device") != std::string::npos)
+            << args[0] << ": " << run.err;
+    }
+    EXPECT_EQ(Run({"batch"}, "{\"call\": \"HashSize\"}\n").status, 1);
+}
+
+TEST_F(Tool, FileFailuresGiveTheCauseTheObjectFound) {
+    const fs::path plain = dir / "plain", dest = dir / "dest";
+    std::ofstream(plain) << "some bytes";
+    std::ofstream(dest) << "precious";
+    fs::permissions(dest, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // Root writes any file: without its right to override file modes, it is refused as anybody is.
+    if (::geteuid() == 0) {
+        if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "root, and no setpriv to give up that right";
+        launcher = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
+    }
+    const TRun readOnly = Run({"encrypt-file", plain, dest, "--password", "pw"});
+    EXPECT_EQ(readOnly.status, 1);
+    EXPECT_EQ(readOnly.err, "kestrune: encryption failed: cannot write '" + dest.string() + "': permission denied\n");
+    EXPECT_EQ(Slurp(dest), "precious");
+    launcher.clear();
+    const std::pair<std::vector<std::string>, std::string> failures[] = {
+        {{"hash-file", dir}, "hashing failed: cannot read '" + dir.string() + "': it is a directory"},
+        {{"encrypt-file", plain, plain, "--password", "pw"},
+         "encryption failed: '" + plain.string() + "' and '" + plain.string() + "' are the same file"},
+        {{"decrypt-file", plain, "/dev/full", "--password", "pw"},
+         "decryption failed: cannot write '/dev/full': no space left on the device"},
+    };
+    for (const auto& [args, message] : failures) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << message;
+        EXPECT_EQ(run.err, "kestrune: " + message + "\n");
+    }
+    // A file another process holds.
+    const int fd = ::open(plain.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(Run({"hash-file", plain}).err, "kestrune: hashing failed: cannot read '" + plain.string() + "': in use by another process\n");
+    ::close(fd);
 }
 
 }  // namespace

@@ -57,6 +57,43 @@ TEST_F(Files, FilesHeldElsewhereAreRefused) {
     EXPECT_EQ(k.EncryptFile(Name("plain"), Name("dest"), u"pw"), 0);
 }
 
+TEST_F(Files, HeldUnwritableFullAndFailingFilesSayWhy) {
+    Write("plain", Pattern(100));
+    Write("dest", "precious");
+    const auto source = TKC_sourcefile::Open(Name("plain"));
+    ASSERT_NE(source.file, nullptr);
+    {
+        const auto again = TKC_sourcefile::Open(Name("plain")).status;
+        EXPECT_EQ(again.fault, FileFault::Locked);
+        const int fd = ::open(Path("dest").c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        const auto held = TKC_destinationfile::Create(Name("dest"), *source.file).status;
+        EXPECT_EQ(held.fault, FileFault::Locked);
+        EXPECT_EQ(held.role, FileRole::Destination);
+        ::close(fd);
+    }
+    // A write that finds the device full.
+    auto full = TKC_destinationfile::CreateAny(u"/dev/full", *source.file);
+    ASSERT_NE(full.file, nullptr);
+    const FileStatus written = k.EncryptSource(*source.file, *full.file, u"pw");
+    EXPECT_EQ(written.fault, FileFault::NoSpace);
+    EXPECT_EQ(written.role, FileRole::Destination);
+    EXPECT_EQ(written.systemError, ENOSPC);
+    // A read that fails: the start of this process's memory is not mapped.
+    if (auto memory = TKC_sourcefile::OpenAny(u"/proc/self/mem"); memory.file) {
+        const DigestOutcome read = k.HashSource(*memory.file);
+        EXPECT_EQ(read.digest, u"");
+        EXPECT_EQ(read.status.fault, FileFault::ReadError);
+        EXPECT_EQ(read.status.systemError, EIO);
+    }
+    // A destination without the right to write it (root has every right).
+    if (::geteuid() != 0) {
+        ::chmod(Path("dest").c_str(), 0444);
+        const auto readOnly = TKC_destinationfile::Create(Name("dest"), *source.file);
+        EXPECT_EQ(readOnly.status.fault, FileFault::PermissionDenied);
+    }
+}
+
 TEST_F(Files, WriteErrorFailsAndKeepsExistingDestination) {
     Write("plain", Pattern(50000));
     Write("dest", "precious");
@@ -147,7 +184,7 @@ TEST_F(Files, StreamsGiveTheSameBytesAsFiles) {
                 (void)!::write(fd, content.data() + at, std::min<std::size_t>(777, content.size() - at));
             ::close(fd);
         });
-        auto source = TKC_sourcefile::OpenAny(Name("fifo"));
+        auto source = TKC_sourcefile::OpenAny(Name("fifo")).file;
         EXPECT_TRUE(source && source->IsStream());
         if (source) use(*source);
         writer.join();
@@ -156,15 +193,15 @@ TEST_F(Files, StreamsGiveTheSameBytesAsFiles) {
         const std::string content = Pattern(size);
         Write("plain", content);
         for (std::int32_t digest = 0; digest <= 9; ++digest)
-            streamed(content, [&](TKC_sourcefile& source) { EXPECT_EQ(k.HashSource(source, digest), k.HashFile(Name("plain"), digest)); });
+            streamed(content, [&](TKC_sourcefile& source) { EXPECT_EQ(k.HashSource(source, digest).digest, k.HashFile(Name("plain"), digest)); });
         for (std::int32_t cipher = 0; cipher <= 19; ++cipher) {
             for (std::int32_t mode = 0; mode <= 4; ++mode) {
                 k.SetCipherMode(mode);
                 ASSERT_EQ(k.EncryptFile(Name("plain"), Name("sealed"), u"pw", cipher), 0);
                 streamed(content, [&](TKC_sourcefile& source) {
-                    auto dest = TKC_destinationfile::Create(Name("streamed"), source);
+                    auto dest = TKC_destinationfile::Create(Name("streamed"), source).file;
                     ASSERT_NE(dest, nullptr);
-                    ASSERT_EQ(k.EncryptSource(source, *dest, u"pw", cipher), 0);
+                    ASSERT_TRUE(k.EncryptSource(source, *dest, u"pw", cipher).Ok());
                 });
                 ASSERT_EQ(Read("streamed"), Read("sealed")) << "size " << size << " cipher " << cipher << " mode " << mode;
             }

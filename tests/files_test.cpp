@@ -4,10 +4,12 @@
 #include "tests/files_test.h"
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "hashes/KCmd4.h"
 #include "object/KCcodepage.h"
+#include "object/KCfiles.h"
 
 namespace kestrune {
 namespace {
@@ -67,6 +69,38 @@ TEST_F(Files, FailuresLeaveDestinationUntouched) {
     EXPECT_EQ(k.HashFile(Name("folder")), u"");
     EXPECT_EQ(Read("dest"), "precious");
     EXPECT_EQ(FileCount(), 3u);
+}
+
+// The members say only "" or -1; underneath, each failure has its cause,
+// which the tool reports instead of guessing it afterwards.
+TEST_F(Files, FailuresComeWithTheirCause) {
+    Write("plain", Pattern(300));
+    fs::create_directory(Path("folder"));
+    const auto opened = TKC_sourcefile::Open(Name("plain"));
+    ASSERT_NE(opened.file, nullptr);
+    EXPECT_TRUE(opened.status.Ok());
+    const auto sourceFault = [&](const std::u16string& name) { return TKC_sourcefile::Open(name).status; };
+    const auto destFault = [&](const std::u16string& name) {
+        return TKC_destinationfile::Create(name, *opened.file).status;
+    };
+    const std::tuple<const char*, FileStatus, FileFault, FileRole> cases[] = {
+        {"missing source", sourceFault(Name("missing")), FileFault::NotFound, FileRole::Source},
+        {"source in a missing folder", sourceFault(Name("none/plain")), FileFault::NotFound, FileRole::Source},
+        {"folder as source", sourceFault(Name("folder")), FileFault::IsDirectory, FileRole::Source},
+        {"empty source name", sourceFault(u""), FileFault::InvalidName, FileRole::Source},
+        {"source as destination", destFault(Name("plain")), FileFault::SameFile, FileRole::Destination},
+        {"folder as destination", destFault(Name("folder")), FileFault::IsDirectory, FileRole::Destination},
+        {"destination in a missing folder", destFault(Name("none/dest")), FileFault::NotFound, FileRole::Destination},
+        {"empty destination name", destFault(u""), FileFault::InvalidName, FileRole::Destination},
+    };
+    for (const auto& [what, status, fault, role] : cases) {
+        EXPECT_EQ(status.fault, fault) << what << ": " << FileFaultText(status.fault) << " " << status.systemError;
+        EXPECT_EQ(status.role, role) << what;
+    }
+    // A digest of a file that opened is a success with no fault.
+    const DigestOutcome digest = k.HashSource(*opened.file);
+    EXPECT_TRUE(digest.status.Ok());
+    EXPECT_EQ(digest.digest.size(), 32u);
 }
 
 TEST_F(Files, NameWithEmbeddedNullIsRefusedNotCutShort) {

@@ -58,13 +58,13 @@ TEST_F(Files, NobodyElseOpensTheFilesDuringAnOperation) {
     Write("plain", Pattern(100));
     Write("dest", "precious");
     {
-        auto source = TKC_sourcefile::Open(Name("plain"));
+        auto source = TKC_sourcefile::Open(Name("plain")).file;
         ASSERT_NE(source, nullptr);
         EXPECT_EQ(source->Size(), 100u);
         EXPECT_FALSE(OtherOpen(Name("plain"), GENERIC_READ, ShareAll).Opened());
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
-        auto dest = TKC_destinationfile::Create(Name("dest"), *source);
+        auto dest = TKC_destinationfile::Create(Name("dest"), *source).file;
         ASSERT_NE(dest, nullptr);
         EXPECT_FALSE(OtherOpen(Name("dest"), GENERIC_READ, ShareAll).Opened());
         EXPECT_EQ(FileCount(), 3u);  // the new file next to the destination
@@ -80,6 +80,29 @@ TEST_F(Files, NobodyElseOpensTheFilesDuringAnOperation) {
     EXPECT_EQ(Read("dest"), "precious");
     EXPECT_EQ(FileCount(), 2u);
     EXPECT_TRUE(OtherOpen(Name("plain"), GENERIC_READ, 0).Opened());
+}
+
+TEST_F(Files, RefusalsSayWhy) {
+    Write("plain", Pattern(100));
+    Write("dest", "precious");
+    {
+        OtherOpen other(Name("plain"), GENERIC_READ, ShareAll);
+        EXPECT_EQ(TKC_sourcefile::Open(Name("plain")).status.fault, FileFault::Locked);
+    }
+    const auto source = TKC_sourcefile::Open(Name("plain"));
+    ASSERT_NE(source.file, nullptr);
+    {
+        OtherOpen other(Name("dest"), GENERIC_READ, ShareAll);
+        EXPECT_EQ(TKC_destinationfile::Create(Name("dest"), *source.file).status.fault, FileFault::Locked);
+    }
+    // Held by this very operation under another spelling: the same file, not a stranger's.
+    EXPECT_EQ(TKC_destinationfile::Create(Name("PLAIN"), *source.file).status.fault, FileFault::SameFile);
+    ASSERT_TRUE(::SetFileAttributesW(W(Name("dest")), FILE_ATTRIBUTE_READONLY));
+    const auto readOnly = TKC_destinationfile::Create(Name("dest"), *source.file).status;
+    ::SetFileAttributesW(W(Name("dest")), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(readOnly.fault, FileFault::PermissionDenied);
+    EXPECT_EQ(readOnly.role, FileRole::Destination);
+    EXPECT_EQ(Read("dest"), "precious");
 }
 
 TEST_F(Files, SameFileUnderOtherSpellingsIsRefused) {
