@@ -1,8 +1,10 @@
 #include "algorithms.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <span>
 #include <utility>
 
 #include "object/KCcatalogue.h"
@@ -25,6 +27,12 @@ constexpr std::pair<std::int32_t, std::string_view> CipherClasses[] = {
 };
 
 constexpr std::string_view ModeNames[] = {"cbc", "cfb8", "cfbblock", "ofb", "ctr"};
+
+// Other names that a cipher goes by, where they name one row only. AES is
+// Rijndael with a 128-bit block, which is the only Rijndael here. There is
+// no "aes-128" or "aes-256": the key is as long as the password's digest
+// (up to 256 bits), so --hash decides the key size, not --cipher.
+constexpr std::pair<std::string_view, std::int32_t> CipherAliases[] = {{"aes", 15}};
 
 // Lower case without spaces, hyphens and underscores: "Triple DES",
 // "triple-des" and "TRIPLEDES" are one name.
@@ -53,12 +61,21 @@ std::string_view ClassNameFor(const std::pair<std::int32_t, std::string_view> (&
 
 // Matches against every name a row goes by; classes not built yet have no
 // algorithm text but keep their catalogue and class names.
+// Only the codes of the catalogue: the object takes any other as the
+// default row, which a person typing 42 does not mean.
 template <typename Rows, typename ClassOf>
 std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& rows,
-                                           std::string_view (*className)(std::int32_t) noexcept, ClassOf classOf) {
-    if (auto code = ParseCode(text)) return code;
+                                           std::string_view (*className)(std::int32_t) noexcept, ClassOf classOf,
+                                           std::span<const std::pair<std::string_view, std::int32_t>> aliases = {}) {
+    if (auto code = ParseCode(text)) {
+        for (const auto& row : rows)
+            if (row.code == *code) return code;
+        return std::nullopt;
+    }
     const std::string wanted = Folded(text);
     if (wanted.empty()) return std::nullopt;
+    for (const auto& [alias, code] : aliases)
+        if (alias == wanted) return code;
     for (const auto& row : rows) {
         // The class name counts with or without its "TKC_" prefix ("3des").
         const std::string folded = Folded(className(row.code));
@@ -71,11 +88,13 @@ std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& ro
 template <typename Rows>
 std::string Choices(const Rows& rows) {
     std::string text;
+    std::int32_t highest = 0;
     for (const auto& row : rows) {
         if (!text.empty()) text += ", ";
         text += row.name;
+        highest = std::max(highest, row.code);
     }
-    return text + " or a code";
+    return text + " or a code from 0 to " + std::to_string(highest);
 }
 
 }  // namespace
@@ -87,7 +106,7 @@ std::optional<std::int32_t> ParseDigest(std::string_view text) {
 
 std::optional<std::int32_t> ParseCipher(std::string_view text) {
     return ParseAlgorithm(text, CipherCatalogue(), CipherClassName,
-                          [](const TKC_cipherrow& row) { return row.cipherClass; });
+                          [](const TKC_cipherrow& row) { return row.cipherClass; }, CipherAliases);
 }
 
 std::optional<std::int32_t> ParseMode(std::string_view text) {
@@ -109,6 +128,16 @@ std::string_view DigestClassName(std::int32_t code) noexcept { return ClassNameF
 std::string_view CipherClassName(std::int32_t code) noexcept { return ClassNameFor(CipherClasses, code); }
 
 std::string DigestChoices() { return Choices(DigestCatalogue()); }
-std::string CipherChoices() { return Choices(CipherCatalogue()); }
+std::string CipherChoices() {
+    std::string text = Choices(CipherCatalogue());
+    for (const auto& [alias, code] : CipherAliases) text += "; " + std::string(alias) + " is " + std::string(CipherName(code));
+    return text;
+}
+
+std::string_view CipherName(std::int32_t code) noexcept {
+    for (const auto& row : CipherCatalogue())
+        if (row.code == code) return row.name;
+    return {};
+}
 
 }  // namespace kestrune::cli

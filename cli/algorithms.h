@@ -9,11 +9,12 @@
 
 namespace kestrune::cli {
 
-// A code (any 32-bit integer, as the object takes it), a catalogue name
+// A code of the catalogue (0 to 9 for digests, 0 to 19 for ciphers; the
+// object's fallback for other codes is refused here), a catalogue name
 // ("SHA-256", "Triple DES"), a class name with or without its prefix
-// ("TKC_sha256", "3des") or the text a built class gives as its algorithm
-// ("SHA256"). Names compare without regard to case, spaces, hyphens or
-// underscores. Empty when nothing matches.
+// ("TKC_sha256", "3des"), the text a built class gives as its algorithm
+// ("SHA256") or an alias ("aes" for Rijndael). Names compare without
+// regard to case, spaces, hyphens or underscores. Empty when nothing matches.
 std::optional<std::int32_t> ParseDigest(std::string_view text);
 std::optional<std::int32_t> ParseCipher(std::string_view text);
 
@@ -24,6 +25,9 @@ std::string_view ModeName(std::int32_t mode) noexcept;
 // Class name of a catalogue row, by its code ("TKC_md5" for 0).
 std::string_view DigestClassName(std::int32_t code) noexcept;
 std::string_view CipherClassName(std::int32_t code) noexcept;
+
+// The catalogue name of a cipher code ("Rijndael" for 15).
+std::string_view CipherName(std::int32_t code) noexcept;
 
 // The accepted names, for help texts and error messages.
 std::string DigestChoices();

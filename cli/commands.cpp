@@ -125,7 +125,7 @@ void WriteCatalogue(std::ostream& out) {
             cells.push_back("not built");
         digests.Add(std::move(cells));
     }
-    out << "Digests (--hash NAME or CODE; codes not listed select MD5)\n";
+    out << "Digests (--hash NAME or CODE, in any case)\n";
     digests.Write(out);
 
     TTable ciphers;
@@ -141,7 +141,7 @@ void WriteCatalogue(std::ostream& out) {
             cells.push_back("not built");
         ciphers.Add(std::move(cells));
     }
-    out << "\nCiphers (--cipher NAME or CODE; codes not listed select Blowfish; sizes in bits)\n";
+    out << "\nCiphers (--cipher NAME or CODE, in any case, or aes for Rijndael; sizes in bits)\n";
     ciphers.Write(out);
 
     static constexpr const char* ModeTexts[] = {"cipher block chaining", "8-bit cipher feedback",

@@ -23,6 +23,7 @@
 #include "object/UKestrune.h"
 #include "password_source.h"
 #include "progress.h"
+#include "text_checks.h"
 #include "usage.h"
 
 namespace {
@@ -45,6 +46,7 @@ struct TSelectionArgs {
 // Shared by the four cipher commands, of which one runs.
 struct TPasswordArgs {
     std::string literal, file, variable;
+    bool allowEmpty = false;
 };
 
 CLI::Validator Choice(std::optional<std::int32_t> (*parse)(std::string_view), std::string what, std::string choices) {
@@ -63,7 +65,7 @@ void AddDigestOption(CLI::App& command, std::string& hash, const char* help) {
 }
 
 void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArgs& password) {
-    command.add_option("--cipher", selection.cipher, "Cipher: a name or code from 'kestrune list'")
+    command.add_option("--cipher", selection.cipher, "Cipher: a name or code from 'kestrune list', or aes for Rijndael")
         ->type_name("CIPHER")
         ->capture_default_str()
         ->check(Choice(ParseCipher, "cipher", CipherChoices()));
@@ -89,6 +91,8 @@ void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArg
             ->type_name("TEXT");
     fileOption->excludes(variableOption)->excludes(literalOption);
     variableOption->excludes(literalOption);
+    command.add_flag("--allow-empty-password", password.allowEmpty,
+                     "Use an empty password rather than refuse it (it protects nothing)");
 }
 
 TKestrune ObjectFor(const TSelectionArgs& selection) {
@@ -104,6 +108,7 @@ TSecretText PasswordFrom(const CLI::App& command, TPasswordArgs& args, bool conf
     if (command.count("--password") > 0) options.literal = &args.literal;
     if (command.count("--password-file") > 0) options.file = &args.file;
     if (command.count("--password-env") > 0) options.variable = &args.variable;
+    options.allowEmpty = args.allowEmpty;
     TSecretText password = ObtainPassword(options, confirm);
     WipeString(args.literal);
     return password;
@@ -148,6 +153,11 @@ std::string Subject(const std::string& name, const char* standard) { return name
 void Print(std::u16string_view text) {
     std::cout << Utf16ToUtf8(text) << '\n' << std::flush;
     if (!std::cout) throw EFailure(std::string("cannot write to standard output: ") + std::strerror(errno));
+}
+
+// Text the object will convert to its code page: say what does not survive.
+void WarnIfReplaced(std::u16string_view text, std::string_view what, bool secret = false) {
+    if (const auto warning = ReplacementWarning(text, what, secret)) std::cerr << "kestrune: " << *warning << '\n';
 }
 
 // A failed call as a script would see it: status, description, source.
@@ -210,6 +220,9 @@ int main(int argc, char** argv) {
 
     auto& decryptString = *app.add_subcommand("decrypt-string", "Decrypt Base64 text from encrypt-string");
     decryptString.add_option("text", text, "The Base64 text, or - to read standard input")->required();
+    bool lenient = false;
+    decryptString.add_flag("--lenient", lenient,
+                           "Decode text that is not canonical Base64 as the object does, instead of refusing it");
     AddCipherOptions(decryptString, selection, password);
 
     auto& encryptFile = *app.add_subcommand("encrypt-file", "Encrypt a file into another (same length, no header)");
@@ -301,7 +314,9 @@ int main(int argc, char** argv) {
     try {
         if (hashString) {
             const TKestrune object = ObjectFor(selection);
-            const auto digest = object.HashString(InputText(text, std::cin));
+            const auto input = InputText(text, std::cin);
+            WarnIfReplaced(input, "the text");
+            const auto digest = object.HashString(input);
             if (digest.empty()) throw EFailure("hashing failed");
             Print(digest);
         } else if (hashFile) {
@@ -318,7 +333,14 @@ int main(int argc, char** argv) {
             const bool encrypt = encryptString.parsed();
             const TKestrune object = ObjectFor(selection);
             const auto input = InputText(text, std::cin);
+            if (encrypt) {
+                WarnIfReplaced(input, "the text");
+            } else if (const auto problem = lenient ? std::nullopt : Base64Problem(input)) {
+                throw EFailure("the text to decrypt is not Base64 as encrypt-string writes it: " + *problem +
+                               "; --lenient decodes it as the object does");
+            }
             const TSecretText key = PasswordFrom(encrypt ? encryptString : decryptString, password, encrypt);
+            WarnIfReplaced(key.View(), "the password", true);
             const auto result = encrypt ? object.EncryptString(input, key.View()) : object.DecryptString(input, key.View());
             if (encrypt ? EncryptionFailed(input, result) : DecryptionFailed(input, result))
                 throw EFailure(encrypt ? "encryption failed" : "decryption failed");
@@ -328,6 +350,7 @@ int main(int argc, char** argv) {
             const TKestrune object = ObjectFor(selection);
             const std::string from = FileName(source), to = FileName(dest);
             const TSecretText key = PasswordFrom(encrypt ? encryptFile : decryptFile, password, encrypt);
+            WarnIfReplaced(key.View(), "the password", true);
             RemoveTemporaryFilesOnSignals();
             const std::string failed = encrypt ? "encryption failed: " : "decryption failed: ";
             const auto [input, inputStatus] = OpenSource(from);
@@ -343,6 +366,7 @@ int main(int argc, char** argv) {
         } else if (genPassword) {
             const TKestrune object;
             const auto pattern = Utf8ToUtf16(style);
+            WarnIfReplaced(pattern, "the style");
             for (std::int32_t i = 0; i < count; ++i) Print(object.GenPassword(length, pattern));
         } else if (list) {
             WriteCatalogue(std::cout);

@@ -165,15 +165,31 @@ std::optional<TSecretText> PromptPassword(std::string_view prompt) {
     return secret;
 }
 
+namespace {
+
+TSecretText Checked(TSecretText password, const PasswordOptions& options, const std::string& from) {
+    if (password.View().empty() && !options.allowEmpty)
+        throw EPasswordSource("the password " + from + " is empty; --allow-empty-password uses it all the same");
+    return password;
+}
+
+}  // namespace
+
 TSecretText ObtainPassword(const PasswordOptions& options, bool confirm) {
-    if (options.literal != nullptr) return SecretFromUtf8(*options.literal);
-    if (options.file != nullptr) return ReadPasswordFile(*options.file);
-    if (options.variable != nullptr) return PasswordFromEnvironment(*options.variable);
-    if (std::getenv(DefaultPasswordVariable) != nullptr) return PasswordFromEnvironment(DefaultPasswordVariable);
+    if (options.literal != nullptr) return Checked(SecretFromUtf8(*options.literal), options, "given by --password");
+    if (options.file != nullptr)
+        return Checked(ReadPasswordFile(*options.file), options, "in the first line of '" + *options.file + "'");
+    if (options.variable != nullptr)
+        return Checked(PasswordFromEnvironment(*options.variable), options, "in the variable " + *options.variable);
+    if (std::getenv(DefaultPasswordVariable) != nullptr)
+        return Checked(PasswordFromEnvironment(DefaultPasswordVariable), options,
+                       std::string("in the variable ") + DefaultPasswordVariable);
     auto password = PromptPassword("Password: ");
     if (!password)
         throw EPasswordSource(std::string("no password: use --password-env, --password-file or ") + DefaultPasswordVariable +
                               ", or run from a terminal");
+    // Refused before the second prompt: Ctrl-D at the first is no answer.
+    password = Checked(std::move(*password), options, "typed at the prompt");
     if (confirm) {
         auto again = PromptPassword("Repeat password: ");
         if (!again || again->View() != password->View()) throw EPasswordSource("the passwords do not match");

@@ -58,12 +58,16 @@ struct PasswordOptions {
     const std::string* literal = nullptr;   // --password
     const std::string* file = nullptr;      // --password-file
     const std::string* variable = nullptr;  // --password-env
+    bool allowEmpty = false;                // --allow-empty-password
 };
 
 // The first source given among --password, --password-file and
 // --password-env; otherwise KESTRUNE_PASSWORD when set; otherwise the
 // terminal, asked twice when confirm is set (a typing error while
-// encrypting would lose the data). EPasswordSource when none is available.
+// encrypting would lose the data). EPasswordSource when none is available,
+// and when the password is empty unless allowEmpty: an empty variable or
+// file, or Ctrl-D at the prompt, is almost always a mistake, and a key made
+// from nothing protects nothing.
 TSecretText ObtainPassword(const PasswordOptions& options, bool confirm);
 
 }  // namespace kestrune::cli

@@ -38,17 +38,27 @@ TEST(AlgorithmNames, DigestsAndCiphersAreSeparateNamespaces) {
     EXPECT_FALSE(ParseCipher("MD5"));
 }
 
-TEST(AlgorithmNames, AnyLongIsACodeAsTheObjectTakesIt) {
-    EXPECT_EQ(ParseDigest("42"), 42);
-    EXPECT_EQ(ParseCipher("-5"), -5);
-    EXPECT_EQ(ParseCipher("2147483647"), 2147483647);
-    EXPECT_FALSE(ParseCipher("2147483648"));
+// The object's fallback for other codes is right for pages, not for a
+// person who typed 42: the tool refuses them.
+TEST(AlgorithmNames, OnlyTheCatalogueCodesAreCodes) {
+    EXPECT_EQ(ParseDigest("0"), 0);
+    EXPECT_EQ(ParseDigest("9"), 9);
+    EXPECT_EQ(ParseCipher("19"), 19);
+    for (const char* code : {"10", "42", "-1", "-5", "2147483647"}) EXPECT_FALSE(ParseDigest(code)) << code;
+    for (const char* code : {"20", "99", "-1", "-5", "2147483647", "2147483648"}) EXPECT_FALSE(ParseCipher(code)) << code;
     EXPECT_FALSE(ParseDigest("5x"));
     EXPECT_FALSE(ParseDigest("+5"));
     EXPECT_FALSE(ParseDigest(""));
     EXPECT_FALSE(ParseDigest("-"));
     EXPECT_FALSE(ParseDigest("SHA"));
-    EXPECT_FALSE(ParseCipher("AES"));
+    EXPECT_FALSE(ParseDigest("AES"));
+    // AES is Rijndael; its key size follows --hash, so no aes-128 or aes-256.
+    EXPECT_EQ(ParseCipher("AES"), 15);
+    EXPECT_EQ(ParseCipher("aes"), 15);
+    EXPECT_FALSE(ParseCipher("aes-256"));
+    EXPECT_FALSE(ParseCipher("aes128"));
+    EXPECT_NE(CipherChoices().find("aes is Rijndael"), std::string::npos);
+    EXPECT_NE(DigestChoices().find("a code from 0 to 9"), std::string::npos);
 }
 
 TEST(AlgorithmNames, ModesByNameOrNumberOnlyWithinRange) {

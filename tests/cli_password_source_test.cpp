@@ -71,8 +71,29 @@ TEST_F(PasswordSource, ExplicitSourcesComeBeforeTheDefaultVariable) {
     // A named variable that is not set is an error, not a fall-back.
     const std::string unset = "KESTRUNE_TEST_UNSET";
     EXPECT_THROW(ObtainPassword({nullptr, nullptr, &unset}, false), EPasswordSource);
+}
+
+TEST_F(PasswordSource, AnEmptyPasswordIsRefusedUnlessAllowed) {
+    const std::string literal, file = File("\nsecond line"), variable = "KESTRUNE_TEST_PASSWORD";
+    ::setenv("KESTRUNE_TEST_PASSWORD", "", 1);
     ::setenv(DefaultPasswordVariable, "", 1);
-    EXPECT_EQ(ObtainPassword({}, false).View(), u"");
+    const std::pair<PasswordOptions, std::string> sources[] = {
+        {{&literal, nullptr, nullptr}, "given by --password"},
+        {{nullptr, &file, nullptr}, "in the first line of '" + file + "'"},
+        {{nullptr, nullptr, &variable}, "in the variable KESTRUNE_TEST_PASSWORD"},
+        {{}, "in the variable KESTRUNE_PASSWORD"},
+    };
+    for (auto [options, from] : sources) {
+        try {
+            ObtainPassword(options, true);
+            ADD_FAILURE() << from;
+        } catch (const EPasswordSource& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "the password " + from + " is empty; --allow-empty-password uses it all the same");
+        }
+        options.allowEmpty = true;
+        EXPECT_EQ(ObtainPassword(options, true).View(), u"") << from;
+    }
 }
 
 TEST_F(PasswordSource, SecretsMoveAndWipe) {

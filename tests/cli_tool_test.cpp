@@ -307,6 +307,69 @@ TEST_F(Tool, RegisterAndUnregisterWriteTheStore) {
 
 namespace {
 
+TEST_F(Tool, UsageErrorsSayWhatIsWrongAndWhatWasMeant) {
+    const TRun typo = Run({"hashstring", "abc"});
+    EXPECT_EQ(typo.status, 2);
+    EXPECT_EQ(typo.err, "kestrune: unknown command 'hashstring': did you mean hash-string?\n");
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"gen-password", "-c", "-1"}, "'-1' is not a count: use a whole number from 0 to 2147483647"},
+        {{"hash-string", "x", "--hash", "42"}, "unknown digest '42': use MD4, RIPEMD-128"},
+        {{"encrypt-string", "x", "--cipher", "99"}, "or a code from 0 to 19; aes is Rijndael"},
+        {{"encrypt-string", "x", "--cipher", "aes-256"}, "unknown cipher 'aes-256'"},
+        {{}, "subcommand is required"},
+        {{"list", "extra"}, "unexpected arguments: 1 value(s), not shown"},
+    };
+    for (const auto& [args, message] : refused) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_EQ(run.err.rfind("kestrune: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+        EXPECT_LT(run.err.size(), 600u) << run.err;
+    }
+    // aes is Rijndael, in any case.
+    const TRun rijndael = Run({"encrypt-string", "text", "--cipher", "15", "--password", "pw"});
+    EXPECT_EQ(Run({"encrypt-string", "text", "--cipher", "AES", "--password", "pw"}).out, rijndael.out);
+    EXPECT_NE(Run({"encrypt-string", "text", "--password", "pw"}).out, rijndael.out);
+}
+
+TEST_F(Tool, NoGarbageInOrOutWithoutAWord) {
+    // Base64 that encrypt-string would not write is refused, unless --lenient.
+    for (const char* text : {"PentbAA", "not base64!!"}) {
+        const TRun run = Run({"decrypt-string", text}, "", "pw");
+        EXPECT_EQ(run.status, 1) << text;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("kestrune: the text to decrypt is not Base64"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("--lenient"), std::string::npos) << run.err;
+    }
+    const TRun lenient = Run({"decrypt-string", "PentbAA", "--lenient"}, "", "pw");
+    EXPECT_EQ(lenient.status, 0);
+    EXPECT_GT(lenient.out.size(), 1u);  // the whole group decrypted, the rest dropped
+    // An empty password is refused for every cipher command unless allowed.
+    const fs::path emptyFile = dir / "empty";
+    std::ofstream(emptyFile).flush();
+    for (const auto& args : std::vector<std::vector<std::string>>{{"encrypt-string", "x", "--password", ""},
+                                                                   {"decrypt-string", "eA==", "--password-file", emptyFile},
+                                                                   {"encrypt-file", emptyFile, (dir / "out").string(), "--password", ""}}) {
+        const TRun run = Run(args);
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_NE(run.err.find(" is empty; --allow-empty-password uses it all the same"), std::string::npos) << run.err;
+        auto allowed = args;
+        allowed.push_back("--allow-empty-password");
+        EXPECT_EQ(Run(allowed).status, 0) << args[0];
+    }
+    EXPECT_EQ(Run({"encrypt-string", "x"}, "", "").status, 1);  // KESTRUNE_PASSWORD unset: no password at all
+    // Characters that the code page replaces are named.
+    const TRun replaced = Run({"encrypt-string", "\u0100\u20ac\U0001F600"}, "", "pw");
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_EQ(replaced.err,
+              "kestrune: warning: 2 characters of the text have no equivalent in Windows-1252 and were replaced: "
+              "'\u0100' (U+0100), '\U0001F600' (U+1F600)\n");
+    EXPECT_EQ(Run({"hash-string", "\u0100"}).err.find("kestrune: warning: 1 character of the text"), 0u);
+    const TRun password = Run({"encrypt-string", "x", "--password", "p\u0100ss"});
+    EXPECT_NE(password.err.find("1 character of the password has no equivalent"), std::string::npos) << password.err;
+    EXPECT_EQ(password.err.find("\u0100"), std::string::npos) << password.err;
+}
+
 TEST_F(Tool, OutputThatCannotBeWrittenIsAFailure) {
     const fs::path plain = dir / "plain";
     std::ofstream(plain) << "some bytes";
