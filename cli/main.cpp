@@ -92,6 +92,12 @@ void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArg
     variableOption->excludes(literalOption);
 }
 
+void AddProgressOptions(CLI::App& command, bool& forced, bool& quiet, const char* quietHelp) {
+    auto* progress = command.add_flag("--progress", forced,
+                                      "Show the progress bar even when standard error is not a terminal");
+    command.add_flag("-q,--quiet", quiet, quietHelp)->excludes(progress);
+}
+
 TKestrune ObjectFor(const TSelectionArgs& selection) {
     TKestrune object;
     object.SetHashAlgorithm(*ParseDigest(selection.hash));
@@ -157,11 +163,6 @@ std::string FileName(const std::string& name) {
     return name;
 }
 
-std::optional<std::uint64_t> SizeOf(const TKC_sourcefile& file) {
-    if (file.IsStream()) return std::nullopt;
-    return file.Size();
-}
-
 std::string Subject(const std::string& name, const char* standard) { return name == "-" ? standard : name; }
 
 void Print(std::u16string_view text) {
@@ -219,9 +220,11 @@ int main(int argc, char** argv) {
     hashString.add_option("text", text, "The text, or - to read standard input")->required();
     AddDigestOption(hashString, selection.hash, "Digest: a name or code from 'kestrune list'");
 
+    bool forceProgress = false, quiet = false;
     auto& hashFile = *app.add_subcommand("hash-file", "Print the digest of a file's bytes");
     hashFile.add_option("file", source, "The file, or - to read standard input")->required();
     AddDigestOption(hashFile, selection.hash, "Digest: a name or code from 'kestrune list'");
+    AddProgressOptions(hashFile, forceProgress, quiet, "No progress display");
 
     auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
     encryptString.add_option("text", text, "The text, or - to read standard input")->required();
@@ -235,11 +238,13 @@ int main(int argc, char** argv) {
     encryptFile.add_option("source", source, "The file to encrypt, or - to read standard input")->required();
     encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(encryptFile, selection, password);
+    AddProgressOptions(encryptFile, forceProgress, quiet, "No progress display");
 
     auto& decryptFile = *app.add_subcommand("decrypt-file", "Decrypt a file from encrypt-file into another");
     decryptFile.add_option("source", source, "The encrypted file, or - to read standard input")->required();
     decryptFile.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(decryptFile, selection, password);
+    AddProgressOptions(decryptFile, forceProgress, quiet, "No progress display");
 
     std::int32_t length = 8, count = 1;
     std::string style;
@@ -324,9 +329,9 @@ int main(int argc, char** argv) {
             const std::string file = FileName(source);
             const auto opened = OpenSource(file);
             if (!opened) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
-            TProgress progress("Hashing", "Hashed", Subject(file, "standard input"), SizeOf(*opened));
+            TProgress progress(ProgressModeFor(forceProgress, quiet), Subject(file, "standard input"), *opened);
             const auto digest = object.HashSource(*opened);
-            progress.Finish(!digest.empty());
+            progress.Finish();
             if (digest.empty()) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
             Print(digest);
         } else if (encryptString || decryptString) {
@@ -349,11 +354,10 @@ int main(int argc, char** argv) {
             if (!output)
                 throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
                                " failed: " + FileFailureReason(from, to));
-            TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted",
-                               Subject(from, "standard input"), SizeOf(*input));
+            TProgress progress(ProgressModeFor(forceProgress, quiet), Subject(from, "standard input"), *input);
             const auto status = encrypt ? object.EncryptSource(*input, *output, key.View())
                                         : object.DecryptSource(*input, *output, key.View());
-            progress.Finish(status == 0);
+            progress.Finish();
             if (status != 0)
                 throw EFailure(std::string(encrypt ? "encryption" : "decryption") +
                                " failed: " + FileFailureReason(from, to));
