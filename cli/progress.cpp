@@ -52,6 +52,11 @@ std::string Printable(std::string_view text) {
     return printable;
 }
 
+std::string Padded(std::string text, std::size_t columns, bool right = true) {
+    const std::string pad(columns > text.size() ? columns - text.size() : 0, ' ');
+    return right ? pad + text : text + pad;
+}
+
 std::size_t TerminalWidth() noexcept {
     winsize size{};
     if (::isatty(STDERR_FILENO) && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -124,8 +129,10 @@ std::string ProgressLine(std::string_view label, std::uint64_t done, std::option
     char percentText[16];
     std::snprintf(percentText, sizeof percentText, "%3d%%", percent);
     const double elapsedRate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const std::string stats = SizeText(done) + " / " + SizeText(*size) + "  " + rate + "  ETA " +
-                              EtaText(*size - done, elapsedRate);
+    // Fields padded to their usual widest ("999.9 MiB", "999.9 MiB/s", "59:59"),
+    // so that the bar keeps its width from one redraw to the next.
+    const std::string stats = Padded(SizeText(done), 9) + " / " + SizeText(*size) + "  " + Padded(rate, 11) +
+                              "  ETA " + Padded(EtaText(*size - done, elapsedRate), 5, false);
     // name, percentage, [bar,] stats: one space apart.
     const std::size_t fixed = 1 + 4 + 1 + Columns(stats);
     const auto spare = [room](std::size_t used) { return room > used ? room - used : 0; };

@@ -50,12 +50,14 @@ TEST(ProgressText, SizesRatesAndTimesAtTheirEdges) {
 TEST(ProgressText, LinesFitTheTerminalAndSayWhatIsKnown) {
     // Known size: percentage, bar, bytes of the whole, rate and time left.
     const std::string half = ProgressLine("big.iso", 50 << 20, 100 << 20, 2, 80);
-    EXPECT_EQ(half, "big.iso  50% [##########...........] 50.0 MiB / 100.0 MiB  25.0 MiB/s  ETA 0:02");
+    EXPECT_EQ(half, "big.iso  50% [#########.........]  50.0 MiB / 100.0 MiB   25.0 MiB/s  ETA 0:02 ");
     // Never 100% before the end; an empty file is complete at once.
     EXPECT_NE(ProgressLine("f", 999, 1000, 1, 80).find(" 99% "), std::string::npos);
     EXPECT_NE(ProgressLine("f", 0, 0, 0, 80).find("100% ["), std::string::npos);
     EXPECT_NE(ProgressLine("f", 0, 0, 0, 80).find("ETA 0:00"), std::string::npos);
     EXPECT_NE(ProgressLine("f", 1, 2, 0, 80).find("--  ETA --:--"), std::string::npos);  // no time yet, no rate
+    // The bar keeps its width while the numbers change.
+    EXPECT_EQ(ProgressLine("f", 1 << 20, 1 << 30, 0.5, 80).find(']'), ProgressLine("f", 1 << 29, 1 << 30, 200, 80).find(']'));
     // Unknown size, or more than the size said (/proc): bytes and rate only.
     EXPECT_EQ(ProgressLine("standard input", 3 << 20, std::nullopt, 2, 80), "standard input 3.0 MiB  1.5 MiB/s");
     EXPECT_EQ(ProgressLine("cpuinfo", 2048, 0, 1, 80), "cpuinfo 2.0 KiB  2.0 KiB/s");
@@ -114,7 +116,7 @@ TEST_F(ToolProgress, ShowsWhatWasReadAndIsClearedAtTheEnd) {
     EXPECT_TRUE(hashed.err.ends_with(clear));
     const std::string final = lastFrame(hashed.err);
     EXPECT_TRUE(final.starts_with("big 100% [#")) << final;
-    EXPECT_NE(final.find("] 3.0 MiB / 3.0 MiB  "), std::string::npos) << final;
+    EXPECT_NE(final.find("]   3.0 MiB / 3.0 MiB  "), std::string::npos) << final;
     EXPECT_NE(final.find("/s  ETA 0:00"), std::string::npos) << final;
     // A stream: bytes and rate only.
     const std::string streamed = lastFrame(Shell("$K hash-file --progress - < big").err);
