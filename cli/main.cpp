@@ -22,6 +22,7 @@
 #include "object/UKestrune.h"
 #include "password_source.h"
 #include "progress.h"
+#include "sums.h"
 
 namespace {
 
@@ -96,6 +97,34 @@ void AddProgressOptions(CLI::App& command, bool& forced, bool& quiet, const char
     auto* progress = command.add_flag("--progress", forced,
                                       "Show the progress bar even when standard error is not a terminal");
     command.add_flag("-q,--quiet", quiet, quietHelp)->excludes(progress);
+}
+
+// hash-file's output formats and --check with the options of sha256sum -c.
+void AddSumOptions(CLI::App& command, CLI::Option& files, std::string& format, bool& tag, std::string& checkList,
+                   TCheckOptions& check) {
+    auto* formatOption =
+        command
+            .add_option("--format", format,
+                        "hex: the digest alone, upper case (the default for one file); sum: '<digest>  <name>' "
+                        "as sha256sum prints (the default for several); tag: 'SHA256 (<name>) = <digest>'")
+            ->type_name("FORMAT")
+            ->check(CLI::IsMember({"hex", "sum", "tag"}));
+    auto* tagOption = command.add_flag("--tag", tag, "Same as --format tag")->excludes(formatOption);
+    auto* checkOption =
+        command
+            .add_option("-c,--check", checkList,
+                        "Check the files listed in LIST (- for standard input), in the format of sha256sum -c; "
+                        "untagged lines hold --hash digests")
+            ->type_name("LIST")
+            ->excludes(&files)
+            ->excludes(formatOption)
+            ->excludes(tagOption);
+    command.add_flag("--status", check.status, "With --check: print nothing, the exit status tells")->needs(checkOption);
+    command.add_flag("--strict", check.strict, "With --check: improperly formatted lines fail the check")
+        ->needs(checkOption);
+    command.add_flag("--ignore-missing", check.ignoreMissing, "With --check: pass over listed files that do not exist")
+        ->needs(checkOption);
+    command.add_flag("-w,--warn", check.warn, "With --check: name each improperly formatted line")->needs(checkOption);
 }
 
 TKestrune ObjectFor(const TSelectionArgs& selection) {
@@ -220,11 +249,15 @@ int main(int argc, char** argv) {
     hashString.add_option("text", text, "The text, or - to read standard input")->required();
     AddDigestOption(hashString, selection.hash, "Digest: a name or code from 'kestrune list'");
 
-    bool forceProgress = false, quiet = false;
-    auto& hashFile = *app.add_subcommand("hash-file", "Print the digest of a file's bytes");
-    hashFile.add_option("file", source, "The file, or - to read standard input")->required();
+    std::vector<std::string> files;
+    std::string format, checkList;
+    bool tagFormat = false, forceProgress = false, quiet = false;
+    TCheckOptions check;
+    auto& hashFile = *app.add_subcommand("hash-file", "Print the digests of files' bytes, or check a list of digests");
+    auto* filesOption = hashFile.add_option("file", files, "The files, - for standard input")->type_name("FILE");
     AddDigestOption(hashFile, selection.hash, "Digest: a name or code from 'kestrune list'");
-    AddProgressOptions(hashFile, forceProgress, quiet, "No progress display");
+    AddSumOptions(hashFile, *filesOption, format, tagFormat, checkList, check);
+    AddProgressOptions(hashFile, forceProgress, quiet, "No progress display; with --check, no OK lines either");
 
     auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
     encryptString.add_option("text", text, "The text, or - to read standard input")->required();
@@ -325,15 +358,22 @@ int main(int argc, char** argv) {
             if (digest.empty()) throw EFailure("hashing failed");
             Print(digest);
         } else if (hashFile) {
-            const TKestrune object = ObjectFor(selection);
-            const std::string file = FileName(source);
-            const auto opened = OpenSource(file);
-            if (!opened) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
-            TProgress progress(ProgressModeFor(forceProgress, quiet), Subject(file, "standard input"), *opened);
-            const auto digest = object.HashSource(*opened);
-            progress.Finish();
-            if (digest.empty()) throw EFailure("hashing failed: " + FileFailureReason(file, ""));
-            Print(digest);
+            const auto progress = ProgressModeFor(forceProgress, quiet);
+            const std::int32_t digest = *ParseDigest(selection.hash);
+            if (hashFile.count("--check") > 0) {
+                check.digest = digest;
+                check.digestChosen = hashFile.count("--hash") > 0;
+                check.quiet = quiet;
+                check.progress = progress;
+                return CheckSums(checkList, std::cin, check, std::cout, std::cerr) == 0 ? 0 : ExitFailure;
+            }
+            if (files.empty()) {
+                std::cerr << "kestrune hash-file: a FILE or --check LIST is required\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
+            const auto chosen = tagFormat ? std::optional(TSumFormat::Tag) : ParseSumFormat(format);
+            const auto output = chosen.value_or(files.size() == 1 ? TSumFormat::Hex : TSumFormat::Sum);
+            return HashFiles(files, digest, output, progress, std::cout, std::cerr) == 0 ? 0 : ExitFailure;
         } else if (encryptString || decryptString) {
             const bool encrypt = encryptString.parsed();
             const TKestrune object = ObjectFor(selection);

@@ -101,6 +101,7 @@ protected:
 };
 
 TEST_F(ToolProgress, ShowsWhatWasReadAndIsClearedAtTheEnd) {
+    Write("a b", "first");
     Write("big", std::string(3 << 20, 'x'));
     const char* clear = "\r\033[K";
     const auto lastFrame = [](const std::string& err) {
@@ -122,7 +123,8 @@ TEST_F(ToolProgress, ShowsWhatWasReadAndIsClearedAtTheEnd) {
     const std::string streamed = lastFrame(Shell("$K hash-file --progress - < big").err);
     EXPECT_TRUE(streamed.starts_with("standard input 3.0 MiB  ")) << streamed;
     EXPECT_EQ(streamed.find('%'), std::string::npos);
-    // Encryption and decryption.
+    // Several files, encryption and decryption.
+    EXPECT_TRUE(lastFrame(Shell("$K hash-file --progress 'a b' big").err).starts_with("[2/2] big 100% "));
     for (const char* command : {"encrypt-file", "decrypt-file"}) {
         const TRun run = Shell(std::string("KESTRUNE_PASSWORD=pw $K ") + command + " --progress big out");
         EXPECT_EQ(run.status, 0) << run.err;
@@ -130,7 +132,7 @@ TEST_F(ToolProgress, ShowsWhatWasReadAndIsClearedAtTheEnd) {
     }
     // Silent without a terminal, and with --quiet.
     EXPECT_EQ(Shell("$K hash-file big").err, "");
-    EXPECT_EQ(Shell("$K hash-file big -q").err, "");
+    EXPECT_EQ(Shell("$K hash-file big 'a b' -q").err, "");
     EXPECT_EQ(Shell("$K hash-file big --progress --quiet").status, 2);
 
     // Redraws at most ten a second: far fewer than the reads of a large file.
