@@ -364,7 +364,8 @@ int main(int argc, char** argv) {
                 check.digest = digest;
                 check.digestChosen = hashFile.count("--hash") > 0;
                 check.quiet = quiet;
-                check.progress = progress;
+                // Nothing but the exit status, unless the bar is asked for.
+                check.progress = check.status && !forceProgress ? TProgressMode::Off : progress;
                 return CheckSums(checkList, std::cin, check, std::cout, std::cerr) == 0 ? 0 : ExitFailure;
             }
             if (files.empty()) {

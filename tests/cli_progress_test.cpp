@@ -135,6 +135,18 @@ TEST_F(ToolProgress, ShowsWhatWasReadAndIsClearedAtTheEnd) {
     EXPECT_EQ(Shell("$K hash-file big 'a b' -q").err, "");
     EXPECT_EQ(Shell("$K hash-file big --progress --quiet").status, 2);
 
+    // On a terminal by default, once the work takes a while (here a stream
+    // that ends half a second late); never with --quiet or --check --status.
+    const std::string slow = " < <(cat big; sleep 0.5)\" /dev/null";
+    const TRun terminal = Shell("script -qec \"$K hash-file -" + slow);
+    EXPECT_NE(terminal.out.find("\rstandard input 3.0 MiB  "), std::string::npos) << terminal.out;
+    EXPECT_NE(terminal.out.find("\033[K\r\033[K"), std::string::npos) << terminal.out;
+    ASSERT_EQ(Shell("$K hash-file --format sum - < big > list").status, 0);
+    for (const char* silent : {"hash-file -q -", "hash-file -c list --status"}) {
+        const TRun run = Shell(std::string("script -qec \"$K ") + silent + slow);
+        EXPECT_EQ(run.out.find('\033'), std::string::npos) << silent << run.out;
+    }
+
     // Redraws at most ten a second: far fewer than the reads of a large file.
     Write("large", std::string(32 << 20, 'y'));
     const auto start = std::chrono::steady_clock::now();
