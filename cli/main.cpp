@@ -23,6 +23,7 @@
 #include "object/UKestrune.h"
 #include "password_source.h"
 #include "progress.h"
+#include "sums.h"
 #include "text_checks.h"
 #include "usage.h"
 
@@ -95,6 +96,40 @@ void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArg
                      "Use an empty password rather than refuse it (it protects nothing)");
 }
 
+void AddProgressOptions(CLI::App& command, bool& forced, bool& quiet, const char* quietHelp) {
+    auto* progress = command.add_flag("--progress", forced,
+                                      "Show the progress bar even when standard error is not a terminal");
+    command.add_flag("-q,--quiet", quiet, quietHelp)->excludes(progress);
+}
+
+// hash-file's output formats and --check with the options of sha256sum -c.
+void AddSumOptions(CLI::App& command, CLI::Option& files, std::string& format, bool& tag, std::string& checkList,
+                   TCheckOptions& check) {
+    auto* formatOption =
+        command
+            .add_option("--format", format,
+                        "hex: the digest alone, upper case (the default for one file); sum: '<digest>  <name>' "
+                        "as sha256sum prints (the default for several); tag: 'SHA256 (<name>) = <digest>'")
+            ->type_name("FORMAT")
+            ->check(CLI::IsMember({"hex", "sum", "tag"}));
+    auto* tagOption = command.add_flag("--tag", tag, "Same as --format tag")->excludes(formatOption);
+    auto* checkOption =
+        command
+            .add_option("-c,--check", checkList,
+                        "Check the files listed in LIST (- for standard input), in the format of sha256sum -c; "
+                        "untagged lines hold --hash digests")
+            ->type_name("LIST")
+            ->excludes(&files)
+            ->excludes(formatOption)
+            ->excludes(tagOption);
+    command.add_flag("--status", check.status, "With --check: print nothing, the exit status tells")->needs(checkOption);
+    command.add_flag("--strict", check.strict, "With --check: improperly formatted lines fail the check")
+        ->needs(checkOption);
+    command.add_flag("--ignore-missing", check.ignoreMissing, "With --check: pass over listed files that do not exist")
+        ->needs(checkOption);
+    command.add_flag("-w,--warn", check.warn, "With --check: name each improperly formatted line")->needs(checkOption);
+}
+
 TKestrune ObjectFor(const TSelectionArgs& selection) {
     TKestrune object;
     object.SetHashAlgorithm(*ParseDigest(selection.hash));
@@ -141,11 +176,6 @@ void ForbidCoreDumps() noexcept {
 std::string FileName(const std::string& name) {
     if (!IsUtf8(name)) throw EFailure("'" + name + "': file names must be UTF-8");
     return name;
-}
-
-std::optional<std::uint64_t> SizeOf(const TKC_sourcefile& file) {
-    if (file.IsStream()) return std::nullopt;
-    return file.Size();
 }
 
 std::string Subject(const std::string& name, const char* standard) { return name == "-" ? standard : name; }
@@ -210,9 +240,15 @@ int main(int argc, char** argv) {
     hashString.add_option("text", text, "The text, or - to read standard input")->required();
     AddDigestOption(hashString, selection.hash, "Digest: a name or code from 'kestrune list'");
 
-    auto& hashFile = *app.add_subcommand("hash-file", "Print the digest of a file's bytes");
-    hashFile.add_option("file", source, "The file, or - to read standard input")->required();
+    std::vector<std::string> files;
+    std::string format, checkList;
+    bool tagFormat = false, forceProgress = false, quiet = false;
+    TCheckOptions check;
+    auto& hashFile = *app.add_subcommand("hash-file", "Print the digests of files' bytes, or check a list of digests");
+    auto* filesOption = hashFile.add_option("file", files, "The files, - for standard input")->type_name("FILE");
     AddDigestOption(hashFile, selection.hash, "Digest: a name or code from 'kestrune list'");
+    AddSumOptions(hashFile, *filesOption, format, tagFormat, checkList, check);
+    AddProgressOptions(hashFile, forceProgress, quiet, "No progress display; with --check, no OK lines either");
 
     auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
     encryptString.add_option("text", text, "The text, or - to read standard input")->required();
@@ -229,11 +265,13 @@ int main(int argc, char** argv) {
     encryptFile.add_option("source", source, "The file to encrypt, or - to read standard input")->required();
     encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(encryptFile, selection, password);
+    AddProgressOptions(encryptFile, forceProgress, quiet, "No progress display");
 
     auto& decryptFile = *app.add_subcommand("decrypt-file", "Decrypt a file from encrypt-file into another");
     decryptFile.add_option("source", source, "The encrypted file, or - to read standard input")->required();
     decryptFile.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(decryptFile, selection, password);
+    AddProgressOptions(decryptFile, forceProgress, quiet, "No progress display");
 
     std::int32_t length = 8, count = 1;
     std::string style;
@@ -320,15 +358,23 @@ int main(int argc, char** argv) {
             if (digest.empty()) throw EFailure("hashing failed");
             Print(digest);
         } else if (hashFile) {
-            const TKestrune object = ObjectFor(selection);
-            const std::string file = FileName(source);
-            const auto [opened, openStatus] = OpenSource(file);
-            if (!opened) throw EFailure("hashing failed: " + FileFailureReason(openStatus, file, ""));
-            TProgress progress("Hashing", "Hashed", Subject(file, "standard input"), SizeOf(*opened));
-            const auto [digest, status] = object.HashSource(*opened);
-            progress.Finish(status.Ok());
-            if (!status.Ok()) throw EFailure("hashing failed: " + FileFailureReason(status, file, ""));
-            Print(digest);
+            const auto progress = ProgressModeFor(forceProgress, quiet);
+            const std::int32_t digest = *ParseDigest(selection.hash);
+            if (hashFile.count("--check") > 0) {
+                check.digest = digest;
+                check.digestChosen = hashFile.count("--hash") > 0;
+                check.quiet = quiet;
+                // Nothing but the exit status, unless the bar is asked for.
+                check.progress = check.status && !forceProgress ? TProgressMode::Off : progress;
+                return CheckSums(checkList, std::cin, check, std::cout, std::cerr) == 0 ? 0 : ExitFailure;
+            }
+            if (files.empty()) {
+                std::cerr << "kestrune hash-file: a FILE or --check LIST is required\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
+            const auto chosen = tagFormat ? std::optional(TSumFormat::Tag) : ParseSumFormat(format);
+            const auto output = chosen.value_or(files.size() == 1 ? TSumFormat::Hex : TSumFormat::Sum);
+            return HashFiles(files, digest, output, progress, std::cout, std::cerr) == 0 ? 0 : ExitFailure;
         } else if (encryptString || decryptString) {
             const bool encrypt = encryptString.parsed();
             const TKestrune object = ObjectFor(selection);
@@ -357,11 +403,10 @@ int main(int argc, char** argv) {
             if (!input) throw EFailure(failed + FileFailureReason(inputStatus, from, to));
             const auto [output, outputStatus] = CreateDestination(to, *input);
             if (!output) throw EFailure(failed + FileFailureReason(outputStatus, from, to));
-            TProgress progress(encrypt ? "Encrypting" : "Decrypting", encrypt ? "Encrypted" : "Decrypted",
-                               Subject(from, "standard input"), SizeOf(*input));
+            TProgress progress(ProgressModeFor(forceProgress, quiet), Subject(from, "standard input"), *input);
             const FileStatus status = encrypt ? object.EncryptSource(*input, *output, key.View())
                                               : object.DecryptSource(*input, *output, key.View());
-            progress.Finish(status.Ok());
+            progress.Finish();
             if (!status.Ok()) throw EFailure(failed + FileFailureReason(status, from, to));
         } else if (genPassword) {
             const TKestrune object;

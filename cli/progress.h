@@ -1,44 +1,68 @@
-// Progress of a file operation on standard error, when that is a terminal.
-// The object handles a file in one call, so this shows that the work goes on
-// (a spinner and the elapsed time, from a second thread) rather than how far
-// it has come; operations that end quickly leave no trace.
+// A progress bar for the file commands on standard error: percentage,
+// bytes, rate and time left, drawn from the read path as the object reads
+// the source, so it shows what has really been read. A stream of unknown
+// length shows bytes and rate only. The line is cleared at the end.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
+
+#include "object/KCfiles.h"
 
 namespace kestrune::cli {
 
-class TProgress {
+enum class TProgressMode {
+    Auto,    // shown when standard error is a terminal and the work takes a while
+    Forced,  // --progress: shown from the first read, wherever standard error goes
+    Off,     // --quiet
+};
+
+TProgressMode ProgressModeFor(bool forced, bool quiet) noexcept;
+
+// Observes one source for as long as it lives.
+class TProgress final : public ReadObserver {
 public:
-    // activity: "Encrypting", done: "Encrypted"; size in bytes, unknown for a stream.
-    TProgress(std::string activity, std::string done, std::string name, std::optional<std::uint64_t> size);
+    // label names the source on the line.
+    TProgress(TProgressMode mode, std::string label, TKC_sourcefile& source);
     ~TProgress();
     TProgress(const TProgress&) = delete;
     TProgress& operator=(const TProgress&) = delete;
 
-    // Stops the display; a summary line follows if the display was shown
-    // and the operation succeeded.
-    void Finish(bool succeeded);
+    void BytesRead(std::size_t count) noexcept override;
+
+    // Draws the final state if the bar is shown, then clears the line;
+    // called before the command prints its result.
+    void Finish() noexcept;
 
 private:
-    void Show(std::stop_token stop);
+    using Clock = std::chrono::steady_clock;
+    void Draw(Clock::time_point now) noexcept;
 
-    std::string activity_, done_, subject_;
+    TKC_sourcefile* source_;
+    TProgressMode mode_;
+    std::string label_;
     std::optional<std::uint64_t> size_;
-    std::chrono::steady_clock::time_point start_;
-    std::mutex mutex_;
-    std::condition_variable_any wake_;
+    std::uint64_t done_ = 0;
+    Clock::time_point start_, lastDraw_;
+    std::size_t width_ = 80;
     bool shown_ = false;
-    std::jthread display_;
 };
 
-// 1536 -> "1.5 KiB".
+// The pieces of the line, apart from any terminal.
+
+// 1536 -> "1.5 KiB"; up to EiB.
 std::string SizeText(std::uint64_t bytes);
+// Bytes per second, "--" before any time has passed.
+std::string RateText(std::uint64_t bytes, double seconds);
+// Time left at that rate: "0:07", "1:02:03"; "--:--" when it cannot be told
+// (no rate yet, or more than 99 hours); "0:00" when nothing is left.
+std::string EtaText(std::uint64_t remaining, double bytesPerSecond);
+// One line of at most width - 1 columns (a full line would wrap on some
+// terminals); the bar is left out when it would be too short.
+std::string ProgressLine(std::string_view label, std::uint64_t done, std::optional<std::uint64_t> size, double seconds,
+                         std::size_t width);
 
 }  // namespace kestrune::cli

@@ -99,6 +99,16 @@ protected:
     FileStatus status_;
 };
 
+// Told how many bytes each Read of a source delivered, on the reading
+// thread: the tool's progress display. It must be quick.
+class ReadObserver {
+public:
+    virtual void BytesRead(std::size_t count) noexcept = 0;
+
+protected:
+    ~ReadObserver() = default;
+};
+
 // A source opened for reading, exclusively where it is a file.
 class TKC_sourcefile : public TKC_file {
 public:
@@ -121,12 +131,21 @@ public:
     void FailShortRead() noexcept { Fail(FileFault::ReadError); }
     explicit TKC_sourcefile(std::intptr_t handle) noexcept : TKC_file(handle, FileRole::Source) {}
 
+    std::size_t Read(Bytes buffer) override {
+        const std::size_t delivered = TKC_file::Read(buffer);
+        if (observer_ != nullptr) observer_->BytesRead(delivered);
+        return delivered;
+    }
+    // Null for none; the observer must outlive its reads.
+    void SetObserver(ReadObserver* observer) noexcept { observer_ = observer; }
+
 private:
     friend struct FileAccess;
     friend class TKC_destinationfile;
     std::uint64_t size_ = 0;
     std::uint64_t device_ = 0, inode_ = 0;
     bool stream_ = false;
+    ReadObserver* observer_ = nullptr;
 };
 
 // A destination. By default an existing one is replaced by a new file made
