@@ -68,6 +68,18 @@ std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& ro
     return std::nullopt;
 }
 
+// The class name without its prefix, where it is not the catalogue name folded.
+template <typename Rows>
+std::vector<std::string> AliasesOf(const Rows& rows, std::string_view (*className)(std::int32_t) noexcept, std::int32_t code) {
+    std::vector<std::string> aliases;
+    for (const auto& row : rows) {
+        if (row.code != code) continue;
+        const std::string shortName = Folded(className(code)).substr(3);
+        if (shortName != Folded(row.name)) aliases.push_back(shortName);
+    }
+    return aliases;
+}
+
 template <typename Rows>
 std::string Choices(const Rows& rows) {
     std::string text;
@@ -107,6 +119,9 @@ std::string_view ModeName(std::int32_t mode) noexcept {
 
 std::string_view DigestClassName(std::int32_t code) noexcept { return ClassNameFor(DigestClasses, code); }
 std::string_view CipherClassName(std::int32_t code) noexcept { return ClassNameFor(CipherClasses, code); }
+
+std::vector<std::string> DigestAliases(std::int32_t code) { return AliasesOf(DigestCatalogue(), DigestClassName, code); }
+std::vector<std::string> CipherAliases(std::int32_t code) { return AliasesOf(CipherCatalogue(), CipherClassName, code); }
 
 std::string DigestChoices() { return Choices(DigestCatalogue()); }
 std::string CipherChoices() { return Choices(CipherCatalogue()); }
