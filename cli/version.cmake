@@ -11,7 +11,8 @@ if(GIT_EXECUTABLE AND EXISTS "${SOURCE_DIR}/.git")
                     WORKING_DIRECTORY "${SOURCE_DIR}"
                     OUTPUT_VARIABLE described RESULT_VARIABLE failed
                     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(failed EQUAL 0 AND described MATCHES "^[A-Za-z0-9._+-]+$")
+    # Anything else (a quote, a backslash) has no place in the header.
+    if(failed EQUAL 0 AND described MATCHES "^[A-Za-z0-9._+/-]+$")
         set(commit "${described}")
     endif()
 endif()
