@@ -32,7 +32,7 @@ constexpr std::string_view ModeNames[] = {"cbc", "cfb8", "cfbblock", "ofb", "ctr
 // Rijndael with a 128-bit block, which is the only Rijndael here. There is
 // no "aes-128" or "aes-256": the key is as long as the password's digest
 // (up to 256 bits), so --hash decides the key size, not --cipher.
-constexpr std::pair<std::string_view, std::int32_t> CipherAliases[] = {{"aes", 15}};
+constexpr std::pair<std::string_view, std::int32_t> CipherNicknames[] = {{"aes", 15}};
 
 // Lower case without spaces, hyphens and underscores: "Triple DES",
 // "triple-des" and "TRIPLEDES" are one name.
@@ -85,6 +85,18 @@ std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& ro
     return std::nullopt;
 }
 
+// The class name without its prefix, where it is not the catalogue name folded.
+template <typename Rows>
+std::vector<std::string> AliasesOf(const Rows& rows, std::string_view (*className)(std::int32_t) noexcept, std::int32_t code) {
+    std::vector<std::string> aliases;
+    for (const auto& row : rows) {
+        if (row.code != code) continue;
+        const std::string shortName = Folded(className(code)).substr(3);
+        if (shortName != Folded(row.name)) aliases.push_back(shortName);
+    }
+    return aliases;
+}
+
 template <typename Rows>
 std::string Choices(const Rows& rows) {
     std::string text;
@@ -106,7 +118,7 @@ std::optional<std::int32_t> ParseDigest(std::string_view text) {
 
 std::optional<std::int32_t> ParseCipher(std::string_view text) {
     return ParseAlgorithm(text, CipherCatalogue(), CipherClassName,
-                          [](const TKC_cipherrow& row) { return row.cipherClass; }, CipherAliases);
+                          [](const TKC_cipherrow& row) { return row.cipherClass; }, CipherNicknames);
 }
 
 std::optional<std::int32_t> ParseMode(std::string_view text) {
@@ -127,10 +139,18 @@ std::string_view ModeName(std::int32_t mode) noexcept {
 std::string_view DigestClassName(std::int32_t code) noexcept { return ClassNameFor(DigestClasses, code); }
 std::string_view CipherClassName(std::int32_t code) noexcept { return ClassNameFor(CipherClasses, code); }
 
+std::vector<std::string> DigestAliases(std::int32_t code) { return AliasesOf(DigestCatalogue(), DigestClassName, code); }
+std::vector<std::string> CipherAliases(std::int32_t code) {
+    auto aliases = AliasesOf(CipherCatalogue(), CipherClassName, code);
+    for (const auto& [alias, row] : CipherNicknames)
+        if (row == code) aliases.emplace_back(alias);
+    return aliases;
+}
+
 std::string DigestChoices() { return Choices(DigestCatalogue()); }
 std::string CipherChoices() {
     std::string text = Choices(CipherCatalogue());
-    for (const auto& [alias, code] : CipherAliases) text += "; " + std::string(alias) + " is " + std::string(CipherName(code));
+    for (const auto& [alias, code] : CipherNicknames) text += "; " + std::string(alias) + " is " + std::string(CipherName(code));
     return text;
 }
 

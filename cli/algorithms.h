@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrune::cli {
 
@@ -28,6 +29,11 @@ std::string_view CipherClassName(std::int32_t code) noexcept;
 
 // The catalogue name of a cipher code ("Rijndael" for 15).
 std::string_view CipherName(std::int32_t code) noexcept;
+
+// Names a row also answers to that do not fold to its catalogue name
+// ("3des" for Triple DES), for list --json and the completions.
+std::vector<std::string> DigestAliases(std::int32_t code);
+std::vector<std::string> CipherAliases(std::int32_t code);
 
 // The accepted names, for help texts and error messages.
 std::string DigestChoices();

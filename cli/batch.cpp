@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <istream>
 #include <limits>
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <ostream>
 #include <variant>
 #include <vector>
@@ -168,6 +174,37 @@ TVariant Dispatch(TScriptHost& host, Json& request) {
     return Get(host, request);
 }
 
+// The "id" of a line's top-level object, read as far as the line parses: a
+// line that breaks after its id still has its answer matched to it. The
+// last complete id wins, as it does in a parsed request.
+std::optional<Json> IdOf(std::string_view line) {
+    std::optional<Json> id;
+    bool idNext = false;  // the last key of the top-level object was "id"
+    const auto watch = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (depth != 1) return true;
+        switch (event) {
+            case Json::parse_event_t::key: idNext = parsed == "id"; break;
+            case Json::parse_event_t::value:
+            case Json::parse_event_t::object_end:
+            case Json::parse_event_t::array_end:
+                if (idNext) id = parsed;
+                idNext = false;
+                break;
+            default: break;  // the start of a container, which its end completes
+        }
+        return true;
+    };
+    [[maybe_unused]] const Json whole = Json::parse(line, watch, false);
+    return id;
+}
+
+// The answer with the request's id as its first member.
+std::string WithId(const std::optional<Json>& id, std::string answer) {
+    if (!id) return answer;
+    const auto text = id->dump(-1, ' ', false, Json::error_handler_t::replace);
+    return "{\"id\":" + std::string(text) + "," + answer.substr(1);
+}
+
 // The parser's account of a line it refused, without its "[json.exception...] "
 // prefix and without the text it was reading, which may be a password.
 std::string ParseMessage(const Json::exception& e) {
@@ -186,19 +223,25 @@ std::variant<Json, std::string> Parsed(std::string_view line) {
     try {
         return Json::parse(line);
     } catch (const Json::exception& e) {  // syntax, and numbers beyond a double
-        return ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource);
+        return WithId(IdOf(line), ErrorLine(E_INVALIDARG, ParseMessage(e), BatchSource));
     }
 }
 
 std::string Answer(TScriptHost& host, Json& request) {
+    // The id goes before the call: a call drops the request's values.
+    std::optional<Json> id;
+    if (auto found = request.is_object() ? request.find("id") : request.end(); found != request.end()) {
+        id = std::move(*found);
+        request.erase(found);
+    }
     try {
-        return ResultLine(Dispatch(host, request));
+        return WithId(id, ResultLine(Dispatch(host, request)));
     } catch (const TRequestError& e) {
-        return ErrorLine(e.hresult, e.description, BatchSource);
+        return WithId(id, ErrorLine(e.hresult, e.description, BatchSource));
     } catch (const TFailure& e) {
-        return ErrorLine(e.hresult, e.description, e.source);
+        return WithId(id, ErrorLine(e.hresult, e.description, e.source));
     } catch (const std::exception& e) {
-        return ErrorLine(E_UNEXPECTED, e.what(), BatchSource);
+        return WithId(id, ErrorLine(E_UNEXPECTED, e.what(), BatchSource));
     }
 }
 
@@ -237,7 +280,11 @@ TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit) {
         any = any || taken > 0;
         if (!tooLong && line.size() + stored > limit) {
             tooLong = true;
-            Wipe(line);
+            // Only the start stays, for the id of the answer.
+            const std::size_t keep = std::min(limit, TooLongKeptBytes);
+            if (line.size() < keep) line.append(piece.data(), std::min(stored, keep - line.size()));
+            SecureFill(line.data() + std::min(keep, line.size()), line.size() - std::min(keep, line.size()), 0);
+            line.resize(std::min(keep, line.size()));
         }
         if (!tooLong) line.append(piece.data(), stored);
         if (!filled) break;
@@ -257,10 +304,10 @@ int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t
         const TLineRead read = ReadLine(in, line, maxLine);
         if (read == TLineRead::End) return 0;
         auto answer = read == TLineRead::TooLong
-                          ? std::optional<std::string>(ErrorLine(E_INVALIDARG,
-                                                                 "the request line is longer than the limit of " +
-                                                                     std::to_string(maxLine) + " bytes",
-                                                                 BatchSource))
+                          ? std::optional<std::string>(WithId(IdOf(line), ErrorLine(E_INVALIDARG,
+                                                                                    "the request line is longer than the limit of " +
+                                                                                        std::to_string(maxLine) + " bytes",
+                                                                                    BatchSource)))
                           : AnswerLine(host, line);
         Wipe(line);
         if (answer) {
@@ -268,6 +315,16 @@ int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t
             if (!out) return 1;
         }
     }
+}
+
+std::unique_ptr<std::istream> OpenRequests(const std::string& name, std::istream& standardInput) {
+    if (name == "-") return std::make_unique<std::istream>(standardInput.rdbuf());
+    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) throw std::runtime_error("cannot read '" + name + "': it is a directory");
+    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    if (!*file) throw std::runtime_error("cannot read '" + name + "': " + std::strerror(errno));
+    return file;
 }
 
 }  // namespace kestrune::cli

@@ -18,11 +18,15 @@
 // left-out argument). OnStartPage takes a host context: any JSON string or
 // object is a context that offers the scripting-context interface, null
 // one that does not (the call then fails, as with a host that lacks it).
-// Blank lines get no answer. A line longer than MaxLineBytes is refused
-// with an error answer and the run goes on.
+// A request may carry an "id" (any JSON value), which its answer repeats as
+// its first member: {"id": 7, "result": ...}, errors included, and also for
+// a line that is not valid JSON or too long where the id can be read from
+// its start. Blank lines get no answer. A line longer than MaxLineBytes is
+// refused with an error answer and the run goes on.
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,11 +47,15 @@ inline constexpr std::string_view BatchSource = "kestrune batch";
 // under a gigabyte.
 inline constexpr std::size_t MaxLineBytes = std::size_t{64} << 20;
 
+// How much of a line beyond the limit is kept, for the id of its answer.
+inline constexpr std::size_t TooLongKeptBytes = 4096;
+
 enum class TLineRead { Line, TooLong, End };
 
 // Reads one line, without its line break, into line. A line longer than
 // limit is read to its end in pieces and dropped, so that it costs no more
-// memory than limit: line is then empty and the answer TooLong.
+// memory than limit: line then holds only its first TooLongKeptBytes (at
+// most limit) and the answer is TooLong.
 TLineRead ReadLine(std::istream& in, TSecretString& line, std::size_t limit = MaxLineBytes);
 
 // The answer to one request line, without a line break; empty for a line
@@ -60,5 +68,10 @@ std::optional<std::string> AnswerLine(TScriptHost& host, TSecretString& line);
 // Answers each line of in on out, flushing after every answer, until in
 // ends. Returns 0, or 1 when out can no longer be written.
 int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t maxLine = MaxLineBytes);
+
+// The requests of `kestrune batch FILE`: the file (a UTF-8 name), or
+// standardInput for "-". std::runtime_error naming the file and the reason
+// when it cannot be read.
+std::unique_ptr<std::istream> OpenRequests(const std::string& name, std::istream& standardInput);
 
 }  // namespace kestrune::cli

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "algorithms.h"
 #include "framework/KCbase64.h"
 #include "object/KCcatalogue.h"
@@ -151,6 +153,38 @@ void WriteCatalogue(std::ostream& out) {
         modes.Add({std::to_string(mode), std::string(ModeName(mode)), ModeTexts[mode]});
     out << "\nModes of the block ciphers for files (--mode NAME or NUMBER; strings always use cfb8)\n";
     modes.Write(out);
+}
+
+void WriteCatalogueJson(std::ostream& out) {
+    using Json = nlohmann::ordered_json;
+    Json catalogue;
+    catalogue["digests"] = Json::array();
+    for (const auto& row : DigestCatalogue()) {
+        Json entry = {{"code", row.code}, {"name", row.name}, {"class", DigestClassName(row.code)},
+                      {"aliases", DigestAliases(row.code)}, {"default", row.code == 0}};
+        if (const auto* cls = row.digestClass) {
+            entry["algorithm"] = cls->GetAlgorithm();
+            entry["bits"] = cls->GetHashSize();
+            entry["id"] = cls->GetId();
+        }
+        catalogue["digests"].push_back(std::move(entry));
+    }
+    catalogue["ciphers"] = Json::array();
+    for (const auto& row : CipherCatalogue()) {
+        Json entry = {{"code", row.code}, {"name", row.name}, {"class", CipherClassName(row.code)},
+                      {"aliases", CipherAliases(row.code)}, {"default", row.code == 0}};
+        if (const auto* cls = row.cipherClass) {
+            entry["algorithm"] = cls->GetAlgorithm();
+            entry["block"] = cls->GetBlockSize() < 0 ? Json() : Json(cls->GetBlockSize());  // null: a stream cipher
+            entry["max_key"] = cls->GetMaxKeySize();
+            entry["id"] = cls->GetId();
+        }
+        catalogue["ciphers"].push_back(std::move(entry));
+    }
+    catalogue["modes"] = Json::array();
+    for (std::int32_t mode = 0; !ModeName(mode).empty(); ++mode)
+        catalogue["modes"].push_back({{"code", mode}, {"name", ModeName(mode)}, {"default", mode == 0}});
+    out << catalogue.dump(2) << '\n';
 }
 
 int RunSelfTest(std::ostream& out) {

@@ -46,6 +46,11 @@ std::string FileFailureReason(const FileStatus& status, const std::string& sourc
 // Both catalogues with names, classes, sizes and ids, then the modes.
 void WriteCatalogue(std::ostream& out);
 
+// The same as one JSON object: "digests" and "ciphers" (code, name, class,
+// aliases, default, and where built algorithm, sizes in bits, id; a stream
+// cipher's block is null) and "modes" (code, name, default).
+void WriteCatalogueJson(std::ostream& out);
+
 // Runs every built class's self-test and reports each row; 0 when none fails.
 int RunSelfTest(std::ostream& out);
 

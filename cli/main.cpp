@@ -18,6 +18,7 @@
 #include "algorithms.h"
 #include "batch.h"
 #include "commands.h"
+#include "help.h"
 #include "host.h"
 #include "object/KCcodepage.h"
 #include "object/UKestrune.h"
@@ -26,6 +27,7 @@
 #include "sums.h"
 #include "text_checks.h"
 #include "usage.h"
+#include "version.h"
 
 namespace {
 
@@ -65,18 +67,19 @@ void AddDigestOption(CLI::App& command, std::string& hash, const char* help) {
         ->check(Choice(ParseDigest, "digest", DigestChoices()));
 }
 
-void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArgs& password) {
+// The mode matters to the file commands only: strings always use cfb8. The
+// string commands still take it, unlisted, as they always have.
+void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArgs& password, bool modeMatters) {
     command.add_option("--cipher", selection.cipher, "Cipher: a name or code from 'kestrune list', or aes for Rijndael")
         ->type_name("CIPHER")
         ->capture_default_str()
         ->check(Choice(ParseCipher, "cipher", CipherChoices()));
     AddDigestOption(command, selection.hash, "Digest that turns the password into the key");
-    command
-        .add_option("--mode", selection.mode,
-                    "Chaining mode of block ciphers: cbc, cfb8, cfbblock, ofb, ctr or 0 to 4 (strings always use cfb8)")
+    command.add_option("--mode", selection.mode, "Chaining mode of block ciphers: cbc, cfb8, cfbblock, ofb, ctr or 0 to 4")
         ->type_name("MODE")
         ->capture_default_str()
-        ->check(Choice(ParseMode, "mode", "cbc, cfb8, cfbblock, ofb, ctr or 0 to 4"));
+        ->check(Choice(ParseMode, "mode", "cbc, cfb8, cfbblock, ofb, ctr or 0 to 4"))
+        ->group(modeMatters ? "Options" : "");
     auto* fileOption = command.add_option("--password-file", password.file, "Read the password from the first line of PATH")
                            ->type_name("PATH");
     auto* variableOption = command
@@ -228,9 +231,9 @@ int main(int argc, char** argv) {
     CLI::App app("Hashing, encryption and password generation with the Kestrune crypto object.", "kestrune");
     app.failure_message(UsageMessage);
     app.require_subcommand(1);
-    app.footer(std::string("Passwords come from --password-file, --password-env, the variable ") + DefaultPasswordVariable +
-               " or a prompt on the terminal.\n"
-               "Exit status: 0 success, 1 the operation failed (the reason is on standard error), 2 wrong usage.");
+    app.formatter(HelpFormatter());
+    app.footer(ToolFooter());
+    app.set_version_flag("--version", VersionLine(), "Print the version and the commit it was built from, and exit");
 
     std::string text, source, dest;
     TSelectionArgs selection;
@@ -252,33 +255,30 @@ int main(int argc, char** argv) {
 
     auto& encryptString = *app.add_subcommand("encrypt-string", "Encrypt a text; print it as Base64");
     encryptString.add_option("text", text, "The text, or - to read standard input")->required();
-    AddCipherOptions(encryptString, selection, password);
+    AddCipherOptions(encryptString, selection, password, false);
 
     auto& decryptString = *app.add_subcommand("decrypt-string", "Decrypt Base64 text from encrypt-string");
     decryptString.add_option("text", text, "The Base64 text, or - to read standard input")->required();
     bool lenient = false;
     decryptString.add_flag("--lenient", lenient,
                            "Decode text that is not canonical Base64 as the object does, instead of refusing it");
-    AddCipherOptions(decryptString, selection, password);
+    AddCipherOptions(decryptString, selection, password, false);
 
     auto& encryptFile = *app.add_subcommand("encrypt-file", "Encrypt a file into another (same length, no header)");
     encryptFile.add_option("source", source, "The file to encrypt, or - to read standard input")->required();
     encryptFile.add_option("dest", dest, "The encrypted file to write (replaced if it exists), or - for standard output")->required();
-    AddCipherOptions(encryptFile, selection, password);
+    AddCipherOptions(encryptFile, selection, password, true);
     AddProgressOptions(encryptFile, forceProgress, quiet, "No progress display");
 
     auto& decryptFile = *app.add_subcommand("decrypt-file", "Decrypt a file from encrypt-file into another");
     decryptFile.add_option("source", source, "The encrypted file, or - to read standard input")->required();
     decryptFile.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
-    AddCipherOptions(decryptFile, selection, password);
+    AddCipherOptions(decryptFile, selection, password, true);
     AddProgressOptions(decryptFile, forceProgress, quiet, "No progress display");
 
     std::int32_t length = 8, count = 1;
     std::string style;
     auto& genPassword = *app.add_subcommand("gen-password", "Print generated passwords (predictable: see its --help)");
-    genPassword.footer(
-        "The generator starts from the same state in every process, as the object's does, so every run prints the same\n"
-        "sequence: these passwords are predictable and must not protect anything.");
     genPassword.add_option("-n,--length", length, "Characters per password")->capture_default_str();
     genPassword.add_option(
         "-s,--style", style,
@@ -286,27 +286,13 @@ int main(int argc, char** argv) {
         "positions past its end are ?");
     genPassword.add_option("-c,--count", count, "How many passwords")->capture_default_str()->check(CountRange());
 
+    bool listJson = false;
     auto& list = *app.add_subcommand("list", "List the digests, ciphers and modes with their codes and sizes");
+    list.add_flag("--json", listJson, "Print the catalogue as one JSON object");
     auto& selfTest = *app.add_subcommand("selftest", "Run the self-test of every digest and cipher");
-    auto& batch = *app.add_subcommand("batch", "Drive one object with JSON Lines on standard input (see its --help)");
-    batch.footer(
-        "One request per line, one answer line per request, in order:\n"
-        "  {\"call\": \"HashString\", \"args\": [\"abc\", 1]}  ->  {\"result\": \"<32 hexadecimal digits>\"}\n"
-        "  {\"call\": \"HashSize\"}                      ->  {\"result\": 128}\n"
-        "  {\"get\": \"CipherMode\"}                     ->  {\"result\": 0}\n"
-        "  {\"put\": \"CipherMode\", \"value\": 3}         ->  {\"result\": null}\n"
-        "  {\"call\": \"HashString\", \"args\": [\"abc\"], \"named\": {\"Algorithm\": 1}}\n"
-        "  a failure                                 ->  {\"error\": {\"hresult\": \"0x80020003\", \"description\": ..., "
-        "\"source\": ...}}\n"
-        "Methods: OnStartPage, OnEndPage, HashString, HashFile, EncryptString, EncryptFile, DecryptString,\n"
-        "DecryptFile, GenPassword, HashSize. Properties: HashAlgorithm, CipherAlgorithm, CipherMode, MaxKeySize\n"
-        "(read-only). The object is created through the library's class factory and every request goes through\n"
-        "its dispatch interface by name, as a script's calls do. Names ignore case. Strings pass as strings,\n"
-        "integers as longs, other numbers as doubles, true and false as booleans; the object converts them to\n"
-        "the declared types (\"7\" becomes 7). Trailing optional arguments may be left out, and null in the\n"
-        "place of an optional argument stands for its default. OnStartPage takes a string or an object as a\n"
-        "host context that offers the scripting context, or null for one that does not (the call then fails).\n"
-        "Blank lines get no answer. The object lives for the whole run.");
+    std::string requests = "-";
+    auto& batch = *app.add_subcommand("batch", "Drive one object with JSON Lines from a file or standard input (see its --help)");
+    batch.add_option("file", requests, "The requests, one per line; - (the default) for standard input")->type_name("FILE");
 
     std::vector<std::string> puts;
     auto& call = *app.add_subcommand("call", "Call one member of the object by name, as a script does (see its --help)");
@@ -316,25 +302,18 @@ int main(int argc, char** argv) {
         ->check(CLI::Validator(
             [](std::string& assignment) { return assignment.find('=') == std::string::npos ? "expected PROPERTY=VALUE" : ""; }, "", ""));
     call.prefix_command();  // MEMBER and everything after it are taken as they are
-    call.footer(
-        "Usage: kestrune call [--put PROPERTY=VALUE]... MEMBER [ARGS]...\n"
-        "The object is created through the library's class factory and the member is called through its\n"
-        "dispatch interface by name, as a page script calls it: every argument passes as a string and the\n"
-        "object converts it to the declared type (\"7\" becomes 7; \"seven\" for a number is a type\n"
-        "mismatch). Left-out trailing optional arguments take their defaults. A string result is printed as\n"
-        "it is, a number in decimal, nothing for members without a result. A failed call prints its status\n"
-        "in hexadecimal, its description and its source on standard error, and exits with status 1.\n"
-        "Examples: kestrune call HashString abc 1; kestrune call --put CipherAlgorithm=15 MaxKeySize\n"
-        "Arguments are visible in the process list: do not pass passwords that matter this way.");
 
     auto& registerServer = *app.add_subcommand(
         "register", "Register the automation server brindel_Kestrune (its class and type library entries)");
     auto& unregisterServer = *app.add_subcommand("unregister", "Remove the automation server's registration");
-    for (auto* command : {&registerServer, &unregisterServer})
-        command->footer(
-            "Calls the library's DllRegisterServer or DllUnregisterServer. Without the platform's registry the\n"
-            "HKEY_CLASSES_ROOT entries live in $KESTRUNE_REGISTRY, or else in\n"
-            "$XDG_DATA_HOME/kestrune/HKEY_CLASSES_ROOT.reg (~/.local/share when XDG_DATA_HOME is unset).");
+
+    std::vector<std::string> helpWords;
+    bool helpAll = false;
+    auto& help = *app.add_subcommand("help", "Print the help of the tool or of one command");
+    help.add_option("command", helpWords, "The command whose help to print")->type_name("COMMAND");
+    help.add_flag("--all", helpAll, "Print the help of the tool and then that of every command");
+
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) command->footer(CommandFooter(command->get_name()));
 
     const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
     if (const auto unknown = UnknownCommand(app, argc, argv)) {
@@ -414,20 +393,28 @@ int main(int argc, char** argv) {
             WarnIfReplaced(pattern, "the style");
             for (std::int32_t i = 0; i < count; ++i) Print(object.GenPassword(length, pattern));
         } else if (list) {
-            WriteCatalogue(std::cout);
+            if (listJson)
+                WriteCatalogueJson(std::cout);
+            else
+                WriteCatalogue(std::cout);
+            return FinishOutput(ExitSuccess);
         } else if (selfTest) {
             return FinishOutput(RunSelfTest(std::cout));
         } else if (batch) {
+            // Buffered standard streams: the lines are read in pieces, not a character at a time.
+            // This replaces std::cin's buffer, so it comes before anything takes that buffer.
+            std::ios::sync_with_stdio(false);
+            const auto input = OpenRequests(FileName(requests), std::cin);
             TScriptHost host(std::string{BatchSource});
             if (const auto& failure = host.CreationFailure()) return Report(*failure);
-            // Buffered standard streams: the lines are read in pieces, not a character at a time.
-            std::ios::sync_with_stdio(false);
-            return FinishOutput(RunBatch(std::cin, std::cout, host) == 0 ? ExitSuccess : ExitFailure);
+            return FinishOutput(RunBatch(*input, std::cout, host) == 0 ? ExitSuccess : ExitFailure);
         } else if (registerServer || unregisterServer) {
             const HRESULT hr = registerServer ? DllRegisterServer() : DllUnregisterServer();
             if (FAILED(hr))
                 throw EFailure(std::string(registerServer ? "registration" : "unregistration") + " failed with " +
                                HResultText(hr) + ": the registry store could not be read or written");
+        } else if (help) {
+            return FinishOutput(PrintHelp(app, helpWords, helpAll, std::cout, std::cerr));
         } else if (call) {
             if (call.remaining().empty()) {
                 std::cerr << "kestrune: call: a MEMBER is required\nRun with --help for more information.\n";

@@ -2,13 +2,14 @@
 // object for the whole run as the tool keeps it. The reader splits exactly
 // at line breaks and drops a line beyond its limit whole; every request
 // that is not blank gets one answer, a JSON object with a result or an
-// error in the agreed shape.
+// error in the agreed shape, led by the request's id when it has one.
 //
 // Requests for the file members are left out: they would read and write
 // files wherever the input's names point. So are very long passwords.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -88,12 +89,22 @@ bool LeftOut(std::string_view line) {
 // Blank is taken before the line is answered: answering wipes it.
 bool IsBlank(std::string_view line) { return line.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
-void CheckAnswer(bool blank, const std::optional<std::string>& answer) {
+// The id of a request that parses, taken before the line is answered.
+std::optional<Json> IdOf(std::string_view line) {
+    const Json request = Json::parse(line, nullptr, false);
+    if (!request.is_object() || !request.contains("id")) return std::nullopt;
+    return request["id"];
+}
+
+void CheckAnswer(bool blank, const std::optional<Json>& id, const std::optional<std::string>& answer) {
     Check(answer.has_value() != blank, "every request that is not blank gets one answer");
     if (!answer) return;
     Check(answer->find('\n') == std::string::npos, "an answer is one line");
-    const Json parsed = Json::parse(*answer, nullptr, false);
-    Check(parsed.is_object() && parsed.size() == 1, "an answer is an object with one member");
+    Json parsed = Json::parse(*answer, nullptr, false);
+    Check(parsed.is_object(), "an answer is an object");
+    if (id) Check(answer->starts_with("{\"id\":") && parsed["id"] == *id, "an answer leads with its request's id");
+    if (parsed.contains("id")) parsed.erase("id");
+    Check(parsed.size() == 1, "an answer has one member besides the id");
     if (parsed.contains("result")) {
         const Json& result = parsed["result"];
         Check(result.is_null() || result.is_string() || result.is_number_integer(), "a result is text, a number or null");
@@ -151,13 +162,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         if (expected.size() > limit) {
-            Check(read == kestrune::cli::TLineRead::TooLong && line.empty(), "a line beyond the limit is dropped whole");
+            Check(read == kestrune::cli::TLineRead::TooLong && line.size() <= std::min(limit, kestrune::cli::TooLongKeptBytes) &&
+                      expected.starts_with(std::string_view(line)),
+                  "a line beyond the limit is dropped but for its start");
             continue;
         }
         Check(read == kestrune::cli::TLineRead::Line && std::string_view(line) == expected, "a line is read as it stands");
         if (LeftOut(line)) continue;
         const bool blank = IsBlank(line);
-        CheckAnswer(blank, kestrune::cli::AnswerLine(Host(), line));
+        const std::optional<Json> id = IdOf(line);
+        CheckAnswer(blank, id, kestrune::cli::AnswerLine(Host(), line));
     }
     return 0;
 }

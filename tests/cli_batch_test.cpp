@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <streambuf>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -231,6 +233,56 @@ TEST_F(Batch, RunAnswersEveryLineInOrderAndSkipsBlankOnes) {
     EXPECT_EQ(lines[2]["result"], 1);
     EXPECT_EQ(lines[3]["error"]["hresult"], "0x80020006");
     EXPECT_EQ(lines[4]["result"], 1);
+}
+
+TEST_F(Batch, AnswersLeadWithTheRequestsIdWhereItCanBeRead) {
+    // line, the id its answer must carry (absent: none), whether the answer is an error
+    const std::tuple<const char*, std::optional<Json>, bool> cases[] = {
+        {R"({"id": 7, "call": "HashSize"})", 7, false},
+        {R"({"get": "CipherMode", "id": "a-1"})", "a-1", false},
+        {R"({"id": null, "get": "CipherMode"})", nullptr, false},  // a null id is still an id
+        {R"({"id": {"n": [1, {"x": [true]}], "m": 2.5}, "put": "CipherMode", "value": 0})",
+         Json::parse(R"({"n": [1, {"x": [true]}], "m": 2.5})"), false},
+        {R"({"id": 1, "id": 2, "call": "HashSize"})", 2, false},
+        {R"({"call": "HashSize"})", std::nullopt, false},
+        {R"({"id": 3, "call": "Frobnicate"})", 3, true},
+        {R"({"id": 4, "bogus": 1})", 4, true},
+        {R"({"id": 5})", 5, true},
+        {R"({"id": [5, 6], "call": "EncryptString", "args": ["a", S3cr3t]})", Json::parse("[5, 6]"), true},
+        {R"({"id": 8, "call": "HashSize", "args": [1e400]})", 8, true},
+        {R"({"id": 9, "call": "HashSize")", 9, true},
+        // Not readable: it comes after the fault, it is broken itself, or it is no member of the request.
+        {R"({"call": "HashSize", "args": [1e400], "id": 10})", std::nullopt, true},
+        {R"({"id": [11, }, "call": "HashSize"})", std::nullopt, true},
+        {R"({"args": {"id": 12}})", std::nullopt, true},
+        {R"([{"id": 13}])", std::nullopt, true},
+    };
+    for (const auto& [line, id, error] : cases) {
+        const auto answer = AnswerLine(host, std::string_view(line));
+        ASSERT_TRUE(answer.has_value()) << line;
+        const Json parsed = Json::parse(*answer);
+        EXPECT_EQ(parsed.contains("error"), error) << line << " -> " << *answer;
+        EXPECT_EQ(parsed.size(), id ? 2u : 1u) << *answer;
+        if (id) {
+            EXPECT_TRUE(answer->starts_with("{\"id\":")) << *answer;
+            EXPECT_EQ(parsed.value("id", Json()), *id) << line;
+        }
+    }
+}
+
+TEST_F(Batch, ALineBeyondTheLimitKeepsItsIdFromItsStart) {
+    const std::string text(5000, 'x');
+    std::istringstream in("{\"id\": \"long\", \"call\": \"HashString\", \"args\": [\"" + text + "\"]}\n" +
+                          "{\"call\": \"HashString\", \"args\": [\"" + text + "\"], \"id\": 2}\n");
+    std::ostringstream out;
+    EXPECT_EQ(RunBatch(in, out, host, 1000), 0);
+    std::istringstream answers(out.str());
+    std::string first, second;
+    std::getline(answers, first);
+    std::getline(answers, second);
+    EXPECT_EQ(Json::parse(first).value("id", Json()), "long") << first;
+    EXPECT_EQ(Json::parse(first)["error"]["hresult"], "0x80070057") << first;
+    EXPECT_FALSE(Json::parse(second).contains("id")) << second;
 }
 
 TEST_F(Batch, RefusedLinesAreNotQuotedInTheirAnswers) {

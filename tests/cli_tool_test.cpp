@@ -12,7 +12,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/algorithms.h"
+#include "cli/version.h"
+#include "object/KCcatalogue.h"
 
 extern char** environ;
 
@@ -219,6 +226,87 @@ TEST_F(Tool, EveryCommandHasHelp) {
     }
     const TRun help = Run({"encrypt-string", "--help"});
     EXPECT_NE(help.out.find("process list"), std::string::npos);
+}
+
+TEST_F(Tool, VersionNamesTheReleaseAndTheCommit) {
+    const TRun run = Run({"--version"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, kestrune::cli::VersionLine() + "\n");
+    // The project's version, and the commit as git describe names it (unknown outside a checkout).
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("kestrune " KESTRUNE_PROJECT_VERSION R"( \([A-Za-z0-9._+/-]+\)\n)")))
+        << run.out;
+}
+
+TEST_F(Tool, HelpPagesEachHaveAnExampleAndOnlyTheirOwnNotes) {
+    const TRun top = Run({"help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_EQ(top.out, Run({"--help"}).out);
+    EXPECT_EQ(top.out.find("--password-file"), std::string::npos) << top.out;
+    const std::string all = Run({"help", "--all"}).out;
+    for (const char* command : {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
+                                "decrypt-file", "gen-password", "list", "selftest", "batch", "call", "register",
+                                "unregister", "help"}) {
+        const TRun page = Run({"help", command});
+        EXPECT_EQ(page.status, 0) << command;
+        EXPECT_EQ(page.out, Run({command, "--help"}).out) << command;
+        EXPECT_NE(page.out.find("Example:\n  $ "), std::string::npos) << page.out;
+        const std::string_view name(command);
+        const bool password = name.starts_with("encrypt") || name.starts_with("decrypt");
+        EXPECT_EQ(page.out.find("KESTRUNE_PASSWORD") != std::string::npos, password) << page.out;
+        EXPECT_EQ(page.out.find("--mode") != std::string::npos, name.ends_with("-file") && password) << page.out;
+        EXPECT_NE(all.find("\nkestrune " + std::string(command) + ":\n"), std::string::npos) << command;
+    }
+    const TRun unknown = Run({"help", "hashstring"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("'hashstring'"), std::string::npos) << unknown.err;
+    // The string commands still take the mode, which changes nothing for them.
+    EXPECT_EQ(Run({"encrypt-string", "abc", "--mode", "ctr"}, "", "pw").out, Run({"encrypt-string", "abc"}, "", "pw").out);
+}
+
+TEST_F(Tool, ListAsJsonCarriesTheWholeCatalogue) {
+    const TRun run = Run({"list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto catalogue = nlohmann::json::parse(run.out);
+    const auto digests = kestrune::DigestCatalogue();
+    ASSERT_EQ(catalogue.at("digests").size(), digests.size());
+    for (std::size_t i = 0; i < digests.size(); ++i) {
+        const auto& entry = catalogue["digests"][i];
+        EXPECT_EQ(entry.at("code"), digests[i].code);
+        EXPECT_EQ(entry.at("name"), digests[i].name);
+        EXPECT_EQ(entry.at("class"), kestrune::cli::DigestClassName(digests[i].code));
+        EXPECT_EQ(entry.at("bits"), digests[i].digestClass->GetHashSize());
+        EXPECT_EQ(entry.at("default"), digests[i].code == 0);
+    }
+    const auto ciphers = kestrune::CipherCatalogue();
+    ASSERT_EQ(catalogue.at("ciphers").size(), ciphers.size());
+    for (std::size_t i = 0; i < ciphers.size(); ++i) {
+        const auto& entry = catalogue["ciphers"][i];
+        EXPECT_EQ(entry.at("name"), ciphers[i].name);
+        EXPECT_EQ(entry.at("max_key"), ciphers[i].cipherClass->GetMaxKeySize());
+        const int block = ciphers[i].cipherClass->GetBlockSize();
+        EXPECT_EQ(entry.at("block"), block < 0 ? nlohmann::json() : nlohmann::json(block)) << entry;
+        EXPECT_EQ(entry.at("aliases"), nlohmann::json(kestrune::cli::CipherAliases(ciphers[i].code)));
+    }
+    EXPECT_EQ(catalogue["ciphers"][3].at("aliases"), nlohmann::json::array({"3des"}));
+    EXPECT_EQ(catalogue.at("modes").size(), 5u);
+    EXPECT_EQ(catalogue["modes"][4], nlohmann::json::parse(R"({"code": 4, "name": "ctr", "default": false})"));
+}
+
+TEST_F(Tool, BatchReadsAFileOrStandardInput) {
+    const std::string requests = "{\"id\": 1, \"call\": \"HashSize\"}\n{\"id\": [2], \"get\": \"Nothing\"}\n";
+    const fs::path file = dir / "requests.jsonl";
+    std::ofstream(file) << requests;
+    const TRun fromFile = Run({"batch", file.string()});
+    EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_TRUE(fromFile.out.starts_with("{\"id\":1,\"result\":128}\n{\"id\":[2],\"error\":")) << fromFile.out;
+    EXPECT_EQ(Run({"batch"}, requests).out, fromFile.out);
+    EXPECT_EQ(Run({"batch", "-"}, requests).out, fromFile.out);
+    for (const fs::path& bad : {dir / "missing.jsonl", dir}) {
+        const TRun run = Run({"batch", bad.string()}, requests);
+        EXPECT_EQ(run.status, 1) << bad;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("kestrune: cannot read '" + bad.string() + "'"), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(Tool, SelfTestAndListReportEveryRow) {

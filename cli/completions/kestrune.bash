@@ -1,0 +1,112 @@
+# bash completion for kestrune                               -*- shell-script -*-
+# Needs nothing from the bash-completion package, and works with it.
+
+# Filled in from `kestrune list --json` when the tool is built.
+_kestrune_digests='@KESTRUNE_DIGESTS@'
+_kestrune_ciphers='@KESTRUNE_CIPHERS@'
+_kestrune_modes='@KESTRUNE_MODES@'
+
+_kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list
+    selftest batch call register unregister help'
+
+# The options of a command (of the tool itself for ''), one word each: the
+# option, then after a colon the kind of value it takes, if it takes one.
+_kestrune_options() {
+    case $1 in
+        '') echo '-h --help --version' ;;
+        hash-string | hash-file) echo '-h --help --hash:digest' ;;
+        encrypt-string | decrypt-string)
+            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text' ;;
+        encrypt-file | decrypt-file)
+            echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
+                  --password:text' ;;
+        gen-password) echo '-h --help -n:text --length:text -s:text --style:text -c:text --count:text' ;;
+        list) echo '-h --help --json' ;;
+        call) echo '-h --help --put:property' ;;
+        help) echo '-h --help --all' ;;
+        *) echo '-h --help' ;;
+    esac
+}
+
+# What a command's operands are.
+_kestrune_operands() {
+    case $1 in
+        hash-file | encrypt-file | decrypt-file | batch) echo file ;;
+        help) echo command ;;
+        call) echo member ;;
+    esac
+}
+
+# Sets COMPREPLY to the values of a kind that start with $2 (names in any case).
+_kestrune_values() {
+    local kind=$1 cur=$2 words=
+    case $kind in
+        digest) words=$_kestrune_digests ;;
+        cipher) words=$_kestrune_ciphers ;;
+        mode) words=$_kestrune_modes ;;
+        command) words=$_kestrune_commands ;;
+        member) words='HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize
+                       HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage' ;;
+        property)
+            words='HashAlgorithm= CipherAlgorithm= CipherMode='
+            type compopt &>/dev/null && compopt -o nospace ;;
+        variable) mapfile -t COMPREPLY < <(compgen -v -- "$cur"); return ;;
+        file)
+            type compopt &>/dev/null && compopt -o filenames
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        *) return ;;
+    esac
+    local word
+    for word in $words; do
+        [[ ${word,,} == "${cur,,}"* ]] && COMPREPLY+=("$word")
+    done
+}
+
+_kestrune() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev= command= option= kind= joined= i spec
+    ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    # The tool's own options take no value, so the first other word is the command.
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        if [[ ${COMP_WORDS[i]} != -* ]]; then
+            command=${COMP_WORDS[i]}
+            break
+        fi
+    done
+
+    # --option VALUE, --option=VALUE (bash splits the = off as a word of its own)
+    option=$prev
+    if [[ $cur == = ]]; then
+        cur=
+    elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then
+        option=${COMP_WORDS[COMP_CWORD - 2]}
+    elif [[ $cur == --*=* ]]; then  # = taken out of COMP_WORDBREAKS
+        option=${cur%%=*}
+        cur=${cur#*=}
+        joined=$option=
+    fi
+    if [[ -n $command && $option == -* ]]; then
+        for spec in $(_kestrune_options "$command"); do
+            [[ $spec == "$option":* ]] && kind=${spec#*:}
+        done
+        if [[ -n $kind ]]; then
+            _kestrune_values "$kind" "$cur"
+            [[ -n $joined ]] && COMPREPLY=("${COMPREPLY[@]/#/$joined}")
+            return 0
+        fi
+    fi
+
+    if [[ $cur == -* ]]; then
+        for spec in $(_kestrune_options "$command"); do
+            [[ ${spec%%:*} == "$cur"* ]] && COMPREPLY+=("${spec%%:*}")
+        done
+    elif [[ -z $command ]]; then
+        _kestrune_values command "$cur"
+    else
+        _kestrune_values "$(_kestrune_operands "$command")" "$cur"
+    fi
+    return 0
+}
+
+complete -F _kestrune kestrune

@@ -1,0 +1,52 @@
+# fish completion for kestrune.
+
+# Filled in from `kestrune list --json` when the tool is built.
+set -l digests @KESTRUNE_DIGESTS@
+set -l ciphers @KESTRUNE_CIPHERS@
+set -l modes @KESTRUNE_MODES@
+
+set -l commands hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list \
+    selftest batch call register unregister help
+set -l members HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize \
+    HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage
+
+complete -c kestrune -f
+complete -c kestrune -s h -l help -d 'Print the help and exit'
+
+# The commands, until one is given.
+set -l none "not __fish_seen_subcommand_from $commands"
+complete -c kestrune -n $none -l version -d 'Print the version and the commit, and exit'
+complete -c kestrune -n $none -a hash-string -d 'Print the digest of a text'
+complete -c kestrune -n $none -a hash-file -d "Print the digest of a file's bytes"
+complete -c kestrune -n $none -a encrypt-string -d 'Encrypt a text; print it as Base64'
+complete -c kestrune -n $none -a decrypt-string -d 'Decrypt Base64 text from encrypt-string'
+complete -c kestrune -n $none -a encrypt-file -d 'Encrypt a file into another'
+complete -c kestrune -n $none -a decrypt-file -d 'Decrypt a file from encrypt-file into another'
+complete -c kestrune -n $none -a gen-password -d 'Print generated (predictable) passwords'
+complete -c kestrune -n $none -a list -d 'List the digests, ciphers and modes'
+complete -c kestrune -n $none -a selftest -d 'Run the self-test of every digest and cipher'
+complete -c kestrune -n $none -a batch -d 'Drive one object with JSON Lines'
+complete -c kestrune -n $none -a call -d 'Call one member of the object by name'
+complete -c kestrune -n $none -a register -d 'Register the automation server'
+complete -c kestrune -n $none -a unregister -d "Remove the automation server's registration"
+complete -c kestrune -n $none -a help -d 'Print the help of the tool or of one command'
+
+# Options per command.
+set -l hashing '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file'
+set -l ciphering '__fish_seen_subcommand_from encrypt-string decrypt-string encrypt-file decrypt-file'
+set -l files '__fish_seen_subcommand_from encrypt-file decrypt-file'
+complete -c kestrune -n $hashing -l hash -x -a "$digests" -d 'Digest'
+complete -c kestrune -n $ciphering -l cipher -x -a "$ciphers" -d 'Cipher'
+complete -c kestrune -n $ciphering -l password-file -r -F -d 'Read the password from the first line of a file'
+complete -c kestrune -n $ciphering -l password-env -x -a '(set -n -x)' -d 'Read the password from an environment variable'
+complete -c kestrune -n $ciphering -l password -x -d 'The password itself (visible in the process list)'
+complete -c kestrune -n $files -l mode -x -a "$modes" -d 'Chaining mode of block ciphers'
+complete -c kestrune -n '__fish_seen_subcommand_from hash-file encrypt-file decrypt-file batch' -F
+complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s n -l length -x -d 'Characters per password'
+complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s s -l style -x -d 'Pattern of the password'
+complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s c -l count -x -d 'How many passwords'
+complete -c kestrune -n '__fish_seen_subcommand_from list' -l json -d 'Print the catalogue as JSON'
+complete -c kestrune -n '__fish_seen_subcommand_from call' -l put -x -a 'HashAlgorithm= CipherAlgorithm= CipherMode=' -d 'Set a property first'
+complete -c kestrune -n '__fish_seen_subcommand_from call' -a "$members"
+complete -c kestrune -n '__fish_seen_subcommand_from help' -l all -d 'Print every page'
+complete -c kestrune -n '__fish_seen_subcommand_from help' -a "$commands"
