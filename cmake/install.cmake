@@ -26,7 +26,11 @@ configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KestruneConfig.cmake.i
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestruneConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/KestruneConfig.cmake ${PROJECT_BINARY_DIR}/KestruneConfigVersion.cmake
         DESTINATION ${KESTRUNE_CMAKEDIR})
-configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrune.pc.in ${PROJECT_BINARY_DIR}/kestrune.pc @ONLY)
+# The pkg-config file names its prefix, which is known only when installing
+# (cmake --install --prefix): made in two steps, the prefix last.
+set(KESTRUNE_PC_PREFIX "@CMAKE_INSTALL_PREFIX@")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrune.pc.in ${PROJECT_BINARY_DIR}/kestrune.pc.in @ONLY)
+install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/kestrune.pc.in\" \"${PROJECT_BINARY_DIR}/kestrune.pc\" @ONLY)")
 install(FILES ${PROJECT_BINARY_DIR}/kestrune.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # Shared objects without the executable bit, as Debian ships them.
