@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "framework/KCcrypt.h"
+#include "../framework/KCcrypt.h"
 
 namespace kestrune {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/KCcrypt.h"
+#include "../framework/KCcrypt.h"
 
 namespace kestrune {
 
