@@ -164,19 +164,26 @@ KESTRUNE_AES_TARGET void CryptHardware(const std::uint32_t* keys, std::uint32_t 
     }
 }
 
+// The last round runs twice from the same state: once with the last round
+// key for the output, once with that key combined with the first round key
+// and the next plaintext for the next block's input, so no XOR lies on the
+// chain between one block's rounds and the next's.
 KESTRUNE_AES_TARGET void EncryptCBCHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
+    if (source.empty()) return;
     const auto* rk = reinterpret_cast<const __m128i*>(keys);
     const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
-    __m128i x = LoadBlock(chain);
+    const __m128i lastFirst = _mm_xor_si128(last, first);
+    __m128i c = LoadBlock(chain);
+    __m128i x = _mm_xor_si128(c, _mm_xor_si128(LoadBlock(source.data()), first));
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        // The first round key joins the plaintext before the chain arrives.
-        x = _mm_xor_si128(x, _mm_xor_si128(LoadBlock(source.data() + off), first));
         for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
-        x = _mm_aesenclast_si128(x, last);
-        StoreBlock(dest.data() + off, x);
+        c = _mm_aesenclast_si128(x, last);
+        StoreBlock(dest.data() + off, c);
+        if (off + 16 < source.size())
+            x = _mm_aesenclast_si128(x, _mm_xor_si128(lastFirst, LoadBlock(source.data() + off + 16)));
     }
-    StoreBlock(chain, x);
+    StoreBlock(chain, c);
 }
 
 // Eight blocks are loaded before any is stored, so that in-place buffers
@@ -279,16 +286,20 @@ KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint
 // register. The plaintext joins CFB's last round key, as in CTR.
 KESTRUNE_AES_TARGET void EncryptCFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
+    if (source.empty()) return;
     const auto* rk = reinterpret_cast<const __m128i*>(keys);
     const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
-    __m128i x = LoadBlock(chain);
+    __m128i c = LoadBlock(chain);
+    __m128i x = _mm_xor_si128(c, first);
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        x = _mm_xor_si128(x, first);
         for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
-        x = _mm_aesenclast_si128(x, _mm_xor_si128(last, LoadBlock(source.data() + off)));
-        StoreBlock(dest.data() + off, x);
+        // As in CBC, the next input comes from the same state as the output.
+        const __m128i k = _mm_xor_si128(last, LoadBlock(source.data() + off));
+        c = _mm_aesenclast_si128(x, k);
+        x = _mm_aesenclast_si128(x, _mm_xor_si128(k, first));
+        StoreBlock(dest.data() + off, c);
     }
-    StoreBlock(chain, x);
+    StoreBlock(chain, c);
 }
 
 KESTRUNE_AES_TARGET void EncryptOFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
