@@ -1,20 +1,25 @@
-// The throughput table: every digest and every cipher in every mode, ours
-// next to each reference library that has the same algorithm and gives the
-// same bytes, and our ratio to the fastest of them. All candidates of a row
-// run in this process on one buffer, taking turns within each repetition so
-// that a busy machine slows them alike; each timing counts this thread's
-// processor time, and a row reports medians.
+// The throughput table on Google Benchmark: every digest and every cipher
+// in every mode at several sizes is a row, and each row registers one
+// benchmark for ours and one per reference library that has the same
+// algorithm and gives the same bytes. Each counts bytes processed and is
+// timed in this thread's processor time, over repetitions taken in random
+// turns with the other benchmarks so that a busy machine slows them alike.
+// A reporter collects the median of each and prints the row with our
+// ratio to the fastest reference, all measured in the same run.
 //
-//   kestrune_bench            the whole table
-//   kestrune_bench --quick    the small sizes only, fewer repetitions
-//   kestrune_bench --filter TEXT   rows whose label contains TEXT
+//   kestrune_bench                 the whole table
+//   kestrune_bench --quick         the small sizes only, shorter timings
+//   kestrune_bench --filter TEXT   rows whose name matches TEXT, a regular
+//                                  expression with spaces for slashes
+// Any --benchmark_* flag goes to Google Benchmark and wins over these
+// defaults (--benchmark_out=FILE keeps every run as JSON, for instance).
+#include <benchmark/benchmark.h>
 #include <gcrypt.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
-#include <cstring>
-#include <optional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,13 +62,6 @@ using bench::Mode;
 
 constexpr const char* Libraries[] = {"openssl", "gcrypt", "botan", "crypto++"};
 constexpr std::size_t LibraryCount = std::size(Libraries);
-
-struct Settings {
-    bool quick = false;
-    std::string filter;
-    int repetitions = 7;
-    double minSeconds = 0.03;  // per timing: at least this long, at least one call
-};
 
 struct DigestRow {
     const char* label;
@@ -154,129 +152,86 @@ std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed) {
     return v;
 }
 
-// This thread's processor time: other processes on a busy machine take
-// turns on the cores, which stretches wall-clock time but not this.
-double ThreadSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// Bytes per second of run(), which processes bytes per call.
-template <typename Run>
-double Rate(Run& run, std::size_t bytes, double minSeconds) {
-    std::size_t calls = 0;
-    const double start = ThreadSeconds();
-    double elapsed = 0;
-    do {
-        run();
-        ++calls;
-        elapsed = ThreadSeconds() - start;
-    } while (elapsed < minSeconds);
-    return static_cast<double>(bytes) * static_cast<double>(calls) / elapsed;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 std::string SizeLabel(std::size_t n) {
     if (n >= 1 << 20) return std::to_string(n >> 20) + "MiB";
     if (n >= 1024) return std::to_string(n >> 10) + "KiB";
     return std::to_string(n) + "B";
 }
 
-// What one row prints: per library, a rate, "-" (not there) or "neq" (bytes differ).
-struct Cell {
-    std::function<void()> run;
-    bool differs = false;
+// What the table knows of a row before it runs: the path ours takes, and
+// per library whether it is timed, differs ("neq") or lacks the algorithm.
+struct RowInfo {
+    std::string path;
+    enum class Ref { Absent, Timed, Differs };
+    std::array<Ref, LibraryCount> refs{};
 };
 
-struct Report {
-    std::vector<std::pair<std::string, double>> below;  // rows under 1.00
+// Rows in the order registered, by benchmark name less the candidate.
+struct Registry {
+    std::vector<std::string> order;
+    std::map<std::string, RowInfo> rows;
+
+    RowInfo& Add(const std::string& row) {
+        order.push_back(row);
+        return rows[row];
+    }
 };
 
-void PrintHeader() {
-    std::printf("%-28s %-9s %9s", "MiB/s", "path", "ours");
-    for (const char* lib : Libraries) std::printf(" %9s", lib);
-    std::printf(" %9s %6s\n", "best", "ratio");
+// Registers one candidate of a row: run() processes bytes per call.
+void Register(const std::string& row, const char* candidate, std::size_t bytes, std::function<void()> run) {
+    benchmark::RegisterBenchmark((row + "/" + candidate).c_str(), [run = std::move(run), bytes](benchmark::State& state) {
+        for (auto _ : state) run();
+        state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    });
 }
 
-void MeasureRow(const Settings& s, const std::string& label, std::string_view path, std::size_t bytes,
-                std::function<void()> ours, std::array<Cell, LibraryCount>& refs, Report& report) {
-    std::vector<std::vector<double>> rates(1 + LibraryCount);
-    for (int rep = 0; rep < s.repetitions; ++rep) {
-        rates[0].push_back(Rate(ours, bytes, s.minSeconds));
-        for (std::size_t i = 0; i < LibraryCount; ++i)
-            if (refs[i].run && !refs[i].differs) rates[1 + i].push_back(Rate(refs[i].run, bytes, s.minSeconds));
-    }
-    constexpr double MiB = 1 << 20;
-    const double mine = Median(rates[0]);
-    std::printf("%-28s %-9.*s %9.1f", label.c_str(), static_cast<int>(path.size()), path.data(), mine / MiB);
-    double best = 0;
-    for (std::size_t i = 0; i < LibraryCount; ++i) {
-        if (refs[i].differs) {
-            std::printf(" %9s", "neq");
-        } else if (!refs[i].run) {
-            std::printf(" %9s", "-");
-        } else {
-            const double r = Median(rates[1 + i]);
-            best = std::max(best, r);
-            std::printf(" %9.1f", r / MiB);
-        }
-    }
-    if (best > 0) {
-        std::printf(" %9.1f %6.2f\n", best / MiB, mine / best);
-        if (mine / best < 1.0) report.below.emplace_back(label, mine / best);
-    } else {
-        std::printf(" %9s %6s\n", "-", "-");
-    }
-    std::fflush(stdout);
+// Inputs shared by every benchmark of a size, so that the whole table does
+// not hold a buffer per row; ciphers transform theirs in place, again and again.
+std::vector<std::uint8_t>& SharedBuffer(std::size_t n, std::uint32_t seed) {
+    static std::map<std::pair<std::size_t, std::uint32_t>, std::vector<std::uint8_t>> buffers;
+    auto& b = buffers[{n, seed}];
+    if (b.empty()) b = Pattern(n, seed);
+    return b;
 }
 
-void DigestTable(const Settings& s, Report& report) {
-    std::vector<std::size_t> sizes = {64, 1024, 8192};
-    if (!s.quick) sizes.push_back(1 << 20);
+void RegisterDigests(const std::vector<std::size_t>& sizes, Registry& registry) {
     for (const auto& row : DigestRows) {
         for (const std::size_t n : sizes) {
-            const std::string label = std::string(row.label) + " " + SizeLabel(n);
-            if (label.find(s.filter) == std::string::npos) continue;
-            const auto data = Pattern(n, 1);
-            auto hash = row.ours->Create();
-            std::vector<std::uint8_t> digest(64), expected(hash->DigestBytes());
-            const auto oursOnce = [&] {
+            const std::string name = std::string(row.label) + "/" + SizeLabel(n);
+            const auto& data = SharedBuffer(n, 1);
+            auto hash = std::shared_ptr<TKC_hash>(row.ours->Create());
+            auto digest = std::make_shared<std::vector<std::uint8_t>>(64);
+            auto ours = [hash, digest, &data] {
                 hash->Init();
                 hash->Update(data);
-                hash->Final(digest);
+                hash->Final(*digest);
             };
-            oursOnce();
-            std::copy_n(digest.begin(), expected.size(), expected.begin());
-            std::array<Cell, LibraryCount> refs;
+            ours();
+            const std::vector<std::uint8_t> expected(digest->begin(), digest->begin() + hash->DigestBytes());
+            RowInfo& info = registry.Add(name);
+            info.path = hash->Provider();
+            Register(name, "ours", n, ours);
             const auto consider = [&](std::size_t lib, DigestOp op) {
-                if (!op || refs[lib].run) return;
+                if (!op || info.refs[lib] == RowInfo::Ref::Timed) return;
                 std::vector<std::uint8_t> theirs(64);
                 op(data.data(), n, theirs.data());
                 if (!std::equal(expected.begin(), expected.end(), theirs.begin())) {
-                    refs[lib].differs = true;
+                    info.refs[lib] = RowInfo::Ref::Differs;
                     return;
                 }
-                refs[lib] = {[op, &data, n, &digest] { op(data.data(), n, digest.data()); }, false};
+                info.refs[lib] = RowInfo::Ref::Timed;
+                Register(name, Libraries[lib], n, [op, &data, n, digest] { op(data.data(), n, digest->data()); });
             };
             consider(0, bench::OpenSslDigest(row.names));
             consider(1, bench::GcryptDigest(row.names.gcrypt));
-            if (refs[1].differs) {
-                refs[1].differs = false;
-                consider(1, bench::GcryptDigest(row.names.gcryptOther));
-            }
+            if (info.refs[1] == RowInfo::Ref::Differs) consider(1, bench::GcryptDigest(row.names.gcryptOther));
             consider(2, bench::BotanDigest(row.names));
             consider(3, bench::CryptoppDigest(row.names));
-            MeasureRow(s, label, hash->Provider(), n, oursOnce, refs, report);
         }
     }
 }
 
-// Our cipher keyed as the references are; nullptr where the mode does not apply.
+// Our cipher keyed as the references are.
 std::shared_ptr<TKC_cipher> OurCipher(const CipherRow& row, const ModeWay& way, ConstBytes key, ConstBytes iv) {
     std::shared_ptr<TKC_cipher> cipher = row.ours->Create();
     if (auto* block = dynamic_cast<TKC_blockcipher*>(cipher.get())) block->CipherMode = OurMode(way.mode);
@@ -284,85 +239,167 @@ std::shared_ptr<TKC_cipher> OurCipher(const CipherRow& row, const ModeWay& way, 
     return cipher;
 }
 
-void CipherTable(const Settings& s, Report& report) {
-    std::vector<std::size_t> sizes = {8192};
-    if (!s.quick) sizes.push_back(1 << 20);
+void RegisterCiphers(const std::vector<std::size_t>& sizes, Registry& registry) {
     const auto key = Pattern(32, 2);
     std::vector<std::pair<const CipherRow*, ModeWay>> rows;
     for (const auto& row : CipherRows)
         for (const auto& way : ModeWays) rows.emplace_back(&row, way);
     rows.emplace_back(&Rc4Row, ModeWay{"stream", Mode::Stream, false});
+    using Maker = CipherOp (*)(const CipherNames&, const bench::CipherRequest&);
+    const Maker makers[] = {&bench::OpenSslCipher, &bench::GcryptCipher, &bench::BotanCipher, &bench::CryptoppCipher};
     for (const auto& [row, way] : rows) {
         const std::size_t blockBytes = row->ours->GetBlockSize() > 0 ? row->ours->GetBlockSize() / 8 : 0;
         const auto iv = Pattern(blockBytes, 3);
         const ConstBytes rowKey = ConstBytes(key).first(row->keyBits / 8);
         const bench::CipherRequest request{way.mode, way.decrypting, rowKey, iv};
+        const auto oursOp = [decrypting = way.decrypting](const std::shared_ptr<TKC_cipher>& c) -> CipherOp {
+            return [c, decrypting](std::uint8_t* d, std::size_t len) {
+                decrypting ? c->Decrypt(ConstBytes(d, len), Bytes(d, len)) : c->Encrypt(ConstBytes(d, len), Bytes(d, len));
+            };
+        };
+        // Byte check: 4 KiB in two calls, so that the chaining state must
+        // carry over too; our RC4 restarts its indices at every call (each
+        // call alone is standard RC4), so it is checked in one.
+        const auto sample = Pattern(4096, 4);
+        const std::size_t firstCall = way.mode == Mode::Stream ? sample.size() : 2048;
+        const auto transform = [&](const CipherOp& op) {
+            std::vector<std::uint8_t> out = sample;
+            op(out.data(), firstCall);
+            op(out.data() + firstCall, sample.size() - firstCall);
+            return out;
+        };
+        const auto expected = transform(oursOp(OurCipher(*row, way, rowKey, iv)));
+        std::array<RowInfo::Ref, LibraryCount> refs{};
+        for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
+            if (!makers[lib](row->names, request)) continue;
+            refs[lib] = transform(makers[lib](row->names, request)) == expected ? RowInfo::Ref::Timed
+                                                                               : RowInfo::Ref::Differs;
+        }
         for (const std::size_t n : sizes) {
-            const std::string label = std::string(row->label) + " " + way.label + " " + SizeLabel(n);
-            if (label.find(s.filter) == std::string::npos) continue;
-            // Byte check: 4 KiB in two calls, so that the chaining state must
-            // carry over too; our RC4 restarts its indices at every call (each
-            // call alone is standard RC4), so it is checked in one.
-            const auto sample = Pattern(4096, 4);
-            const std::size_t firstCall = way.mode == Mode::Stream ? sample.size() : 2048;
-            const auto transform = [&](const auto& op) {
-                std::vector<std::uint8_t> out = sample;
-                op(out.data(), firstCall);
-                op(out.data() + firstCall, sample.size() - firstCall);
-                return out;
-            };
-            const auto oursOp = [decrypting = way.decrypting](const std::shared_ptr<TKC_cipher>& c) {
-                return [c, decrypting](std::uint8_t* d, std::size_t len) {
-                    decrypting ? c->Decrypt(ConstBytes(d, len), Bytes(d, len)) : c->Encrypt(ConstBytes(d, len), Bytes(d, len));
-                };
-            };
-            const auto expected = transform(oursOp(OurCipher(*row, way, rowKey, iv)));
-            std::vector<std::uint8_t> data = Pattern(n, 5);
-            std::array<Cell, LibraryCount> refs;
-            using Maker = CipherOp (*)(const CipherNames&, const bench::CipherRequest&);
-            const Maker makers[] = {&bench::OpenSslCipher, &bench::GcryptCipher, &bench::BotanCipher,
-                                    &bench::CryptoppCipher};
-            for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
-                if (!makers[lib](row->names, request)) continue;
-                if (transform(makers[lib](row->names, request)) != expected) {
-                    refs[lib].differs = true;
-                    continue;
-                }
-                refs[lib].run = [op = makers[lib](row->names, request), &data, n] { op(data.data(), n); };
-            }
+            const std::string name = std::string(row->label) + "/" + way.label + "/" + SizeLabel(n);
+            auto& data = SharedBuffer(n, 5);
             const auto ours = OurCipher(*row, way, rowKey, iv);
-            MeasureRow(s, label, ours->Provider(), n, [op = oursOp(ours), &data, n] { op(data.data(), n); }, refs,
-                       report);
+            RowInfo& info = registry.Add(name);
+            info.path = ours->Provider();
+            info.refs = refs;
+            Register(name, "ours", n, [op = oursOp(ours), &data, n] { op(data.data(), n); });
+            for (std::size_t lib = 0; lib < LibraryCount; ++lib)
+                if (refs[lib] == RowInfo::Ref::Timed)
+                    Register(name, Libraries[lib], n,
+                             [op = makers[lib](row->names, request), &data, n] { op(data.data(), n); });
         }
     }
 }
 
+// Collects the median of each candidate and prints the rows at the end.
+class RatioTable : public benchmark::BenchmarkReporter {
+public:
+    explicit RatioTable(const Registry& registry) : Rows(registry) {}
+
+    bool ReportContext(const Context&) override {
+        std::printf("MiB per second of processor time, medians; neq: bytes differ from ours, not timed; "
+                    "ratio: ours / best\n");
+        std::printf("%-28s %-9s %9s", "", "path", "ours");
+        for (const char* lib : Libraries) std::printf(" %9s", lib);
+        std::printf(" %9s %6s\n", "best", "ratio");
+        std::fflush(stdout);
+        return true;
+    }
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            // With one repetition there are no aggregates: the run is the median.
+            const bool median = run.run_type == Run::RT_Aggregate ? run.aggregate_name == "median"
+                                                                   : run.repetitions <= 1;
+            if (!median || run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            const std::size_t slash = name.rfind('/');
+            Measured[name.substr(0, slash)][name.substr(slash + 1)] = run.counters.at("bytes_per_second").value;
+        }
+    }
+
+    // Benchmarks run in random turns, so rows are complete only at the end.
+    void Finalize() override {
+        for (const auto& row : Rows.order) {
+            const auto rates = Measured.find(row);
+            if (rates != Measured.end()) Print(row, Rows.rows.at(row), rates->second);
+        }
+        std::printf("\nRows below 1.00: %zu\n", Below.size());
+        for (const auto& [label, ratio] : Below) std::printf("  %-28s %.2f\n", label.c_str(), ratio);
+    }
+
+private:
+    // A candidate not measured (filtered out, failed) shows as "-".
+    void Print(const std::string& row, const RowInfo& info, const std::map<std::string, double>& rates) {
+        const auto rate = [&](const char* who) { return rates.contains(who) ? rates.at(who) : 0.0; };
+        const auto cell = [](double r) { r > 0 ? std::printf(" %9.1f", r / (1 << 20)) : std::printf(" %9s", "-"); };
+        std::string label = row;
+        std::replace(label.begin(), label.end(), '/', ' ');
+        const double mine = rate("ours");
+        std::printf("%-28s %-9s", label.c_str(), info.path.c_str());
+        cell(mine);
+        double best = 0;
+        for (std::size_t i = 0; i < LibraryCount; ++i) {
+            if (info.refs[i] == RowInfo::Ref::Differs) {
+                std::printf(" %9s", "neq");
+            } else {
+                best = std::max(best, rate(Libraries[i]));
+                cell(rate(Libraries[i]));
+            }
+        }
+        cell(best);
+        if (best > 0 && mine > 0) {
+            std::printf(" %6.2f\n", mine / best);
+            if (mine / best < 1.0) Below.emplace_back(label, mine / best);
+        } else {
+            std::printf(" %6s\n", "-");
+        }
+    }
+
+    const Registry& Rows;
+    std::map<std::string, std::map<std::string, double>> Measured;
+    std::vector<std::pair<std::string, double>> Below;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    Settings s;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) quick = quick || std::string_view(argv[i]) == "--quick";
+    // Our defaults first: flags given later, the caller's, override them.
+    std::vector<std::string> args = {argv[0], quick ? "--benchmark_repetitions=5" : "--benchmark_repetitions=7",
+                                     quick ? "--benchmark_min_time=0.004" : "--benchmark_min_time=0.03",
+                                     "--benchmark_enable_random_interleaving=true",
+                                     "--benchmark_report_aggregates_only=true"};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--quick") {
-            s.quick = true;
-            s.repetitions = 5;
-            s.minSeconds = 0.004;
-        } else if (arg == "--filter" && i + 1 < argc) {
-            s.filter = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--filter TEXT]\n", argv[0]);
-            return 2;
+        if (arg == "--filter" && i + 1 < argc) {
+            std::string filter = argv[++i];
+            std::replace(filter.begin(), filter.end(), ' ', '/');
+            args.push_back("--benchmark_filter=" + filter);
+        } else if (arg != "--quick") {
+            args.push_back(arg);
         }
     }
+    std::vector<char*> pointers;
+    for (auto& a : args) pointers.push_back(a.data());
+    int count = static_cast<int>(pointers.size());
+    benchmark::Initialize(&count, pointers.data());
+    if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) {
+        std::fprintf(stderr, "usage: %s [--quick] [--filter TEXT] [--benchmark_...]\n", argv[0]);
+        return 2;
+    }
+
     bench::InitReferences();
-    std::printf("MiB per second of processor time, median of %d; neq: bytes differ from ours, not timed; "
-                "ratio: ours / best\n",
-                s.repetitions);
-    Report report;
-    PrintHeader();
-    DigestTable(s, report);
-    CipherTable(s, report);
-    std::printf("\nRows below 1.00: %zu\n", report.below.size());
-    for (const auto& [label, ratio] : report.below) std::printf("  %-28s %.2f\n", label.c_str(), ratio);
+    Registry registry;
+    RegisterDigests(quick ? std::vector<std::size_t>{64, 1024, 8192} : std::vector<std::size_t>{64, 1024, 8192, 1 << 20},
+                    registry);
+    RegisterCiphers(quick ? std::vector<std::size_t>{8192} : std::vector<std::size_t>{8192, 1 << 20}, registry);
+    RatioTable table(registry);
+    benchmark::RunSpecifiedBenchmarks(&table);
+    // The benchmarks hold the references' contexts: free them while the
+    // libraries are still there, not in static destruction.
+    benchmark::ClearRegisteredBenchmarks();
+    benchmark::Shutdown();
     return 0;
 }

@@ -164,19 +164,26 @@ KESTRUNE_AES_TARGET void CryptHardware(const std::uint32_t* keys, std::uint32_t 
     }
 }
 
+// The last round runs twice from the same state: once with the last round
+// key for the output, once with that key combined with the first round key
+// and the next plaintext for the next block's input, so no XOR lies on the
+// chain between one block's rounds and the next's.
 KESTRUNE_AES_TARGET void EncryptCBCHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
+    if (source.empty()) return;
     const auto* rk = reinterpret_cast<const __m128i*>(keys);
     const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
-    __m128i x = LoadBlock(chain);
+    const __m128i lastFirst = _mm_xor_si128(last, first);
+    __m128i c = LoadBlock(chain);
+    __m128i x = _mm_xor_si128(c, _mm_xor_si128(LoadBlock(source.data()), first));
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        // The first round key joins the plaintext before the chain arrives.
-        x = _mm_xor_si128(x, _mm_xor_si128(LoadBlock(source.data() + off), first));
         for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
-        x = _mm_aesenclast_si128(x, last);
-        StoreBlock(dest.data() + off, x);
+        c = _mm_aesenclast_si128(x, last);
+        StoreBlock(dest.data() + off, c);
+        if (off + 16 < source.size())
+            x = _mm_aesenclast_si128(x, _mm_xor_si128(lastFirst, LoadBlock(source.data() + off + 16)));
     }
-    StoreBlock(chain, x);
+    StoreBlock(chain, c);
 }
 
 // Eight blocks are loaded before any is stored, so that in-place buffers
@@ -274,23 +281,256 @@ KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint
     StoreBE64(Bytes(counter, 8), high);
     StoreBE64(Bytes(counter + 8, 8), low);
 }
+
+// CFB and OFB encryption are chains like CBC: the chaining value stays in a
+// register. The plaintext joins CFB's last round key, as in CTR.
+KESTRUNE_AES_TARGET void EncryptCFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                            ConstBytes source, Bytes dest) noexcept {
+    if (source.empty()) return;
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    __m128i c = LoadBlock(chain);
+    __m128i x = _mm_xor_si128(c, first);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        // As in CBC, the next input comes from the same state as the output.
+        const __m128i k = _mm_xor_si128(last, LoadBlock(source.data() + off));
+        c = _mm_aesenclast_si128(x, k);
+        x = _mm_aesenclast_si128(x, _mm_xor_si128(k, first));
+        StoreBlock(dest.data() + off, c);
+    }
+    StoreBlock(chain, c);
+}
+
+KESTRUNE_AES_TARGET void EncryptOFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                            ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    __m128i x = LoadBlock(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x = _mm_xor_si128(x, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        x = _mm_aesenclast_si128(x, last);
+        StoreBlock(dest.data() + off, _mm_xor_si128(x, LoadBlock(source.data() + off)));
+    }
+    StoreBlock(chain, x);
+}
+
+// CFB decryption encrypts the previous ciphertext blocks, all known: eight
+// at a time like CBC decryption, the ciphertext joining the last round key.
+// Every input is loaded before any output of the eight is stored.
+KESTRUNE_AES_TARGET void DecryptCFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                            ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    const std::uint8_t* in = source.data();
+    std::uint8_t* out = dest.data();
+    std::size_t blocks = source.size() / 16;
+    __m128i prev = LoadBlock(chain);
+    for (; blocks >= 8; blocks -= 8, in += 128, out += 128) {
+        const __m128i c0 = LoadBlock(in), c1 = LoadBlock(in + 16), c2 = LoadBlock(in + 32), c3 = LoadBlock(in + 48);
+        const __m128i c4 = LoadBlock(in + 64), c5 = LoadBlock(in + 80), c6 = LoadBlock(in + 96), c7 = LoadBlock(in + 112);
+        __m128i b0 = _mm_xor_si128(prev, first), b1 = _mm_xor_si128(c0, first);
+        __m128i b2 = _mm_xor_si128(c1, first), b3 = _mm_xor_si128(c2, first);
+        __m128i b4 = _mm_xor_si128(c3, first), b5 = _mm_xor_si128(c4, first);
+        __m128i b6 = _mm_xor_si128(c5, first), b7 = _mm_xor_si128(c6, first);
+        MiddleRounds8<true>(rk, rounds, b0, b1, b2, b3, b4, b5, b6, b7);
+        StoreBlock(out, _mm_aesenclast_si128(b0, _mm_xor_si128(last, c0)));
+        StoreBlock(out + 16, _mm_aesenclast_si128(b1, _mm_xor_si128(last, c1)));
+        StoreBlock(out + 32, _mm_aesenclast_si128(b2, _mm_xor_si128(last, c2)));
+        StoreBlock(out + 48, _mm_aesenclast_si128(b3, _mm_xor_si128(last, c3)));
+        StoreBlock(out + 64, _mm_aesenclast_si128(b4, _mm_xor_si128(last, c4)));
+        StoreBlock(out + 80, _mm_aesenclast_si128(b5, _mm_xor_si128(last, c5)));
+        StoreBlock(out + 96, _mm_aesenclast_si128(b6, _mm_xor_si128(last, c6)));
+        StoreBlock(out + 112, _mm_aesenclast_si128(b7, _mm_xor_si128(last, c7)));
+        prev = c7;
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        const __m128i c = LoadBlock(in);
+        __m128i x = _mm_xor_si128(prev, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        StoreBlock(out, _mm_aesenclast_si128(x, _mm_xor_si128(last, c)));
+        prev = c;
+    }
+    StoreBlock(chain, prev);
+}
+
+// With VAES one instruction runs the round on two blocks, one in each half
+// of a 256-bit register: eight registers keep sixteen blocks in flight. The
+// functions take the groups of sixteen and leave the rest of the blocks to
+// the 128-bit paths above, after clearing the upper halves: those paths and
+// the code that called are compiled without AVX, and legacy SSE
+// instructions run several times slower while the upper halves hold data.
+#define KESTRUNE_VAES_TARGET __attribute__((target("vaes,avx2,aes,sse4.1")))
+
+KESTRUNE_VAES_TARGET inline __m256i Key2(const __m128i* rk, std::uint32_t r) noexcept {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(rk + r));
+}
+
+KESTRUNE_VAES_TARGET inline __m256i Load2(const std::uint8_t* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+KESTRUNE_VAES_TARGET inline void Store2(std::uint8_t* p, __m256i x) noexcept {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x);
+}
+
+// The middle rounds of sixteen blocks, round 0 already applied. Unrolled
+// for each key size: eight chains at the instruction's latency times its
+// rate leave no slack for a loop's register moves.
+template <bool Encrypting, std::uint32_t Rounds>
+KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, __m256i (&b)[8]) noexcept {
+#pragma GCC unroll 14
+    for (std::uint32_t r = 1; r < Rounds; ++r) {
+        const __m256i k = Key2(rk, r);
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i)
+            b[i] = Encrypting ? _mm256_aesenc_epi128(b[i], k) : _mm256_aesdec_epi128(b[i], k);
+    }
+}
+
+template <bool Encrypting>
+KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, std::uint32_t rounds, __m256i (&b)[8]) noexcept {
+    if (rounds == 10) MiddleRounds16<Encrypting, 10>(rk, b);
+    else if (rounds == 12) MiddleRounds16<Encrypting, 12>(rk, b);
+    else MiddleRounds16<Encrypting, 14>(rk, b);
+}
+
+template <bool Encrypting>
+KESTRUNE_VAES_TARGET void CryptWide(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
+                                    Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
+    const std::size_t whole = source.size() / 256 * 256;
+    for (std::size_t off = 0; off < whole; off += 256) {
+        __m256i b[8];
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(source.data() + off + 32 * i), first);
+        MiddleRounds16<Encrypting>(rk, rounds, b);
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i)
+            Store2(dest.data() + off + 32 * i,
+                   Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
+    }
+    _mm256_zeroupper();
+    CryptHardware<Encrypting>(keys, rounds, source.subspan(whole), dest.subspan(whole));
+}
+
+// The ciphertext block before each pair: (chain, c0) for the first, then
+// the unaligned pair that starts a block earlier.
+KESTRUNE_VAES_TARGET inline __m256i PreviousPair(const std::uint8_t* in, std::size_t i, __m128i prev) noexcept {
+    return i == 0 ? _mm256_inserti128_si256(_mm256_castsi128_si256(prev), LoadBlock(in), 1) : Load2(in + 32 * i - 16);
+}
+
+// Outputs are stored from the last pair back, so that in place the
+// ciphertext each earlier pair still needs is not yet overwritten.
+KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                         ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
+    const std::size_t whole = source.size() / 256 * 256;
+    __m128i prev = LoadBlock(chain);
+    for (std::size_t off = 0; off < whole; off += 256) {
+        const std::uint8_t* in = source.data() + off;
+        std::uint8_t* out = dest.data() + off;
+        __m256i b[8];
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(in + 32 * i), first);
+        const __m128i next = LoadBlock(in + 240);
+        MiddleRounds16<false>(rk, rounds, b);
+#pragma GCC unroll 8
+        for (std::size_t i = 8; i-- > 0;)
+            Store2(out + 32 * i, _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(in, i, prev))));
+        prev = next;
+    }
+    _mm256_zeroupper();
+    StoreBlock(chain, prev);
+    DecryptCBCHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
+}
+
+// The keystream inputs are loaded before the rounds; each output pair reads
+// its own ciphertext just before it is stored over.
+KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                         ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
+    const std::size_t whole = source.size() / 256 * 256;
+    __m128i prev = LoadBlock(chain);
+    for (std::size_t off = 0; off < whole; off += 256) {
+        const std::uint8_t* in = source.data() + off;
+        std::uint8_t* out = dest.data() + off;
+        __m256i b[8];
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(PreviousPair(in, i, prev), first);
+        prev = LoadBlock(in + 240);
+        MiddleRounds16<true>(rk, rounds, b);
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i)
+            Store2(out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(in + 32 * i))));
+    }
+    _mm256_zeroupper();
+    StoreBlock(chain, prev);
+    DecryptCFBHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
+}
+
+// Sixteen counters at a time where no carry reaches the high half within
+// them; a group that crosses a carry goes to the 128-bit path.
+KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
+                                         ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
+    const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    const std::size_t whole = source.size() / 256 * 256;
+    for (std::size_t off = 0; off < whole; off += 256) {
+        const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
+        if (low > ~std::uint64_t{0} - 16) {
+            _mm256_zeroupper();
+            EncryptCTRHardware(keys, rounds, counter, source.subspan(off, 256), dest.subspan(off, 256));
+            continue;
+        }
+        const __m256i base = _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low),
+                                               static_cast<long long>(high), static_cast<long long>(low));
+        __m256i b[8];
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i) {
+            const auto n = static_cast<long long>(2 * i);
+            b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_add_epi64(base, _mm256_set_epi64x(0, n + 1, 0, n)), reverse),
+                                    first);
+        }
+        MiddleRounds16<true>(rk, rounds, b);
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < 8; ++i)
+            Store2(dest.data() + off + 32 * i,
+                   _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(source.data() + off + 32 * i))));
+        StoreBE64(Bytes(counter + 8, 8), low + 16);
+    }
+    _mm256_zeroupper();
+    EncryptCTRHardware(keys, rounds, counter, source.subspan(whole), dest.subspan(whole));
+}
 #endif
 
 }  // namespace
 
 namespace {
-// The AES path also shuffles bytes (SSSE3) and is compiled for SSE4.1.
-bool HardwareUsable() noexcept {
+// The AES path also shuffles bytes (SSSE3) and is compiled for SSE4.1; the
+// wide path adds VAES and AVX2.
+std::uint8_t UsablePath() noexcept {
 #ifdef KESTRUNE_AESNI
-    return CpuFeatures::Has(CpuFeature::AesNi, CpuFeature::Ssse3, CpuFeature::Sse41);
+    using F = CpuFeature;
+    if (!CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41)) return TKC_rijndael::PathPortable;
+    return CpuFeatures::Has(F::Vaes, F::Avx2) ? TKC_rijndael::PathVaes : TKC_rijndael::PathAesNi;
 #else
-    return false;
+    return TKC_rijndael::PathPortable;
 #endif
 }
 }  // namespace
 
 std::string_view TKC_rijndael::Provider() const noexcept {
-    return (IsInitialized() ? UseHardware : HardwareUsable()) ? "aesni" : "portable";
+    switch (IsInitialized() ? Path : UsablePath()) {
+    case PathVaes: return "vaes";
+    case PathAesNi: return "aesni";
+    default: return "portable";
+    }
 }
 
 void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
@@ -318,42 +558,68 @@ void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     }
     for (std::size_t r = 1; r < RoundCount; ++r)
         for (std::size_t c = 0; c < 4; ++c) DecKeys[4 * r + c] = InvMixColumn(EncKeys[last - 4 * r + c]);
-    UseHardware = HardwareUsable();
+    Path = UsablePath();
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 #ifdef KESTRUNE_AESNI
-    if (UseHardware) return CryptHardware<true>(EncKeys.data(), RoundCount, source, dest);
+    if (Path == PathVaes) return CryptWide<true>(EncKeys.data(), RoundCount, source, dest);
+    if (Path == PathAesNi) return CryptHardware<true>(EncKeys.data(), RoundCount, source, dest);
 #endif
     EncryptPortable(EncKeys.data(), RoundCount, source, dest);
 }
 
 void TKC_rijndael::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 #ifdef KESTRUNE_AESNI
-    if (UseHardware) return CryptHardware<false>(DecKeys.data(), RoundCount, source, dest);
+    if (Path == PathVaes) return CryptWide<false>(DecKeys.data(), RoundCount, source, dest);
+    if (Path == PathAesNi) return CryptHardware<false>(DecKeys.data(), RoundCount, source, dest);
 #endif
     DecryptPortable(DecKeys.data(), RoundCount, source, dest);
 }
 
 void TKC_rijndael::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
 #ifdef KESTRUNE_AESNI
-    if (UseHardware) return EncryptCBCHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+    if (Path != PathPortable) return EncryptCBCHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
 #endif
     TKC_blockcipher128::EncryptCBCBlocks(chain, source, dest);
 }
 
 void TKC_rijndael::DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
 #ifdef KESTRUNE_AESNI
-    if (UseHardware) return DecryptCBCHardware(DecKeys.data(), RoundCount, chain.data(), source, dest);
+    if (Path == PathVaes) return DecryptCBCWide(DecKeys.data(), RoundCount, chain.data(), source, dest);
+    if (Path == PathAesNi) return DecryptCBCHardware(DecKeys.data(), RoundCount, chain.data(), source, dest);
 #endif
     TKC_blockcipher128::DecryptCBCBlocks(chain, source, dest);
 }
 
 void TKC_rijndael::EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept {
 #ifdef KESTRUNE_AESNI
-    if (UseHardware) return EncryptCTRHardware(EncKeys.data(), RoundCount, counter.data(), source, dest);
+    if (Path == PathVaes) return EncryptCTRWide(EncKeys.data(), RoundCount, counter.data(), source, dest);
+    if (Path == PathAesNi) return EncryptCTRHardware(EncKeys.data(), RoundCount, counter.data(), source, dest);
 #endif
     TKC_blockcipher128::EncryptCTRBlocks(counter, source, dest);
+}
+
+void TKC_rijndael::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable) return EncryptCFBHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptCFBBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (Path == PathVaes) return DecryptCFBWide(EncKeys.data(), RoundCount, chain.data(), source, dest);
+    if (Path == PathAesNi) return DecryptCFBHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::DecryptCFBBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable) return EncryptOFBHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptOFBBlocks(chain, source, dest);
 }
 
 bool TKC_rijndael::SelfTest() {

@@ -22,30 +22,36 @@ public:
         TKC_blockcipher128::Wipe();
     }
 
-    // "aesni" where the processor's AES instructions serve this instance
-    // (chosen when keyed, through CpuFeatures), else "portable".
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "vaes" (AES instructions on 256-bit registers, sixteen blocks in
+    // flight), "aesni" (eight in flight) or "portable".
     std::string_view Provider() const noexcept override;
+    static constexpr std::uint8_t PathPortable = 0, PathAesNi = 1, PathVaes = 2;
 
 protected:
     void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
-    // With the AES instructions the modes run fused: CBC keeps its chain in a
-    // register, CBC decryption and CTR work eight blocks per pass.
+    // With the AES instructions the modes run fused: CBC, CFB and OFB
+    // encryption keep their chain in a register, CBC and CFB decryption and
+    // CTR work eight or sixteen blocks per pass.
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     void WipeKey() noexcept {
         RoundCount = 0;
-        UseHardware = false;
+        Path = PathPortable;
         SecureZero(EncKeys);
         SecureZero(DecKeys);
     }
 
     std::uint32_t RoundCount;
-    bool UseHardware;
+    std::uint8_t Path;
     // Four words per round, round 0 first. A word holds one state column,
     // row r in bits 8r..8r+7, so the bytes in memory are the FIPS-197 bytes.
     alignas(16) std::array<std::uint32_t, 60> EncKeys;

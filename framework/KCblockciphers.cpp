@@ -246,9 +246,15 @@ void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    EncryptCFBBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCFBBlocks(Block& chainBlock, ConstBytes source, Bytes dest) const noexcept {
     // E(CV) is computed in the destination block, after its source is read.
-    auto chain = LoadWords<B>(ChainBlock.data());
-    for (std::size_t off = 0; off < whole; off += B) {
+    auto chain = LoadWords<B>(chainBlock.data());
+    for (std::size_t off = 0; off < source.size(); off += B) {
         std::uint8_t* out = dest.data() + off;
         const auto plain = LoadWords<B>(source.data() + off);
         StoreWords<B>(out, chain);
@@ -256,8 +262,7 @@ void TKC_blockcipherN<B>::EncryptCFBblock(ConstBytes source, Bytes dest) {
         chain = Xor(LoadWords<B>(out), plain);
         StoreWords<B>(out, chain);
     }
-    StoreWords<B>(ChainBlock.data(), chain);
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+    StoreWords<B>(chainBlock.data(), chain);
 }
 
 template <std::size_t B>
@@ -265,20 +270,25 @@ void TKC_blockcipherN<B>::DecryptCFBblock(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
+    DecryptCFBBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
     std::array<std::uint8_t, BatchBytes> keystream;
-    for (std::size_t off = 0; off < whole; off += BatchBytes) {
-        const std::size_t n = std::min(BatchBytes, whole - off);
+    for (std::size_t off = 0; off < source.size(); off += BatchBytes) {
+        const std::size_t n = std::min(BatchBytes, source.size() - off);
         const auto ks = Bytes(keystream).first(n);
         // The keystream inputs are the previous ciphertext blocks; take them
         // before the output overwrites them.
-        std::copy(ChainBlock.begin(), ChainBlock.end(), ks.begin());
+        std::copy(chain.begin(), chain.end(), ks.begin());
         std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(off), n - B, ks.begin() + B);
-        std::memcpy(ChainBlock.data(), source.data() + off + n - B, B);
+        std::memcpy(chain.data(), source.data() + off + n - B, B);
         EncryptBlocks(ks, ks);
         XorTo(dest.subspan(off, n), source.subspan(off, n), ks);
     }
     SecureFill(keystream, 0);
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
 }
 
 template <std::size_t B>
@@ -286,8 +296,14 @@ void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
     const std::size_t whole = source.size() / B * B;
-    auto chain = LoadWords<B>(ChainBlock.data());
-    for (std::size_t off = 0; off < whole; off += B) {
+    EncryptOFBBlocks(ChainBlock, source.first(whole), dest.first(whole));
+    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptOFBBlocks(Block& chainBlock, ConstBytes source, Bytes dest) const noexcept {
+    auto chain = LoadWords<B>(chainBlock.data());
+    for (std::size_t off = 0; off < source.size(); off += B) {
         std::uint8_t* out = dest.data() + off;
         const auto input = LoadWords<B>(source.data() + off);
         StoreWords<B>(out, chain);
@@ -295,8 +311,7 @@ void TKC_blockcipherN<B>::EncryptOFB(ConstBytes source, Bytes dest) {
         chain = LoadWords<B>(out);
         StoreWords<B>(out, Xor(chain, input));
     }
-    StoreWords<B>(ChainBlock.data(), chain);
-    if (whole < source.size()) KeystreamTail(source.subspan(whole), dest.subspan(whole));
+    StoreWords<B>(chainBlock.data(), chain);
 }
 
 template <std::size_t B>

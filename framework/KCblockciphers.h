@@ -93,6 +93,11 @@ protected:
     virtual void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept;
+    // CFB-block and OFB likewise; chain is the previous ciphertext block for
+    // CFB, the last keystream block for OFB.
+    virtual void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    virtual void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    virtual void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
 
 private:
     void WipeChain() noexcept {

@@ -1,58 +1,68 @@
 #include "KCmd4.h"
 
+#include <utility>
+
 #include "KCmd_tables.inc"
 
 namespace kestrune {
 namespace {
 
-constexpr std::uint32_t F(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return z ^ (x & (y ^ z)); }
-constexpr std::uint32_t G(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return (x & y) | (z & (x | y)); }
-constexpr std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
+// Holds a partial sum as computed: an empty assembler statement the
+// optimizer cannot look through, so it does not reassociate the sum.
+[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] std::uint32_t& x) noexcept {
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#endif
+}
 
-// One step: a = (a + f(b, c, d) + word + constant) <<< s.
-template <std::uint32_t (*Fn)(std::uint32_t, std::uint32_t, std::uint32_t)>
-inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t word,
-                 std::uint32_t constant, unsigned s) {
-    a = Rol32(a + Fn(b, c, d) + word + constant, s);
+// Step I of the 48, unrolled so that word index, constant and shift are
+// compile-time constants: a = (a + f(b, c, d) + word + constant) <<< s. The
+// roles (a, b, c, d) turn by one each step, so role a of step I lives in
+// v[-I mod 4]. Every step waits on the one before, which wrote b; what of
+// the sum does not need b comes first. Round 2's majority is
+// (c & d) | (b & (c ^ d)), and the two terms never share a bit, so c & d
+// joins the sum early.
+template <std::size_t I>
+[[gnu::always_inline]] inline void Step(std::array<std::uint32_t, 4>& v, const std::uint8_t* block) noexcept {
+    constexpr std::size_t a = (4 - I % 4) % 4, b = (a + 1) % 4, c = (a + 2) % 4, d = (a + 3) % 4;
+    constexpr std::size_t round = I / 16, j = I % 16;
+    // Round 2 takes the words by column, round 3 in bit-reversed order of their index.
+    constexpr std::size_t reversed[4] = {0, 2, 1, 3};
+    constexpr std::size_t word = round == 0 ? j : round == 1 ? j / 4 + 4 * (j % 4) : reversed[j / 4] + 4 * reversed[j % 4];
+    constexpr unsigned shifts[3][4] = {{3, 7, 11, 19}, {3, 5, 9, 13}, {3, 9, 11, 15}};
+    // Round 2 and 3 constants: sqrt(2) and sqrt(3) scaled by 2^30 (RFC 1320).
+    constexpr std::uint32_t constants[3] = {0, 0x5A827999, 0x6ED9EBA1};
+    std::uint32_t sum = v[a] + (LoadLE32(ConstBytes(block + 4 * word, 4)) + constants[round]);
+    if constexpr (round == 1) {
+        sum += v[c] & v[d];
+        KeepSum(sum);
+        sum += v[b] & (v[c] ^ v[d]);
+    } else {
+        KeepSum(sum);
+        if constexpr (round == 0) sum += v[d] ^ (v[b] & (v[c] ^ v[d]));
+        else sum += v[b] ^ (v[c] ^ v[d]);
+    }
+    v[a] = Rol32(sum, shifts[round][j % 4]);
+}
+
+template <std::size_t... I>
+[[gnu::always_inline]] inline void Steps(std::array<std::uint32_t, 4>& v, const std::uint8_t* block,
+                                         std::index_sequence<I...>) noexcept {
+    (Step<I>(v, block), ...);
 }
 
 }  // namespace
 
 void TKC_md4::Start() noexcept { ChainState = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476}; }
 
+// The words are read from the block where they lie, as each step needs
+// them: no copy of the message to wipe.
 void TKC_md4::Compress(ConstBytes blocks) noexcept {
-    // Round 2 and 3 constants: sqrt(2) and sqrt(3) scaled by 2^30 (RFC 1320).
-    constexpr std::uint32_t K2 = 0x5A827999, K3 = 0x6ED9EBA1;
-    // Round 3 takes the words in bit-reversed order of their index.
-    constexpr std::size_t Order3[4] = {0, 2, 1, 3};
-    std::array<std::uint32_t, 16> x;
     for (std::size_t off = 0; off < blocks.size(); off += 64) {
-        for (std::size_t i = 0; i < 16; ++i) x[i] = LoadLE32(blocks.subspan(off + 4 * i));
-        std::uint32_t a = ChainState[0], b = ChainState[1], c = ChainState[2], d = ChainState[3];
-        for (std::size_t i = 0; i < 16; i += 4) {
-            Step<F>(a, b, c, d, x[i], 0, 3);
-            Step<F>(d, a, b, c, x[i + 1], 0, 7);
-            Step<F>(c, d, a, b, x[i + 2], 0, 11);
-            Step<F>(b, c, d, a, x[i + 3], 0, 19);
-        }
-        for (std::size_t i = 0; i < 4; ++i) {
-            Step<G>(a, b, c, d, x[i], K2, 3);
-            Step<G>(d, a, b, c, x[i + 4], K2, 5);
-            Step<G>(c, d, a, b, x[i + 8], K2, 9);
-            Step<G>(b, c, d, a, x[i + 12], K2, 13);
-        }
-        for (std::size_t i : Order3) {
-            Step<H>(a, b, c, d, x[i], K3, 3);
-            Step<H>(d, a, b, c, x[i + 8], K3, 9);
-            Step<H>(c, d, a, b, x[i + 4], K3, 11);
-            Step<H>(b, c, d, a, x[i + 12], K3, 15);
-        }
-        ChainState[0] += a;
-        ChainState[1] += b;
-        ChainState[2] += c;
-        ChainState[3] += d;
+        std::array<std::uint32_t, 4> v = ChainState;
+        Steps(v, blocks.data() + off, std::make_index_sequence<48>{});
+        for (std::size_t i = 0; i < 4; ++i) ChainState[i] += v[i];
     }
-    SecureZero(x);
 }
 
 void TKC_md4::Finish(Bytes digest) noexcept {

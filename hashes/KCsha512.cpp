@@ -75,24 +75,30 @@ template <std::size_t I>
     return w[I % 16] + tables::Sha512Constants[I];
 }
 
-template <std::size_t... I>
+template <bool ThreeOperand, std::size_t... I>
 [[gnu::always_inline]] inline void Steps(std::array<Word, 8>& v, std::array<Word, 16>& w,
                                          std::index_sequence<I...>) noexcept {
     Word bc = v[1] ^ v[2];
-    (Step<I, false>(v, ScheduleWord<I>(w), bc), ...);
+    (Step<I, ThreeOperand>(v, ScheduleWord<I>(w), bc), ...);
+}
+
+// Block by block, the schedule in scalar registers beside the steps.
+template <bool ThreeOperand>
+[[gnu::always_inline]] inline void CompressScalar(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
+    std::array<Word, 16> w;
+    for (std::size_t off = 0; off < blocks.size(); off += 128) {
+        for (std::size_t i = 0; i < 16; ++i) w[i] = LoadBE64(blocks.subspan(off + 8 * i, 8));
+        std::array<Word, 8> v = state;
+        Steps<ThreeOperand>(v, w, std::make_index_sequence<80>{});
+        for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
+    }
+    SecureZero(w);
 }
 
 }  // namespace
 
 void TKC_sha512base::CompressPortable(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
-    std::array<Word, 16> w;
-    for (std::size_t off = 0; off < blocks.size(); off += 128) {
-        for (std::size_t i = 0; i < 16; ++i) w[i] = LoadBE64(blocks.subspan(off + 8 * i, 8));
-        std::array<Word, 8> v = state;
-        Steps(v, w, std::make_index_sequence<80>{});
-        for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
-    }
-    SecureZero(w);
+    CompressScalar<false>(state, blocks);
 }
 
 #if defined(__x86_64__)
@@ -181,16 +187,21 @@ template <std::size_t... I>
     (Step<I, true>(v, wk[4 * I], bc), ...);
 }
 
+void CompressScalarBmi2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
+    CompressScalar<true>(state, blocks);
+}
+
 }  // namespace
 
 void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
     // The group of four blocks being compressed, and the next.
     const std::size_t count = blocks.size() / 128;
     // The first group's schedule runs as a pass of its own, which costs more
-    // than the portable path's scalar schedule when that group is the only
-    // one: a single block (the padding of every message) took twice as long.
+    // than the scalar schedule when that group is the only one: a single
+    // block (the padding of every message) took twice as long. The scalar
+    // steps still take BMI2's three-operand rotations.
     if (count <= 4) {
-        CompressPortable(state, blocks);
+        CompressScalarBmi2(state, blocks);
         return;
     }
     std::array<FourSchedules, 2> schedules;

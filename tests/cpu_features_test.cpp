@@ -56,7 +56,8 @@ TEST(CpuFeatures, RestrictionNestsAndEnds) {
 TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     const bool aes = CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41);
     const bool sha = CpuFeatures::Has(F::Sha, F::Ssse3, F::Sse41);
-    EXPECT_EQ(TKC_rijndael().Provider(), aes ? "aesni" : "portable");
+    const bool vaes = aes && CpuFeatures::Has(F::Vaes, F::Avx2);
+    EXPECT_EQ(TKC_rijndael().Provider(), vaes ? "vaes" : aes ? "aesni" : "portable");
     EXPECT_EQ(TKC_sha256().Provider(), sha ? "sha-ni" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     EXPECT_EQ(TKC_rijndael().Provider(), "portable");
@@ -84,7 +85,9 @@ TEST(CpuFeatures, PathListsHoldEveryPathOnce) {
     const Names sha512 = avx2 ? Names{"avx2", "portable"} : Names{"portable"};
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_sha512().Provider(); })), sha512);
     const bool aes = CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41);
-    const Names rijndael = aes ? Names{"aesni", "portable"} : Names{"portable"};
+    const bool vaes = aes && CpuFeatures::Has(F::Vaes, F::Avx2);
+    // Dropping AES-NI alone comes before dropping VAES or AVX2 alone.
+    const Names rijndael = vaes ? Names{"vaes", "portable", "aesni"} : aes ? Names{"aesni", "portable"} : Names{"portable"};
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_rijndael().Provider(); })), rijndael);
 }
 

@@ -79,7 +79,7 @@ std::vector<std::uint8_t> OpenSslMode(const EVP_CIPHER* type, const std::vector<
     return out;
 }
 
-// CBC, CTR and CFB-8 on each path against OpenSSL, with the input cut
+// CBC, CTR, CFB-8, CFB and OFB on each path against OpenSSL, with the input cut
 // into calls of whole blocks (so the chain crosses calls at every offset
 // within the eight-block groups and CFB-8's runs of bytes) plus a partial
 // block at the end, in place and into a separate buffer. The partial block
@@ -96,6 +96,8 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
         const EVP_CIPHER* cbc = cbcOf256 ? EVP_aes_256_cbc() : cbcOf192 ? EVP_aes_192_cbc() : EVP_aes_128_cbc();
         const EVP_CIPHER* ctr = cbcOf256 ? EVP_aes_256_ctr() : cbcOf192 ? EVP_aes_192_ctr() : EVP_aes_128_ctr();
         const EVP_CIPHER* cfb8 = cbcOf256 ? EVP_aes_256_cfb8() : cbcOf192 ? EVP_aes_192_cfb8() : EVP_aes_128_cfb8();
+        const EVP_CIPHER* cfb = cbcOf256 ? EVP_aes_256_cfb128() : cbcOf192 ? EVP_aes_192_cfb128() : EVP_aes_128_cfb128();
+        const EVP_CIPHER* ofb = cbcOf256 ? EVP_aes_256_ofb() : cbcOf192 ? EVP_aes_192_ofb() : EVP_aes_128_ofb();
         for (const auto& cut : cuts) {
             // Whole blocks per call, then the partial block's length.
             const std::size_t blocks = cut[0] + cut[1] + cut[2], tail = cut[3] % 16;
@@ -110,6 +112,8 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
             for (std::size_t i = 0; i < tail; ++i) cbcExpected.push_back(plain[16 * blocks + i] ^ pad[i]);
             const auto ctrExpected = OpenSslMode(ctr, key, iv, plain, true);
             const auto cfb8Expected = OpenSslMode(cfb8, key, iv, plain, true);
+            const auto cfbExpected = OpenSslMode(cfb, key, iv, plain, true);
+            const auto ofbExpected = OpenSslMode(ofb, key, iv, plain, true);
 
             for (const auto& path : Paths()) {
                 for (bool inPlace : {true, false}) {
@@ -139,6 +143,9 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCTR, true, plain)), test::ToHex(ctrExpected)) << where;
                     EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCFB8bit, true, plain)), test::ToHex(cfb8Expected)) << where;
                     EXPECT_EQ(run(TKC_ciphermode::cmCFB8bit, false, cfb8Expected), plain) << "CFB-8 decrypting, " << where;
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmCFBblock, true, plain)), test::ToHex(cfbExpected)) << where;
+                    EXPECT_EQ(run(TKC_ciphermode::cmCFBblock, false, cfbExpected), plain) << "CFB decrypting, " << where;
+                    EXPECT_EQ(test::ToHex(run(TKC_ciphermode::cmOFB, true, plain)), test::ToHex(ofbExpected)) << where;
                 }
             }
         }
@@ -146,13 +153,13 @@ TEST(RijndaelPaths, ChainedModesMatchOpenSslAcrossCalls) {
 }
 
 // The hardware counter adds in a register while the low 64 bits cannot
-// carry within eight blocks and steps one by one otherwise: starts on both
-// sides of that edge, and at the top where the whole counter wraps.
+// carry within a group of eight or sixteen blocks and steps one by one
+// otherwise: starts on both sides of those edges, and at the top where the whole counter wraps.
 TEST(RijndaelPaths, CounterCarriesLikeOpenSslOnBothPaths) {
     const std::vector<std::uint8_t> key(16, 0x77);
     std::vector<std::uint8_t> plain(16 * 27 + 9);
     for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i);
-    for (std::uint8_t lowEnd : {0xE0, 0xF0, 0xF5, 0xF7, 0xF8, 0xF9, 0xFF}) {
+    for (std::uint8_t lowEnd : {0xE0, 0xEF, 0xF0, 0xF1, 0xF5, 0xF7, 0xF8, 0xF9, 0xFF}) {
         for (bool allOnes : {false, true}) {
             std::array<std::uint8_t, 16> start;
             start.fill(allOnes ? 0xFF : 0x00);
