@@ -165,7 +165,9 @@ struct FileAccess {
     // attributes, the POSIX ACL among them, then the mode, which a change
     // of owner would have cut down.
     static void CopyMetadata(int from, int to, const struct stat& st) {
-        if (::fchown(to, st.st_uid, st.st_gid) != 0) (void)::fchown(to, static_cast<uid_t>(-1), st.st_gid);
+        if (::fchown(to, st.st_uid, st.st_gid) != 0 && ::fchown(to, static_cast<uid_t>(-1), st.st_gid) != 0) {
+            // Neither kept: the file stays the process's own.
+        }
         // An ACL the new file took from its directory's default is not the destination's.
         (void)::fremovexattr(to, "system.posix_acl_access");
         const std::vector<char> names = Sized([&](char* buffer, std::size_t size) { return ::flistxattr(from, buffer, size); });

@@ -120,7 +120,7 @@ TEST_F(Completion, BashOffersCommandsOptionsAndNames) {
 
 TEST_F(Completion, ZshLoadsWithCompinitAndRegistersTheFunction) {
     const TShellRun run = Shell(
-        "zsh -f -c 'fpath=(\"$KESTRUNE_COMPLETIONS\" $fpath); autoload -Uz compinit; compinit -u -d /dev/null; "
+        "zsh -f -c 'fpath=(\"$KESTRUNE_COMPLETIONS\" $fpath); autoload -Uz compinit; compinit -u -D; "
         "print -r -- $_comps[kestrune]; autoload +X _kestrune && (( $+functions[_kestrune] )) && print loaded'");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(run.out, "_kestrune\nloaded\n");

@@ -8,7 +8,7 @@ zmodload zsh/zpty || exit 1
 
 zpty kestrune zsh -f -i
 zpty -w kestrune "PROMPT='' RPROMPT='' fpath=(${(q)KESTRUNE_COMPLETIONS} \$fpath)"
-zpty -w kestrune 'autoload -Uz compinit && compinit -u -d /dev/null'
+zpty -w kestrune 'autoload -Uz compinit && compinit -u -D'
 zpty -w kestrune "zstyle ':completion:*' list-grouped false; zstyle ':completion:*' insert-tab false"
 zpty -w kestrune 'bindkey "^I" complete-word'
 zpty -w kestrune 'compadd() {
