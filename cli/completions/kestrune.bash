@@ -14,12 +14,19 @@ _kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-
 _kestrune_options() {
     case $1 in
         '') echo '-h --help --version' ;;
-        hash-string | hash-file) echo '-h --help --hash:digest' ;;
-        encrypt-string | decrypt-string)
-            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text' ;;
+        hash-string) echo '-h --help --hash:digest' ;;
+        hash-file)
+            echo '-h --help --hash:digest --format:format --tag -c:file --check:file --status --strict --ignore-missing
+                  -w --warn --progress -q --quiet' ;;
+        encrypt-string)
+            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
+                  --allow-empty-password' ;;
+        decrypt-string)
+            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
+                  --allow-empty-password --lenient' ;;
         encrypt-file | decrypt-file)
             echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
-                  --password:text' ;;
+                  --password:text --allow-empty-password --progress -q --quiet' ;;
         gen-password) echo '-h --help -n:text --length:text -s:text --style:text -c:text --count:text' ;;
         list) echo '-h --help --json' ;;
         call) echo '-h --help --put:property' ;;
@@ -44,6 +51,7 @@ _kestrune_values() {
         digest) words=$_kestrune_digests ;;
         cipher) words=$_kestrune_ciphers ;;
         mode) words=$_kestrune_modes ;;
+        format) words='hex sum tag' ;;
         command) words=$_kestrune_commands ;;
         member) words='HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize
                        HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage' ;;
