@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <istream>
@@ -62,7 +63,7 @@ std::string Quoted(std::string_view name) {
 }
 
 void WriteLine(std::ostream& out, std::string_view line) {
-    if (!(out << line << '\n' << std::flush)) throw std::runtime_error("cannot write to standard output");
+    if (!(out << line << '\n' << std::flush)) throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
 }
 
 struct THashed {

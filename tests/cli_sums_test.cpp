@@ -157,7 +157,7 @@ TEST_F(ToolSums, ListsAreByteForByteThoseOfCoreutils) {
     const TRun missing = Shell("$K hash-file --hash sha256 'a b' missing 'cr\rx'");
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, Shell("sha256sum 'a b' 'cr\rx'").out);
-    EXPECT_NE(missing.err.find("kestrune: hashing failed: cannot read 'missing': No such file or directory"),
+    EXPECT_NE(missing.err.find("kestrune: hashing failed: cannot read 'missing': no such file or directory"),
               std::string::npos)
         << missing.err;
 }

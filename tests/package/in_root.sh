@@ -27,7 +27,7 @@ kestrune hash-file --hash SHA-256 --format sum data.bin 'a name.txt' > ours.sha2
 sha256sum data.bin 'a name.txt' > theirs.sha256
 cmp ours.sha256 theirs.sha256 || fail "kestrune's sums differ from sha256sum's"
 sha256sum --check --quiet ours.sha256 || fail "sha256sum rejects kestrune's sums"
-kestrune hash-file --hash SHA-256 --check --quiet theirs.sha256 || fail "kestrune rejects sha256sum's sums"
+kestrune hash-file --hash SHA-256 --quiet --check theirs.sha256 || fail "kestrune rejects sha256sum's sums"
 
 step "manual page"
 [[ -f /usr/share/man/man1/kestrune.1.gz ]] || fail "no manual page"
