@@ -75,6 +75,14 @@ inline constexpr std::uint32_t Ror32(std::uint32_t x, unsigned n) noexcept { ret
 inline constexpr std::uint64_t Rol64(std::uint64_t x, unsigned n) noexcept { return std::rotl(x, static_cast<int>(n & 63)); }
 inline constexpr std::uint64_t Ror64(std::uint64_t x, unsigned n) noexcept { return std::rotr(x, static_cast<int>(n & 63)); }
 
+// Holds a partial sum as computed: an empty assembler statement the
+// optimizer cannot look through, so it does not reassociate the sum.
+[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] std::uint32_t& x) noexcept {
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#endif
+}
+
 // Fills memory with a byte value in a way the compiler may not elide, even
 // when the memory is about to be freed: key material must not outlive its use.
 inline void SecureFill(void* data, std::size_t size, std::uint8_t fill) noexcept {

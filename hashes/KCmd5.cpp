@@ -2,18 +2,11 @@
 
 #include <utility>
 
+#include "../framework/KCbytes.h"
 #include "KCmd_tables.inc"
 
 namespace kestrune {
 namespace {
-
-// Holds a partial sum as computed: an empty assembler statement the
-// optimizer cannot look through, so it does not reassociate the sum.
-[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] std::uint32_t& x) noexcept {
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#endif
-}
 
 // Step I of the 64, unrolled so that word index, constant and shift are
 // compile-time constants: a = b + ((a + f(b, c, d) + word + constant) <<< s).

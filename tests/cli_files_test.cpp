@@ -3,6 +3,8 @@
 // temporary files behave otherwise (through a fault-injection shim).
 #include <gtest/gtest.h>
 
+#include "cli_run.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -24,10 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using kestrune::testing_cli::Slurp;
 
 std::string Pattern(std::size_t size) {
     std::string s(size, '\0');
@@ -53,13 +52,7 @@ protected:
             if (std::strncmp(*e, "KESTRUNE", 8) != 0 && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         std::vector<std::string> argv = args;
-        const auto pointers = [](std::vector<std::string>& strings) {
-            std::vector<char*> p;
-            for (auto& s : strings) p.push_back(s.data());
-            p.push_back(nullptr);
-            return p;
-        };
-        auto argp = pointers(argv), envp = pointers(env);
+        auto argp = kestrune::testing_cli::CStrings(argv), envp = kestrune::testing_cli::CStrings(env);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

@@ -27,6 +27,15 @@ inline std::string Slurp(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The null-ended array of C strings that posix_spawn takes; the strings stay
+// owned by the vector.
+inline std::vector<char*> CStrings(std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (auto& s : strings) p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
 // script runs in dir, with standard input from /dev/null; the captures go
 // to dir/.out and dir/.err.
 inline TRun RunShell(const std::filesystem::path& dir, const std::string& script) {
@@ -35,13 +44,7 @@ inline TRun RunShell(const std::filesystem::path& dir, const std::string& script
     for (char** e = environ; *e != nullptr; ++e)
         if (std::strncmp(*e, "K=", 2) != 0 && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
     std::vector<std::string> argv = {"/bin/bash", "-c", "cd '" + dir.string() + "' && " + script};
-    const auto pointers = [](std::vector<std::string>& strings) {
-        std::vector<char*> p;
-        for (auto& s : strings) p.push_back(s.data());
-        p.push_back(nullptr);
-        return p;
-    };
-    auto argp = pointers(argv), envp = pointers(env);
+    auto argp = CStrings(argv), envp = CStrings(env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

@@ -2,6 +2,8 @@
 // strings and files, exit statuses, the password never shown, batch mode.
 #include <gtest/gtest.h>
 
+#include "cli_run.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <spawn.h>
@@ -31,10 +33,7 @@ struct TRun {
     std::string out, err;
 };
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using kestrune::testing_cli::Slurp;
 
 class Tool : public testing::Test {
 protected:
@@ -57,13 +56,7 @@ protected:
         std::vector<std::string> argv = launcher;
         argv.push_back(KESTRUNE_TOOL);
         argv.insert(argv.end(), args.begin(), args.end());
-        const auto pointers = [](std::vector<std::string>& strings) {
-            std::vector<char*> p;
-            for (auto& s : strings) p.push_back(s.data());
-            p.push_back(nullptr);
-            return p;
-        };
-        auto argp = pointers(argv), envp = pointers(env);
+        auto argp = kestrune::testing_cli::CStrings(argv), envp = kestrune::testing_cli::CStrings(env);
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
