@@ -72,7 +72,7 @@ _kestrune_values() {
 }
 
 _kestrune() {
-    local cur=${COMP_WORDS[COMP_CWORD]} prev= command= option= kind= joined= i spec
+    local cur=${COMP_WORDS[COMP_CWORD]} prev= command= option= kind= joined= i entry
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     # The tool's own options take no value, so the first other word is the command.
@@ -95,8 +95,8 @@ _kestrune() {
         joined=$option=
     fi
     if [[ -n $command && $option == -* ]]; then
-        for spec in $(_kestrune_options "$command"); do
-            [[ $spec == "$option":* ]] && kind=${spec#*:}
+        for entry in $(_kestrune_options "$command"); do
+            [[ $entry == "$option":* ]] && kind=${entry#*:}
         done
         if [[ -n $kind ]]; then
             _kestrune_values "$kind" "$cur"
@@ -106,8 +106,8 @@ _kestrune() {
     fi
 
     if [[ $cur == -* ]]; then
-        for spec in $(_kestrune_options "$command"); do
-            [[ ${spec%%:*} == "$cur"* ]] && COMPREPLY+=("${spec%%:*}")
+        for entry in $(_kestrune_options "$command"); do
+            [[ ${entry%%:*} == "$cur"* ]] && COMPREPLY+=("${entry%%:*}")
         done
     elif [[ -z $command ]]; then
         _kestrune_values command "$cur"
