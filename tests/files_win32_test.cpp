@@ -98,10 +98,18 @@ TEST_F(Files, RefusalsSayWhy) {
     // Held by this very operation under another spelling: the same file, not a stranger's.
     EXPECT_EQ(TKC_destinationfile::Create(Name("PLAIN"), *source.file).status.fault, FileFault::SameFile);
     ASSERT_TRUE(::SetFileAttributesW(W(Name("dest")), FILE_ATTRIBUTE_READONLY));
+    // Wine run by root opens a read-only file for writing, as root may on
+    // Linux: there is nothing to refuse then.
+    const HANDLE probe = ::CreateFileW(W(Name("dest")), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool enforced = probe == INVALID_HANDLE_VALUE;
+    if (!enforced) ::CloseHandle(probe);
     const auto readOnly = TKC_destinationfile::Create(Name("dest"), *source.file).status;
     ::SetFileAttributesW(W(Name("dest")), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(readOnly.fault, FileFault::PermissionDenied);
-    EXPECT_EQ(readOnly.role, FileRole::Destination);
+    if (enforced) {
+        EXPECT_EQ(readOnly.fault, FileFault::PermissionDenied);
+        EXPECT_EQ(readOnly.role, FileRole::Destination);
+    }
     EXPECT_EQ(Read("dest"), "precious");
 }
 
