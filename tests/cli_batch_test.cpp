@@ -29,6 +29,15 @@ constexpr std::string_view ObjectSource = "brindel_Kestrune.Kestrune";
 
 class Batch : public testing::Test {
 protected:
+    // Runs a whole batch and parses each answer line.
+    std::vector<Json> Run(std::istream& in, std::size_t lineLimit = MaxLineBytes) {
+        std::ostringstream out;
+        EXPECT_EQ(RunBatch(in, out, host, lineLimit), 0);
+        std::istringstream answers(out.str());
+        std::vector<Json> lines;
+        for (std::string line; std::getline(answers, line);) lines.push_back(Json::parse(line));
+        return lines;
+    }
     Json Ask(const std::string& line) {
         const auto answer = AnswerLine(host, line);
         EXPECT_TRUE(answer.has_value()) << line;
@@ -222,12 +231,8 @@ TEST_F(Batch, RunAnswersEveryLineInOrderAndSkipsBlankOnes) {
         "{\"get\": \"CipherMode\"}\r\n"
         "{\"call\": \"Missing\"}\n"
         "{\"get\": \"CipherMode\"}");  // the last line needs no line break
-    std::ostringstream out;
-    EXPECT_EQ(RunBatch(in, out, host), 0);
-    std::istringstream answers(out.str());
-    std::vector<Json> lines;
-    for (std::string line; std::getline(answers, line);) lines.push_back(Json::parse(line));
-    ASSERT_EQ(lines.size(), 5u) << out.str();
+    const std::vector<Json> lines = Run(in);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_TRUE(lines[0].at("result").is_null());
     EXPECT_EQ(lines[1]["error"]["hresult"], "0x80070057");
     EXPECT_EQ(lines[2]["result"], 1);
@@ -274,15 +279,11 @@ TEST_F(Batch, ALineBeyondTheLimitKeepsItsIdFromItsStart) {
     const std::string text(5000, 'x');
     std::istringstream in("{\"id\": \"long\", \"call\": \"HashString\", \"args\": [\"" + text + "\"]}\n" +
                           "{\"call\": \"HashString\", \"args\": [\"" + text + "\"], \"id\": 2}\n");
-    std::ostringstream out;
-    EXPECT_EQ(RunBatch(in, out, host, 1000), 0);
-    std::istringstream answers(out.str());
-    std::string first, second;
-    std::getline(answers, first);
-    std::getline(answers, second);
-    EXPECT_EQ(Json::parse(first).value("id", Json()), "long") << first;
-    EXPECT_EQ(Json::parse(first)["error"]["hresult"], "0x80070057") << first;
-    EXPECT_FALSE(Json::parse(second).contains("id")) << second;
+    const std::vector<Json> lines = Run(in, 1000);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].value("id", Json()), "long") << lines[0];
+    EXPECT_EQ(lines[0]["error"]["hresult"], "0x80070057") << lines[0];
+    EXPECT_FALSE(lines[1].contains("id")) << lines[1];
 }
 
 TEST_F(Batch, RefusedLinesAreNotQuotedInTheirAnswers) {
@@ -300,12 +301,8 @@ TEST_F(Batch, RefusedLinesAreNotQuotedInTheirAnswers) {
 
 TEST_F(Batch, RunGoesOnAfterANumberBeyondADouble) {
     std::istringstream in("{\"call\":\"HashSize\"}\n{\"call\":\"HashSize\",\"args\":[1e400]}\n{\"call\":\"HashSize\"}\n");
-    std::ostringstream out;
-    EXPECT_EQ(RunBatch(in, out, host), 0);
-    std::istringstream answers(out.str());
-    std::vector<Json> lines;
-    for (std::string line; std::getline(answers, line);) lines.push_back(Json::parse(line));
-    ASSERT_EQ(lines.size(), 3u) << out.str();
+    const std::vector<Json> lines = Run(in);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0]["result"], object.HashSize(-1));
     EXPECT_EQ(lines[1]["error"]["hresult"], "0x80070057");
     EXPECT_EQ(lines[2]["result"], object.HashSize(-1));
@@ -348,14 +345,10 @@ TEST_F(Batch, LinesBeyondTheLimitAreRefusedAndSkippedWithoutBeingHeld) {
     }
     TLongLine source(5'000'000, "\n{\"get\": \"CipherMode\"}\n");
     std::istream in(&source);
-    std::ostringstream out;
-    EXPECT_EQ(RunBatch(in, out, host, 1000), 0);
-    std::istringstream answers(out.str());
-    std::string first, second;
-    std::getline(answers, first);
-    std::getline(answers, second);
-    EXPECT_EQ(Json::parse(first)["error"]["hresult"], "0x80070057") << first;
-    EXPECT_EQ(Json::parse(second)["result"], 0) << second;
+    const std::vector<Json> lines = Run(in, 1000);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["error"]["hresult"], "0x80070057") << lines[0];
+    EXPECT_EQ(lines[1]["result"], 0) << lines[1];
     EXPECT_EQ(MaxLineBytes, std::size_t{64} << 20);  // as the README states
 }
 
