@@ -317,14 +317,5 @@ int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t
     }
 }
 
-std::unique_ptr<std::istream> OpenRequests(const std::string& name, std::istream& standardInput) {
-    if (name == "-") return std::make_unique<std::istream>(standardInput.rdbuf());
-    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) throw std::runtime_error("cannot read '" + name + "': it is a directory");
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!*file) throw std::runtime_error("cannot read '" + name + "': " + std::strerror(errno));
-    return file;
-}
 
 }  // namespace kestrune::cli

@@ -69,9 +69,4 @@ std::optional<std::string> AnswerLine(TScriptHost& host, TSecretString& line);
 // ends. Returns 0, or 1 when out can no longer be written.
 int RunBatch(std::istream& in, std::ostream& out, TScriptHost& host, std::size_t maxLine = MaxLineBytes);
 
-// The requests of `kestrune batch FILE`: the file (a UTF-8 name), or
-// standardInput for "-". std::runtime_error naming the file and the reason
-// when it cannot be read.
-std::unique_ptr<std::istream> OpenRequests(const std::string& name, std::istream& standardInput);
-
 }  // namespace kestrune::cli

@@ -1,8 +1,12 @@
 #include "commands.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -89,6 +93,27 @@ void RemoveTemporaryFilesOnSignals() {
     action.sa_handler = RemoveTemporariesAndEnd;
     sigfillset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+void WriteLine(std::ostream& out, std::string_view line) {
+    if (!(out << line << '\n' << std::flush))
+        throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
+}
+
+std::unique_ptr<std::istream> OpenTextInput(const std::string& name, std::istream& standardInput) {
+    if (name == "-") return std::make_unique<std::istream>(standardInput.rdbuf());
+    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw std::runtime_error(FileFailureReason(FileStatus::Of(FileFault::IsDirectory, FileRole::Source), name, ""));
+    errno = 0;
+    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    if (!*file) {
+        const int cause = errno;
+        throw std::runtime_error(
+            FileFailureReason(FileStatus::Of(FaultOfSystemError(cause), FileRole::Source, cause), name, ""));
+    }
+    return file;
 }
 
 std::string FileFailureReason(const FileStatus& status, const std::string& source, const std::string& dest) {

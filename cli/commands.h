@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <istream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,6 +34,14 @@ bool IsUtf8(std::string_view text);
 // Null with the reason when it cannot be opened or created.
 FileOpening<TKC_sourcefile> OpenSource(const std::string& name);
 FileOpening<TKC_destinationfile> CreateDestination(const std::string& name, const TKC_sourcefile& source);
+
+// Writes line and a line break to out, which is standard output, and
+// flushes; throws std::runtime_error with the reason when that fails.
+void WriteLine(std::ostream& out, std::string_view line);
+
+// A list or request file read as text, or standard input for "-"; throws
+// std::runtime_error with the reason, worded as the file commands word it.
+std::unique_ptr<std::istream> OpenTextInput(const std::string& name, std::istream& standardInput);
 
 // From here on SIGINT, SIGTERM and SIGHUP first remove the named temporary
 // files of the operation in progress, then end the tool with the signal.

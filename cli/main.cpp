@@ -183,10 +183,7 @@ std::string FileName(const std::string& name) {
 
 std::string Subject(const std::string& name, const char* standard) { return name == "-" ? standard : name; }
 
-void Print(std::u16string_view text) {
-    std::cout << Utf16ToUtf8(text) << '\n' << std::flush;
-    if (!std::cout) throw EFailure(std::string("cannot write to standard output: ") + std::strerror(errno));
-}
+void Print(std::u16string_view text) { WriteLine(std::cout, Utf16ToUtf8(text)); }
 
 // Text the object will convert to its code page: say what does not survive.
 void WarnIfReplaced(std::u16string_view text, std::string_view what, bool secret = false) {
@@ -404,7 +401,7 @@ int main(int argc, char** argv) {
             // Buffered standard streams: the lines are read in pieces, not a character at a time.
             // This replaces std::cin's buffer, so it comes before anything takes that buffer.
             std::ios::sync_with_stdio(false);
-            const auto input = OpenRequests(FileName(requests), std::cin);
+            const auto input = OpenTextInput(FileName(requests), std::cin);
             TScriptHost host(std::string{BatchSource});
             if (const auto& failure = host.CreationFailure()) return Report(*failure);
             return FinishOutput(RunBatch(*input, std::cout, host) == 0 ? ExitSuccess : ExitFailure);

@@ -62,9 +62,6 @@ std::string Quoted(std::string_view name) {
     return quoted + "'";
 }
 
-void WriteLine(std::ostream& out, std::string_view line) {
-    if (!(out << line << '\n' << std::flush)) throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
-}
 
 struct THashed {
     std::string hex;      // upper case, empty on failure
@@ -238,21 +235,14 @@ int CheckSums(const std::string& list, std::istream& in, const TCheckOptions& op
               std::ostream& err) {
     const bool fromStandardInput = list == "-";
     const std::string listName = Quoted(fromStandardInput ? "standard input" : list);
-    std::ifstream file;
-    if (!fromStandardInput) {
-        std::error_code error;
-        const bool directory = std::filesystem::is_directory(list, error);
-        errno = 0;
-        if (!directory) file.open(list, std::ios::binary);
-        if (!file.is_open()) {
-            const int cause = errno;
-            const auto status = directory ? FileStatus::Of(FileFault::IsDirectory, FileRole::Source)
-                                          : FileStatus::Of(FaultOfSystemError(cause), FileRole::Source, cause);
-            err << "kestrune: " << FileFailureReason(status, list, "") << '\n';
-            return 1;
-        }
+    std::unique_ptr<std::istream> opened;
+    try {
+        opened = OpenTextInput(list, in);
+    } catch (const std::runtime_error& e) {
+        err << "kestrune: " << e.what() << '\n';
+        return 1;
     }
-    std::istream& lines = fromStandardInput ? in : file;
+    std::istream& lines = *opened;
 
     TSumListReader reader(options.digest);
     std::uint64_t lineNumber = 0, misformatted = 0, unreadable = 0, mismatched = 0;
