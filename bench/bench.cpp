@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@
 #include "hashes/KCsha256.h"
 #include "hashes/KCsha512.h"
 #include "hashes/KCtiger.h"
+#include "object/KCcatalogue.h"
+#include "object/KCcodepage.h"
+#include "object/UKestrune.h"
 
 namespace {
 
@@ -162,6 +166,7 @@ std::string SizeLabel(std::size_t n) {
 // per library whether it is timed, differs ("neq") or lacks the algorithm.
 struct RowInfo {
     std::string path;
+    bool calls = false;  // calls per second rather than bytes
     enum class Ref { Absent, Timed, Differs };
     std::array<Ref, LibraryCount> refs{};
 };
@@ -177,11 +182,13 @@ struct Registry {
     }
 };
 
-// Registers one candidate of a row: run() processes bytes per call.
+// Registers one candidate of a row: run() processes bytes per call, or is
+// counted as one call where bytes is 0.
 void Register(const std::string& row, const char* candidate, std::size_t bytes, std::function<void()> run) {
     benchmark::RegisterBenchmark((row + "/" + candidate).c_str(), [run = std::move(run), bytes](benchmark::State& state) {
         for (auto _ : state) run();
-        state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+        if (bytes == 0) state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+        else state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
     });
 }
 
@@ -231,6 +238,9 @@ void RegisterDigests(const std::vector<std::size_t>& sizes, Registry& registry) 
     }
 }
 
+using Maker = bench::CipherHandle (*)(const CipherNames&, const bench::CipherRequest&);
+const Maker Makers[] = {&bench::OpenSslCipher, &bench::GcryptCipher, &bench::BotanCipher, &bench::CryptoppCipher};
+
 // Our cipher keyed as the references are.
 std::shared_ptr<TKC_cipher> OurCipher(const CipherRow& row, const ModeWay& way, ConstBytes key, ConstBytes iv) {
     std::shared_ptr<TKC_cipher> cipher = row.ours->Create();
@@ -245,8 +255,6 @@ void RegisterCiphers(const std::vector<std::size_t>& sizes, Registry& registry) 
     for (const auto& row : CipherRows)
         for (const auto& way : ModeWays) rows.emplace_back(&row, way);
     rows.emplace_back(&Rc4Row, ModeWay{"stream", Mode::Stream, false});
-    using Maker = CipherOp (*)(const CipherNames&, const bench::CipherRequest&);
-    const Maker makers[] = {&bench::OpenSslCipher, &bench::GcryptCipher, &bench::BotanCipher, &bench::CryptoppCipher};
     for (const auto& [row, way] : rows) {
         const std::size_t blockBytes = row->ours->GetBlockSize() > 0 ? row->ours->GetBlockSize() / 8 : 0;
         const auto iv = Pattern(blockBytes, 3);
@@ -271,9 +279,9 @@ void RegisterCiphers(const std::vector<std::size_t>& sizes, Registry& registry) 
         const auto expected = transform(oursOp(OurCipher(*row, way, rowKey, iv)));
         std::array<RowInfo::Ref, LibraryCount> refs{};
         for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
-            if (!makers[lib](row->names, request)) continue;
-            refs[lib] = transform(makers[lib](row->names, request)) == expected ? RowInfo::Ref::Timed
-                                                                               : RowInfo::Ref::Differs;
+            if (!Makers[lib](row->names, request)) continue;
+            refs[lib] = transform(Makers[lib](row->names, request).run) == expected ? RowInfo::Ref::Timed
+                                                                                   : RowInfo::Ref::Differs;
         }
         for (const std::size_t n : sizes) {
             const std::string name = std::string(row->label) + "/" + way.label + "/" + SizeLabel(n);
@@ -286,7 +294,185 @@ void RegisterCiphers(const std::vector<std::size_t>& sizes, Registry& registry) 
             for (std::size_t lib = 0; lib < LibraryCount; ++lib)
                 if (refs[lib] == RowInfo::Ref::Timed)
                     Register(name, Libraries[lib], n,
-                             [op = makers[lib](row->names, request), &data, n] { op(data.data(), n); });
+                             [op = Makers[lib](row->names, request).run, &data, n] { op(data.data(), n); });
+        }
+    }
+}
+
+// Key set-up: a new key (and IV) on a cipher that exists, calls per second.
+// The references rekey a CBC context (RC4 its stream), checked on 64 bytes.
+void RegisterKeySetups(Registry& registry) {
+    const auto key = Pattern(32, 6);
+    const auto sample = Pattern(64, 7);
+    std::vector<const CipherRow*> rows;
+    for (const auto& row : CipherRows) rows.push_back(&row);
+    rows.push_back(&Rc4Row);
+    for (const CipherRow* row : rows) {
+        const bool stream = row->ours->GetBlockSize() < 0;
+        const ModeWay way{"key", stream ? Mode::Stream : Mode::CBC, false};
+        const auto iv = Pattern(stream ? 0 : static_cast<std::size_t>(row->ours->GetBlockSize()) / 8, 8);
+        const ConstBytes rowKey = ConstBytes(key).first(row->keyBits / 8);
+        const auto ours = OurCipher(*row, way, rowKey, iv);
+        std::vector<std::uint8_t> expected = sample;
+        ours->Encrypt(expected, expected);
+        const std::string name = std::string(row->label) + "/key-setup";
+        RowInfo& info = registry.Add(name);
+        info.path = ours->Provider();
+        info.calls = true;
+        const std::vector<std::uint8_t> keyCopy(rowKey.begin(), rowKey.end());
+        Register(name, "ours", 0, [ours, keyCopy, iv, bits = row->keyBits] { ours->Init(keyCopy, bits, iv); });
+        for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
+            auto handle = Makers[lib](row->names, {way.mode, false, rowKey, iv});
+            if (!handle) continue;
+            handle.rekey(rowKey, iv);
+            std::vector<std::uint8_t> theirs = sample;
+            handle.run(theirs.data(), theirs.size());
+            info.refs[lib] = theirs == expected ? RowInfo::Ref::Timed : RowInfo::Ref::Differs;
+            if (info.refs[lib] == RowInfo::Ref::Timed)
+                Register(name, Libraries[lib], 0, [rekey = handle.rekey, keyCopy, iv] { rekey(keyCopy, iv); });
+        }
+    }
+}
+
+// The object's string members per call: the text converted, the password
+// digested, the key set, a zero block encrypted for the IV, CFB-8, Base64.
+// Each reference does the same steps with its own digest and cipher (and
+// OpenSSL's Base64); as its API ties a key schedule to a mode, it keys an
+// ECB-like context for the IV and a CFB-8 one for the text.
+struct StringSteps {
+    DigestOp digest;
+    bench::CipherHandle first;  // the IV block (CBC from a zero IV)
+    bench::CipherHandle text;   // CFB-8, or the stream
+    std::size_t digestBytes;
+    std::size_t keyBytes;
+    std::size_t blockBytes;
+
+    std::string operator()(std::string_view password, std::string input, bool decrypting) const {
+        std::array<std::uint8_t, 64> digested{};
+        digest(reinterpret_cast<const std::uint8_t*>(password.data()), password.size(), digested.data());
+        const ConstBytes key = ConstBytes(digested).first(keyBytes);
+        std::array<std::uint8_t, 16> iv{};
+        if (blockBytes) {
+            first.rekey(key, ConstBytes(iv).first(blockBytes));
+            first.run(iv.data(), blockBytes);
+        }
+        text.rekey(key, ConstBytes(iv).first(blockBytes));
+        std::string bytes = decrypting ? DecodeBase64String(input) : std::move(input);
+        text.run(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+        return decrypting ? bytes : bench::Base64({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    }
+};
+
+std::int32_t ObjectCode(const TKC_cipherclass* c) {
+    for (std::int32_t code = 0;; ++code)
+        if (&CipherClassFor(code) == c) return code;
+}
+
+std::int32_t ObjectCode(const TKC_hashclass* h) {
+    for (std::int32_t code = 0;; ++code)
+        if (&DigestClassFor(code) == h) return code;
+}
+
+std::string Printable(std::size_t n) {
+    std::string text = "The object's text, ";
+    while (text.size() < n) text += static_cast<char>('a' + text.size() % 26);
+    text.resize(n);
+    return text;
+}
+
+void RegisterPerCall(const std::vector<std::size_t>& sizes, Registry& registry) {
+    static constexpr std::string_view Password = "correct horse battery staple";
+    const std::u16string password16 = Utf8ToUtf16(Password);
+    for (const auto& digestRow : DigestRows) {
+        for (const std::size_t n : sizes) {
+            const std::string name = "HashString/" + std::string(digestRow.label) + "/" + SizeLabel(n);
+            auto object = std::make_shared<TKestrune>();
+            const std::int32_t code = ObjectCode(digestRow.ours);
+            const auto text = std::make_shared<const std::u16string>(Utf8ToUtf16(Printable(n)));
+            const std::string expected = Utf16ToUtf8(object->HashString(*text, code));
+            RowInfo& info = registry.Add(name);
+            info.calls = true;
+            info.path = digestRow.ours->Create()->Provider();
+            Register(name, "ours", 0, [object, text, code] { benchmark::DoNotOptimize(object->HashString(*text, code)); });
+            const std::size_t bytes = static_cast<std::size_t>(digestRow.ours->GetHashSize()) / 8;
+            const DigestOp ops[] = {bench::OpenSslDigest(digestRow.names), bench::GcryptDigest(digestRow.names.gcrypt),
+                                    bench::BotanDigest(digestRow.names), bench::CryptoppDigest(digestRow.names)};
+            for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
+                if (!ops[lib]) continue;
+                const auto step = [op = ops[lib], bytes, plain = Printable(n)] {
+                    static constexpr char Digits[] = "0123456789ABCDEF";
+                    std::array<std::uint8_t, 64> digest{};
+                    op(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size(), digest.data());
+                    std::string hex(2 * bytes, '0');
+                    for (std::size_t i = 0; i < bytes; ++i) {
+                        hex[2 * i] = Digits[digest[i] >> 4];
+                        hex[2 * i + 1] = Digits[digest[i] & 15];
+                    }
+                    return hex;
+                };
+                info.refs[lib] = step() == expected ? RowInfo::Ref::Timed : RowInfo::Ref::Differs;
+                if (info.refs[lib] == RowInfo::Ref::Timed)
+                    Register(name, Libraries[lib], 0, [step] { benchmark::DoNotOptimize(step()); });
+            }
+        }
+    }
+    std::vector<const CipherRow*> ciphers;
+    for (const auto& row : CipherRows)
+        if (row.keyBits != 256 || row.ours != &CipherClassOf<TKC_rijndael>) ciphers.push_back(&row);
+    ciphers.push_back(&Rc4Row);
+    const DigestRow* keyDigests[] = {&DigestRows[1], &DigestRows[5]};  // MD5, SHA-256
+    for (const bool decrypting : {false, true}) {
+        for (const CipherRow* row : ciphers) {
+            for (const DigestRow* digestRow : keyDigests) {
+                const auto digestBits = static_cast<std::uint32_t>(digestRow->ours->GetHashSize());
+                const auto keyBits = std::min(static_cast<std::uint32_t>(row->ours->GetMaxKeySize()), digestBits);
+                // The reference names of the key size (AES-256 has a row of its own).
+                const CipherRow* named = row;
+                for (const auto& other : CipherRows)
+                    if (other.ours == row->ours && other.keyBits == keyBits) named = &other;
+                const bool stream = row->ours->GetBlockSize() < 0;
+                const std::size_t blockBytes = stream ? 0 : static_cast<std::size_t>(row->ours->GetBlockSize()) / 8;
+                auto object = std::make_shared<TKestrune>();
+                object->SetCipherAlgorithm(ObjectCode(row->ours));
+                object->SetHashAlgorithm(ObjectCode(digestRow->ours));
+                for (const std::size_t n : sizes) {
+                    const std::string plain = Printable(n);
+                    const std::string cipherText = Utf16ToUtf8(object->EncryptString(Utf8ToUtf16(plain), password16));
+                    const std::string input = decrypting ? cipherText : plain;
+                    const std::string expected = decrypting ? plain : cipherText;
+                    const std::string name = std::string(decrypting ? "DecryptString/" : "EncryptString/") + row->label +
+                                             "/" + digestRow->label + "/" + SizeLabel(n);
+                    RowInfo& info = registry.Add(name);
+                    info.calls = true;
+                    info.path = row->ours->Create()->Provider();
+                    const auto input16 = std::make_shared<const std::u16string>(Utf8ToUtf16(input));
+                    Register(name, "ours", 0, [object, input16, password16, decrypting] {
+                        benchmark::DoNotOptimize(decrypting ? object->DecryptString(*input16, password16)
+                                                            : object->EncryptString(*input16, password16));
+                    });
+                    const DigestOp digests[] = {bench::OpenSslDigest(digestRow->names),
+                                                bench::GcryptDigest(digestRow->names.gcrypt),
+                                                bench::BotanDigest(digestRow->names),
+                                                bench::CryptoppDigest(digestRow->names)};
+                    const std::vector<std::uint8_t> zero(32, 0);
+                    const ConstBytes anyKey = ConstBytes(zero).first(keyBits / 8);
+                    const ConstBytes zeroIv = ConstBytes(zero).first(blockBytes);
+                    for (std::size_t lib = 0; lib < LibraryCount; ++lib) {
+                        const StringSteps steps{
+                            digests[lib],
+                            stream ? bench::CipherHandle{} : Makers[lib](named->names, {Mode::CBC, false, anyKey, zeroIv}),
+                            Makers[lib](named->names, {stream ? Mode::Stream : Mode::CFB8, decrypting, anyKey, zeroIv}),
+                            digestBits / 8, keyBits / 8, blockBytes};
+                        if (!steps.digest || !steps.text || (!stream && !steps.first)) continue;
+                        info.refs[lib] = steps(Password, input, decrypting) == expected ? RowInfo::Ref::Timed
+                                                                                         : RowInfo::Ref::Differs;
+                        if (info.refs[lib] == RowInfo::Ref::Timed)
+                            Register(name, Libraries[lib], 0, [steps, input, decrypting] {
+                                benchmark::DoNotOptimize(steps(Password, input, decrypting));
+                            });
+                    }
+                }
+            }
         }
     }
 }
@@ -297,9 +483,8 @@ public:
     explicit RatioTable(const Registry& registry) : Rows(registry) {}
 
     bool ReportContext(const Context&) override {
-        std::printf("MiB per second of processor time, medians; neq: bytes differ from ours, not timed; "
-                    "ratio: ours / best\n");
-        std::printf("%-28s %-9s %9s", "", "path", "ours");
+        std::printf("Medians; neq: bytes differ from ours, not timed; ratio: ours / best\n");
+        std::printf("%-36s %-9s %9s", "", "path", "ours");
         for (const char* lib : Libraries) std::printf(" %9s", lib);
         std::printf(" %9s %6s\n", "best", "ratio");
         std::fflush(stdout);
@@ -314,7 +499,9 @@ public:
             if (!median || run.error_occurred) continue;
             const std::string& name = run.run_name.function_name;
             const std::size_t slash = name.rfind('/');
-            Measured[name.substr(0, slash)][name.substr(slash + 1)] = run.counters.at("bytes_per_second").value;
+            const auto rate = run.counters.find("bytes_per_second");
+            Measured[name.substr(0, slash)][name.substr(slash + 1)] =
+                rate != run.counters.end() ? rate->second.value : run.counters.at("items_per_second").value;
         }
     }
 
@@ -325,18 +512,25 @@ public:
             if (rates != Measured.end()) Print(row, Rows.rows.at(row), rates->second);
         }
         std::printf("\nRows below 1.00: %zu\n", Below.size());
-        for (const auto& [label, ratio] : Below) std::printf("  %-28s %.2f\n", label.c_str(), ratio);
+        for (const auto& [label, ratio] : Below) std::printf("  %-36s %.2f\n", label.c_str(), ratio);
     }
 
 private:
     // A candidate not measured (filtered out, failed) shows as "-".
     void Print(const std::string& row, const RowInfo& info, const std::map<std::string, double>& rates) {
+        if (info.calls != CallsShown) {
+            CallsShown = info.calls;
+            std::printf(info.calls ? "thousands of calls per second of processor time\n"
+                                   : "MiB per second of processor time\n");
+        }
         const auto rate = [&](const char* who) { return rates.contains(who) ? rates.at(who) : 0.0; };
-        const auto cell = [](double r) { r > 0 ? std::printf(" %9.1f", r / (1 << 20)) : std::printf(" %9s", "-"); };
+        const auto cell = [scale = info.calls ? 1e3 : double(1 << 20)](double r) {
+            r > 0 ? std::printf(" %9.1f", r / scale) : std::printf(" %9s", "-");
+        };
         std::string label = row;
         std::replace(label.begin(), label.end(), '/', ' ');
         const double mine = rate("ours");
-        std::printf("%-28s %-9s", label.c_str(), info.path.c_str());
+        std::printf("%-36s %-9s", label.c_str(), info.path.c_str());
         cell(mine);
         double best = 0;
         for (std::size_t i = 0; i < LibraryCount; ++i) {
@@ -359,6 +553,7 @@ private:
     const Registry& Rows;
     std::map<std::string, std::map<std::string, double>> Measured;
     std::vector<std::pair<std::string, double>> Below;
+    std::optional<bool> CallsShown;
 };
 
 }  // namespace
@@ -395,6 +590,8 @@ int main(int argc, char** argv) {
     RegisterDigests(quick ? std::vector<std::size_t>{64, 1024, 8192} : std::vector<std::size_t>{64, 1024, 8192, 1 << 20},
                     registry);
     RegisterCiphers(quick ? std::vector<std::size_t>{8192} : std::vector<std::size_t>{8192, 1 << 20}, registry);
+    RegisterKeySetups(registry);
+    RegisterPerCall(quick ? std::vector<std::size_t>{100} : std::vector<std::size_t>{16, 100, 1024}, registry);
     RatioTable table(registry);
     benchmark::RunSpecifiedBenchmarks(&table);
     // The benchmarks hold the references' contexts: free them while the

@@ -46,7 +46,7 @@ void InitReferences() {
     gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
 }
 
-CipherOp OpenSslCipher(const CipherNames& n, const CipherRequest& r) {
+CipherHandle OpenSslCipher(const CipherNames& n, const CipherRequest& r) {
     if (!n.openssl) return {};
     static constexpr const char* suffix[] = {"-CBC", "-CFB8", "-CFB", "-OFB", "-CTR", ""};
     const std::string name = std::string(n.openssl) + suffix[static_cast<int>(r.mode)];
@@ -71,10 +71,20 @@ CipherOp OpenSslCipher(const CipherNames& n, const CipherRequest& r) {
         return {};
     }
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
-    return [ctx, type](std::uint8_t* d, std::size_t len) {
-        int out = 0;
-        EVP_CipherUpdate(ctx.get(), d, &out, d, static_cast<int>(len));
-    };
+    return {[ctx, type](std::uint8_t* d, std::size_t len) {
+                int out = 0;
+                EVP_CipherUpdate(ctx.get(), d, &out, d, static_cast<int>(len));
+            },
+            [ctx, enc](Key key, Key iv) {
+                EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), iv.empty() ? nullptr : iv.data(), enc, nullptr);
+            }};
+}
+
+std::string Base64(std::span<const std::uint8_t> bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(), static_cast<int>(bytes.size()));
+    text.resize(static_cast<std::size_t>(n));
+    return text;
 }
 
 DigestOp OpenSslDigest(const DigestNames& n) {
@@ -94,24 +104,26 @@ DigestOp OpenSslDigest(const DigestNames& n) {
     };
 }
 
-CipherOp GcryptCipher(const CipherNames& n, const CipherRequest& r) {
+CipherHandle GcryptCipher(const CipherNames& n, const CipherRequest& r) {
     if (!n.gcrypt) return {};
     static constexpr int modes[] = {GCRY_CIPHER_MODE_CBC, GCRY_CIPHER_MODE_CFB8, GCRY_CIPHER_MODE_CFB,
                                     GCRY_CIPHER_MODE_OFB, GCRY_CIPHER_MODE_CTR, GCRY_CIPHER_MODE_STREAM};
     gcry_cipher_hd_t h = nullptr;
     if (gcry_cipher_open(&h, n.gcrypt, modes[static_cast<int>(r.mode)], 0)) return {};
     const std::shared_ptr<gcry_cipher_handle> handle(h, gcry_cipher_close);
-    if (gcry_cipher_setkey(h, r.key.data(), r.key.size())) return {};
-    if (r.mode == Mode::CTR) {
-        if (gcry_cipher_setctr(h, r.iv.data(), r.iv.size())) return {};
-    } else if (!r.iv.empty() && gcry_cipher_setiv(h, r.iv.data(), r.iv.size())) {
-        return {};
-    }
-    const bool decrypting = r.decrypting;
-    return [handle, decrypting](std::uint8_t* d, std::size_t len) {
-        decrypting ? gcry_cipher_decrypt(handle.get(), d, len, nullptr, 0)
-                   : gcry_cipher_encrypt(handle.get(), d, len, nullptr, 0);
+    const bool counter = r.mode == Mode::CTR;
+    const auto setKey = [handle, counter](Key key, Key iv) {
+        if (gcry_cipher_setkey(handle.get(), key.data(), key.size())) return false;
+        if (counter) return gcry_cipher_setctr(handle.get(), iv.data(), iv.size()) == 0;
+        return iv.empty() || gcry_cipher_setiv(handle.get(), iv.data(), iv.size()) == 0;
     };
+    if (!setKey(r.key, r.iv)) return {};
+    const bool decrypting = r.decrypting;
+    return {[handle, decrypting](std::uint8_t* d, std::size_t len) {
+                decrypting ? gcry_cipher_decrypt(handle.get(), d, len, nullptr, 0)
+                           : gcry_cipher_encrypt(handle.get(), d, len, nullptr, 0);
+            },
+            setKey};
 }
 
 DigestOp GcryptDigest(int algo) {
@@ -126,7 +138,7 @@ DigestOp GcryptDigest(int algo) {
     };
 }
 
-CipherOp BotanCipher(const CipherNames& n, const CipherRequest& r) {
+CipherHandle BotanCipher(const CipherNames& n, const CipherRequest& r) {
     if (!n.botan) return {};
     const std::string name = n.botan;
     try {
@@ -136,18 +148,24 @@ CipherOp BotanCipher(const CipherNames& n, const CipherRequest& r) {
                                                            : name;
             std::shared_ptr<Botan::StreamCipher> sc(Botan::StreamCipher::create(botanName));
             if (!sc) return {};
-            sc->set_key(r.key.data(), r.key.size());
-            if (!r.iv.empty()) sc->set_iv(r.iv.data(), r.iv.size());
-            return [sc](std::uint8_t* d, std::size_t len) { sc->cipher1(d, len); };
+            const auto setKey = [sc](Key key, Key iv) {
+                sc->set_key(key.data(), key.size());
+                if (!iv.empty()) sc->set_iv(iv.data(), iv.size());
+            };
+            setKey(r.key, r.iv);
+            return {[sc](std::uint8_t* d, std::size_t len) { sc->cipher1(d, len); }, setKey};
         }
         const std::string botanName =
             name + (r.mode == Mode::CBC ? "/CBC/NoPadding" : r.mode == Mode::CFB8 ? "/CFB(8)" : "/CFB");
         std::shared_ptr<Botan::Cipher_Mode> m(
             Botan::Cipher_Mode::create(botanName, r.decrypting ? Botan::DECRYPTION : Botan::ENCRYPTION));
         if (!m) return {};
-        m->set_key(r.key.data(), r.key.size());
-        m->start(r.iv.data(), r.iv.size());
-        return [m](std::uint8_t* d, std::size_t len) { m->process(d, len); };
+        const auto setKey = [m](Key key, Key iv) {
+            m->set_key(key.data(), key.size());
+            m->start(iv.data(), iv.size());
+        };
+        setKey(r.key, r.iv);
+        return {[m](std::uint8_t* d, std::size_t len) { m->process(d, len); }, setKey};
     } catch (const std::exception&) {
         return {};
     }
@@ -168,17 +186,20 @@ namespace {
 using namespace CryptoPP;
 
 template <typename M>
-CipherOp CryptoppMode(const CipherNames& n, const CipherRequest& r) {
-    AlgorithmParameters params = MakeParameters(Name::IV(), ConstByteArrayParameter(r.iv.data(), r.iv.size()));
-    if (r.mode == Mode::CFB8) params(Name::FeedbackSize(), 1);
-    if (n.rounds) params(Name::Rounds(), n.rounds);
+CipherHandle CryptoppMode(const CipherNames& n, const CipherRequest& r) {
     auto m = std::make_shared<M>();
-    m->SetKey(r.key.data(), r.key.size(), params);
-    return [m](std::uint8_t* d, std::size_t len) { m->ProcessData(d, d, len); };
+    const auto setKey = [m, cfb8 = r.mode == Mode::CFB8, rounds = n.rounds](Key key, Key iv) {
+        AlgorithmParameters params = MakeParameters(Name::IV(), ConstByteArrayParameter(iv.data(), iv.size()));
+        if (cfb8) params(Name::FeedbackSize(), 1);
+        if (rounds) params(Name::Rounds(), rounds);
+        m->SetKey(key.data(), key.size(), params);
+    };
+    setKey(r.key, r.iv);
+    return {[m](std::uint8_t* d, std::size_t len) { m->ProcessData(d, d, len); }, setKey};
 }
 
 template <typename C>
-CipherOp CryptoppOf(const CipherNames& n, const CipherRequest& r) {
+CipherHandle CryptoppOf(const CipherNames& n, const CipherRequest& r) {
     const bool dec = r.decrypting;
     switch (r.mode) {
     case Mode::CBC:
@@ -197,13 +218,14 @@ CipherOp CryptoppOf(const CipherNames& n, const CipherRequest& r) {
 
 }  // namespace
 
-CipherOp CryptoppCipher(const CipherNames& n, const CipherRequest& r) {
+CipherHandle CryptoppCipher(const CipherNames& n, const CipherRequest& r) {
     if (!n.cryptopp) return {};
     const std::string_view name = n.cryptopp;
     try {
         if (name == "ARC4") {
             auto rc4 = std::make_shared<Weak::ARC4>(r.key.data(), r.key.size());
-            return [rc4](std::uint8_t* d, std::size_t len) { rc4->ProcessData(d, d, len); };
+            return {[rc4](std::uint8_t* d, std::size_t len) { rc4->ProcessData(d, d, len); },
+                    [rc4](Key key, Key) { rc4->SetKey(key.data(), key.size()); }};
         }
         if (name == "AES") return CryptoppOf<AES>(n, r);
         if (name == "Blowfish") return CryptoppOf<Blowfish>(n, r);

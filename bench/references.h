@@ -18,6 +18,15 @@ using DigestOp = std::function<void(const std::uint8_t* data, std::size_t n, std
 
 using Key = std::span<const std::uint8_t>;
 
+// A keyed context: run transforms, rekey sets a new key (of the same
+// length) and IV on the same context, as a caller keying once per message
+// would.
+struct CipherHandle {
+    CipherOp run;
+    std::function<void(Key key, Key iv)> rekey;
+    explicit operator bool() const noexcept { return static_cast<bool>(run); }
+};
+
 struct CipherRequest {
     Mode mode;
     bool decrypting;
@@ -45,10 +54,13 @@ struct DigestNames {
 
 void InitReferences();
 
-CipherOp OpenSslCipher(const CipherNames& n, const CipherRequest& r);
-CipherOp GcryptCipher(const CipherNames& n, const CipherRequest& r);
-CipherOp BotanCipher(const CipherNames& n, const CipherRequest& r);
-CipherOp CryptoppCipher(const CipherNames& n, const CipherRequest& r);
+CipherHandle OpenSslCipher(const CipherNames& n, const CipherRequest& r);
+CipherHandle GcryptCipher(const CipherNames& n, const CipherRequest& r);
+CipherHandle BotanCipher(const CipherNames& n, const CipherRequest& r);
+CipherHandle CryptoppCipher(const CipherNames& n, const CipherRequest& r);
+
+// Base64 with padding, no line breaks (OpenSSL's encoder: libgcrypt has none).
+std::string Base64(std::span<const std::uint8_t> bytes);
 
 DigestOp OpenSslDigest(const DigestNames& n);
 DigestOp GcryptDigest(int algo);
