@@ -21,7 +21,7 @@ using tables::RijndaelTe;
 
 constexpr std::uint32_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
 
-std::uint32_t SubWord(std::uint32_t w) noexcept {
+inline std::uint32_t SubWord(std::uint32_t w) noexcept {
     return std::uint32_t{RijndaelSBox[Byte(w, 0)]} | std::uint32_t{RijndaelSBox[Byte(w, 1)]} << 8 |
            std::uint32_t{RijndaelSBox[Byte(w, 2)]} << 16 | std::uint32_t{RijndaelSBox[Byte(w, 3)]} << 24;
 }
@@ -118,6 +118,74 @@ KESTRUNE_AES_TARGET inline __m128i LoadBlock(const std::uint8_t* p) noexcept {
 
 KESTRUNE_AES_TARGET inline void StoreBlock(std::uint8_t* p, __m128i x) noexcept {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
+// Key expansion with AESKEYGENASSIST for 128- and 256-bit keys (the round
+// constant is an immediate, so the rounds are spelt out); the bytes are
+// those of the word-by-word expansion.
+KESTRUNE_AES_TARGET inline __m128i ExpandStep(__m128i key, __m128i assist) noexcept {
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    return _mm_xor_si128(key, assist);
+}
+
+template <int Rcon>
+KESTRUNE_AES_TARGET inline __m128i Next128(__m128i key) noexcept {
+    return ExpandStep(key, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, Rcon), 0xFF));
+}
+
+KESTRUNE_AES_TARGET void ExpandKey128(const std::uint8_t* key, std::uint32_t* rk) noexcept {
+    auto* out = reinterpret_cast<__m128i*>(rk);
+    __m128i k = LoadBlock(key);
+    _mm_store_si128(out, k);
+    _mm_store_si128(out + 1, k = Next128<0x01>(k));
+    _mm_store_si128(out + 2, k = Next128<0x02>(k));
+    _mm_store_si128(out + 3, k = Next128<0x04>(k));
+    _mm_store_si128(out + 4, k = Next128<0x08>(k));
+    _mm_store_si128(out + 5, k = Next128<0x10>(k));
+    _mm_store_si128(out + 6, k = Next128<0x20>(k));
+    _mm_store_si128(out + 7, k = Next128<0x40>(k));
+    _mm_store_si128(out + 8, k = Next128<0x80>(k));
+    _mm_store_si128(out + 9, k = Next128<0x1B>(k));
+    _mm_store_si128(out + 10, Next128<0x36>(k));
+}
+
+// One pair of 256-bit rounds: RotWord+SubWord+Rcon from the odd half, then
+// SubWord alone from the new even half.
+template <int Rcon>
+KESTRUNE_AES_TARGET inline void Next256(__m128i& even, __m128i& odd, __m128i* out) noexcept {
+    even = ExpandStep(even, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(odd, Rcon), 0xFF));
+    _mm_store_si128(out, even);
+    if constexpr (Rcon != 0x40) {
+        odd = ExpandStep(odd, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(even, 0), 0xAA));
+        _mm_store_si128(out + 1, odd);
+    }
+}
+
+KESTRUNE_AES_TARGET void ExpandKey256(const std::uint8_t* key, std::uint32_t* rk) noexcept {
+    auto* out = reinterpret_cast<__m128i*>(rk);
+    __m128i even = LoadBlock(key), odd = LoadBlock(key + 16);
+    _mm_store_si128(out, even);
+    _mm_store_si128(out + 1, odd);
+    Next256<0x01>(even, odd, out + 2);
+    Next256<0x02>(even, odd, out + 4);
+    Next256<0x04>(even, odd, out + 6);
+    Next256<0x08>(even, odd, out + 8);
+    Next256<0x10>(even, odd, out + 10);
+    Next256<0x20>(even, odd, out + 12);
+    Next256<0x40>(even, odd, out + 14);
+}
+
+// The equivalent inverse cipher's round keys, in decryption order: the middle
+// ones take one AESIMC each, where the table form costs eight look-ups per word.
+KESTRUNE_AES_TARGET void InverseRoundKeys(const std::uint32_t* enc, std::uint32_t* dec, std::uint32_t rounds) noexcept {
+    const std::size_t last = 4 * rounds;
+    _mm_store_si128(reinterpret_cast<__m128i*>(dec), _mm_load_si128(reinterpret_cast<const __m128i*>(enc + last)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(dec + last), _mm_load_si128(reinterpret_cast<const __m128i*>(enc)));
+    for (std::size_t r = 1; r < rounds; ++r)
+        _mm_store_si128(reinterpret_cast<__m128i*>(dec + 4 * r),
+                        _mm_aesimc_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(enc + last - 4 * r))));
 }
 
 // CBC encryption is one chain of dependent blocks: the chain never leaves
@@ -541,16 +609,33 @@ void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t nk = n <= 16 ? 4 : n <= 24 ? 6 : 8;
     RoundCount = static_cast<std::uint32_t>(nk + 6);
     const std::size_t words = 4 * (RoundCount + 1);
+    Path = UsablePath();
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable && nk != 6) {
+        nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
+        SecureZero(padded);
+        InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
+        return;
+    }
+#endif
     for (std::size_t i = 0; i < nk; ++i) EncKeys[i] = LoadLE32(ConstBytes(padded).subspan(4 * i));
     SecureZero(padded);
-    for (std::size_t i = nk; i < words; ++i) {
-        std::uint32_t t = EncKeys[i - 1];
-        if (i % nk == 0)
-            t = SubWord(Ror32(t, 8)) ^ tables::RijndaelRcon[i / nk - 1];  // RotWord moves byte 1 to row 0
-        else if (nk == 8 && i % nk == 4)
+    // Each word depends on the one before: it stays in a register, and k,
+    // i mod nk, is kept by counting (a division per word, or a reload of
+    // the word just stored, cost more than the rest of the expansion).
+    std::uint32_t previous = EncKeys[nk - 1];
+    for (std::size_t i = nk, k = 0, round = 0; i < words; ++i) {
+        std::uint32_t t = previous;
+        if (k == 0)
+            t = SubWord(Ror32(t, 8)) ^ tables::RijndaelRcon[round++];  // RotWord moves byte 1 to row 0
+        else if (nk == 8 && k == 4)
             t = SubWord(t);
-        EncKeys[i] = EncKeys[i - nk] ^ t;
+        previous = EncKeys[i] = EncKeys[i - nk] ^ t;
+        if (++k == nk) k = 0;
     }
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable) return InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
+#endif
     const std::size_t last = 4 * RoundCount;
     for (std::size_t c = 0; c < 4; ++c) {
         DecKeys[c] = EncKeys[last + c];
@@ -558,7 +643,6 @@ void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     }
     for (std::size_t r = 1; r < RoundCount; ++r)
         for (std::size_t c = 0; c < 4; ++c) DecKeys[4 * r + c] = InvMixColumn(EncKeys[last - 4 * r + c]);
-    Path = UsablePath();
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
