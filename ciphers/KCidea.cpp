@@ -21,15 +21,30 @@ inline std::uint32_t Mul(std::uint32_t a, std::uint32_t b) noexcept {
     return (1 - a - b) & 0xFFFF;
 }
 
-// Inverse modulo 65537 as x^65535; 0 (65536) and 1 are their own inverses.
-std::uint16_t MulInverse(std::uint16_t x) noexcept {
-    if (x <= 1) return x;
-    std::uint64_t result = 1, base = x;
+// Multiplicative inverses modulo 65537 of all 18 multiplication keys at
+// once (0 stands for 65536): one exponentiation x^65535 of their product,
+// then a multiplication back per key. Inverting each alone cost six times
+// more; this stays free of key-dependent branches, as a Euclid would not be.
+std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& keys) noexcept {
+    constexpr std::uint64_t P = 65537;
+    const auto element = [](std::uint16_t k) -> std::uint64_t { return k == 0 ? 65536 : k; };
+    std::array<std::uint64_t, 18> prefix{};
+    std::uint64_t product = 1;
+    for (std::size_t i = 0; i < keys.size(); ++i) prefix[i] = product = product * element(keys[i]) % P;
+    std::uint64_t inverse = 1, base = product;
     for (std::uint32_t e = 65535; e != 0; e >>= 1) {
-        if (e & 1) result = result * base % 65537;
-        base = base * base % 65537;
+        if (e & 1) inverse = inverse * base % P;
+        base = base * base % P;
     }
-    return static_cast<std::uint16_t>(result);
+    std::array<std::uint16_t, 18> result{};
+    for (std::size_t i = keys.size(); i-- > 0;) {
+        const std::uint64_t one = i == 0 ? inverse : inverse * prefix[i - 1] % P;
+        result[i] = static_cast<std::uint16_t>(one);  // 65536 becomes 0
+        inverse = inverse * element(keys[i]) % P;
+    }
+    SecureZero(prefix);
+    product = base = inverse = 0;
+    return result;
 }
 
 std::uint16_t AddInverse(std::uint16_t x) noexcept { return static_cast<std::uint16_t>(0x10000 - x); }
@@ -81,18 +96,26 @@ void TKC_idea::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     // and last step, and the MA keys of the round before.
     const auto& e = EncSubkeys;
     auto& d = DecSubkeys;
+    std::array<std::uint16_t, 18> mulKeys{};
+    for (std::size_t r = 0; r <= 8; ++r) {
+        mulKeys[2 * r] = e[48 - 6 * r];
+        mulKeys[2 * r + 1] = e[48 - 6 * r + 3];
+    }
+    std::array<std::uint16_t, 18> inverses = MulInverses(mulKeys);
     for (std::size_t r = 0; r <= 8; ++r) {
         const std::size_t from = 48 - 6 * r;
         const bool swapMiddle = r != 0 && r != 8;
-        d[6 * r] = MulInverse(e[from]);
+        d[6 * r] = inverses[2 * r];
         d[6 * r + 1] = AddInverse(e[from + (swapMiddle ? 2 : 1)]);
         d[6 * r + 2] = AddInverse(e[from + (swapMiddle ? 1 : 2)]);
-        d[6 * r + 3] = MulInverse(e[from + 3]);
+        d[6 * r + 3] = inverses[2 * r + 1];
         if (r < 8) {
             d[6 * r + 4] = e[from - 2];
             d[6 * r + 5] = e[from - 1];
         }
     }
+    SecureZero(mulKeys);
+    SecureZero(inverses);
 }
 
 void TKC_idea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(EncSubkeys, source, dest); }

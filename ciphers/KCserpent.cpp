@@ -148,22 +148,28 @@ void TKC_serpent::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
         const std::uint32_t bit = std::uint32_t{1} << (keyBits % 32);
         word = (word & (bit - 1)) | bit;
     }
+    // Each prekey needs the one just made: it stays in a register rather
+    // than making every step wait for its own store to come back.
+    std::uint32_t previous = w[7];
     for (std::size_t i = 8; i < 140; ++i)
-        w[i] = Rol32(w[i - 8] ^ w[i - 5] ^ w[i - 3] ^ w[i - 1] ^ 0x9E3779B9U ^ static_cast<std::uint32_t>(i - 8), 11);
+        previous = w[i] =
+            Rol32(w[i - 8] ^ w[i - 5] ^ w[i - 3] ^ previous ^ 0x9E3779B9U ^ static_cast<std::uint32_t>(i - 8), 11);
     // Round key i is S[(3 - i) mod 8] of four prekeys.
-    for (std::size_t i = 0; i < 33; ++i) {
+    const auto roundKey = [&]<int Box>(std::size_t i) {
+        if (i > 32) return;
         Planes<std::uint32_t> p{w[8 + 4 * i], w[9 + 4 * i], w[10 + 4 * i], w[11 + 4 * i]};
-        switch ((3 - static_cast<int>(i % 8) + 8) % 8) {
-        case 0: p.S<0>(); break;
-        case 1: p.S<1>(); break;
-        case 2: p.S<2>(); break;
-        case 3: p.S<3>(); break;
-        case 4: p.S<4>(); break;
-        case 5: p.S<5>(); break;
-        case 6: p.S<6>(); break;
-        default: p.S<7>(); break;
-        }
+        p.template S<Box>();
         RoundSubkeys[i] = {p.x0, p.x1, p.x2, p.x3};
+    };
+    for (std::size_t i = 0; i < 33; i += 8) {
+        roundKey.operator()<3>(i);
+        roundKey.operator()<2>(i + 1);
+        roundKey.operator()<1>(i + 2);
+        roundKey.operator()<0>(i + 3);
+        roundKey.operator()<7>(i + 4);
+        roundKey.operator()<6>(i + 5);
+        roundKey.operator()<5>(i + 6);
+        roundKey.operator()<4>(i + 7);
     }
     SecureZero(w);
     SecureZero(padded);
