@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
@@ -101,7 +101,7 @@ void TKC_sha512base::CompressPortable(std::array<Word, 8>& state, ConstBytes blo
     CompressScalar<false>(state, blocks);
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 
 // Every function from here to the matching pop may use these instructions.
 #if defined(__clang__)
@@ -257,7 +257,7 @@ void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks)
 
 namespace {
 bool Avx2Usable() noexcept {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
     return CpuFeatures::Has(CpuFeature::Avx2, CpuFeature::Bmi2);
 #else
     return false;
