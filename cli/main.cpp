@@ -358,6 +358,7 @@ int main(int argc, char** argv) {
         ->type_name("PATH");
     AddPassphraseOptions(upgrade, passphraseArgs, "Encrypt to a passphrase asked on the terminal (twice)");
     upgrade.add_option("--work-factor", workFactor, "scrypt work factor of the passphrase: log2 of N, 10 to 22")
+        ->type_name("N")
         ->capture_default_str()
         ->check(CLI::Range(10, 22));
     upgrade.add_flag("-a,--armor", armor, "Write a file as PEM-style text armor (strings always are)");
