@@ -489,6 +489,10 @@ int main(int argc, char** argv) {
             progress.Finish();
             if (!status.Ok()) throw EFailure(failed + FileFailureReason(status, from, to));
         } else if (upgrade) {
+            if (upgrade.count("--text") == 0 && upgrade.count("--batch") == 0 && upgrade.count("source") == 0) {
+                std::cerr << "kestrune upgrade: SOURCE DEST, --text or --batch is required\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
             const TLegacySettings settings{*ParseCipher(selection.cipher), *ParseDigest(selection.hash),
                                            *ParseMode(selection.mode)};
             age::TRecipients recipients;
@@ -503,14 +507,14 @@ int main(int argc, char** argv) {
                 throw EFailure("upgrade: no age recipient: give -r, -R or a passphrase (-p, --passphrase-file, --passphrase-env)");
             if (!recipients.keys.empty() && recipients.passphrase)
                 throw EFailure("upgrade: a passphrase must be an age file's only recipient: give either keys or a passphrase");
-            if (upgrade.count("--text") == 0 && upgrade.count("--batch") == 0 && upgrade.count("source") == 0) {
-                std::cerr << "kestrune upgrade: SOURCE DEST, --text or --batch is required\nRun with --help for more information.\n";
-                return ExitUsage;
-            }
             const TSecretText key = PasswordFrom(upgrade, password, false);
             WarnIfReplaced(key.View(), "the legacy password", true);
-            if (recipients.passphrase && Utf8ToUtf16(std::string_view(recipients.passphrase->data(), recipients.passphrase->size())) == key.View())
-                std::cerr << "kestrune: warning: the age passphrase is the legacy password\n";
+            if (recipients.passphrase) {
+                std::string legacy = Utf16ToUtf8(key.View());
+                if (std::string_view(legacy) == std::string_view(*recipients.passphrase))
+                    std::cerr << "kestrune: warning: the age passphrase is the legacy password\n";
+                WipeString(legacy);
+            }
             if (upgrade.count("--text") > 0) {
                 const auto input = InputText(upgradeText, std::cin);
                 std::string armored = UpgradeString(settings, input, key.View(), recipients, lenient);
@@ -518,6 +522,7 @@ int main(int argc, char** argv) {
                 WriteLine(std::cout, armored);
             } else if (upgrade.count("--batch") > 0) {
                 std::ios::sync_with_stdio(false);
+                RemoveTemporaryFilesOnSignals();
                 const auto input = OpenTextInput(FileName(upgradeBatch), std::cin);
                 return FinishOutput(RunUpgradeBatch(*input, std::cout, settings, key.View(), recipients, armor, lenient) == 0
                                         ? ExitSuccess

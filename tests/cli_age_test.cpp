@@ -212,6 +212,22 @@ TEST_F(AgeTool, RecipientsComeOnlyFromTheirOwnOptions) {
     }
 }
 
+TEST_F(AgeTool, FailedUpgradesLeaveTheDestinationAsItWas) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"$K upgrade missing.enc keep -R pub.txt", "cannot read 'missing.enc'"},
+        {"$K upgrade keep keep -R pub.txt", "are the same file"},
+        {"head -c 70000 /dev/zero > in.enc; $K upgrade in.enc keep -R pub.txt --cipher rc4 --password ''", "empty"},
+    };
+    for (const auto& [script, message] : cases) {
+        std::ofstream(dir / "keep") << "kept";
+        const auto run = Run(script);
+        EXPECT_EQ(run.status, 1) << script;
+        EXPECT_NE(run.err.find(message), std::string::npos) << script << ": " << run.err;
+        EXPECT_EQ(Slurp(dir / "keep"), "kept") << script;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{"keep"}) << script;
+    }
+}
+
 TEST_F(AgeTool, DamagedFilesAreRefusedWithoutOutput) {
     ASSERT_EQ(Run("head -c 200000 /dev/urandom > in.plain && age -e -R pub.txt -o in.age in.plain").status, 0);
     const std::string good = Slurp(dir / "in.age");
