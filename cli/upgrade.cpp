@@ -107,13 +107,20 @@ void AgeDecryptFile(TKC_sourcefile& source, TKC_destinationfile& dest, const std
             throw std::runtime_error(FileFailureReason(dest.Status(), sourceName, destName));
         written += data.size();
     };
+    bool holding = stream;
     const auto sink = [&](ConstBytes chunk) {
-        if (!stream) return put(chunk);
-        if (held.size() + chunk.size() <= HeldOutputLimit) return held.insert(held.end(), chunk.begin(), chunk.end()), void();
-        if (!held.empty()) put(held);
-        SecureFill(held.data(), held.size(), 0);
-        held.clear();
-        held.shrink_to_fit();
+        if (holding && held.size() + chunk.size() <= HeldOutputLimit) {
+            held.insert(held.end(), chunk.begin(), chunk.end());
+            return;
+        }
+        if (holding) {
+            // Too much to hold: from here on each chunk goes out as it authenticates.
+            holding = false;
+            put(held);
+            SecureFill(held.data(), held.size(), 0);
+            held.clear();
+            held.shrink_to_fit();
+        }
         put(chunk);
     };
     try {

@@ -271,6 +271,21 @@ TEST_F(AgeTool, DamagedFilesAreRefusedWithoutOutput) {
     }
 }
 
+// Past the 64 MiB held back, standard output gets only authenticated
+// chunks, and a failure says how much of the plaintext went out.
+TEST_F(AgeTool, LargeOutputsOnStandardOutputSayWhatWentOut) {
+    const auto run = Run(R"sh(set -e
+        head -c $((65 * 1024 * 1024 + 100)) /dev/urandom > in.plain
+        age -e -R pub.txt in.plain | head -c -1 > in.age
+        ! $K age-decrypt -i key.txt in.age - > in.out
+        cmp in.out in.plain 2>&1 | grep -q 'EOF on in.out'
+        stat -c %s in.out)sh");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string written = std::to_string(1040 * 65536);  // every chunk but the damaged last one
+    EXPECT_EQ(run.out, written + "\n");
+    EXPECT_NE(run.err.find("the " + written + " bytes already written are only the start"), std::string::npos) << run.err;
+}
+
 TEST_F(AgeTool, BatchUpgradesValuesAndFilesOneAnswerEach) {
     ASSERT_EQ(Run(R"sh(set -e
         a=$($K encrypt-string 'first row'); b=$($K encrypt-string 'second row' --cipher twofish --hash sha512)
