@@ -50,6 +50,34 @@ const std::pair<std::string_view, std::string_view> Footers[] = {
      "A wrong password, cipher, digest or mode gives other bytes, not an error.\n"
      "Example:\n"
      "  $ kestrune decrypt-file numbers.enc numbers.out --cipher Rijndael --mode ctr\n"},
+    {"upgrade",
+     "Moves data out of the legacy scheme into the age format (age-encryption.org/v1), which the age tool and its\n"
+     "libraries read. The legacy value is decrypted with --cipher, --hash, --mode and the password above, and\n"
+     "encrypted at once to the age recipients: public keys (-r age1..., -R FILE, from age-keygen), or else one\n"
+     "passphrase (-p asks on the terminal, --passphrase-file, --passphrase-env; never the legacy password's\n"
+     "sources). Give SOURCE DEST for a file (streamed; DEST is replaced only when all went well), --text for one\n"
+     "string (printed as age armor; its plaintext is stored as UTF-8), or --batch for JSON Lines requests:\n"
+     "  {\"id\": 1, \"value\": \"<Base64>\"}  ->  {\"id\": 1, \"result\": \"-----BEGIN AGE ENCRYPTED FILE-----\\n...\"}\n"
+     "  {\"id\": 2, \"source\": \"a.enc\", \"dest\": \"a.age\"}  ->  {\"id\": 2, \"result\": \"a.age\"}\n"
+     "  a failure  ->  {\"id\": 1, \"error\": \"why\"}\n"
+     "A request may name its own \"cipher\", \"hash\" and \"mode\". Every request gets one answer line, with the\n"
+     "armor's line breaks escaped as JSON escapes them; the exit status is 1 when any failed. A legacy value\n"
+     "that decrypts with the wrong settings is not detected: check the results with 'age -d' or age-decrypt.\n"
+     "Example:\n"
+     "  $ age-keygen -o key.txt\n"
+     "  Public key: age174wudtj5zpq8a8xp3xw0k6gq692lq0z80mlrx2gp44jxyz90a93q4754qr\n"
+     "  $ kestrune upgrade numbers.enc numbers.age --cipher Rijndael --mode ctr -R <(age-keygen -y key.txt)\n"
+     "  $ age -d -i key.txt numbers.age | head -2\n"
+     "  1\n"
+     "  2\n"},
+    {"age-decrypt",
+     "Reads a binary or armored age file with the secret keys of -i files (as age-keygen writes them) or a\n"
+     "passphrase. A damaged, truncated or tampered file is refused with the reason and exit status 1; DEST is\n"
+     "then left as it was. Standard output gets nothing either, for plaintexts up to 64 MiB: they are held\n"
+     "until the last chunk has authenticated. A larger one is written chunk by chunk, each only after it has\n"
+     "authenticated, and a failure then says how many bytes of it went out.\n"
+     "Example:\n"
+     "  $ kestrune age-decrypt -i key.txt numbers.age numbers.txt\n"},
     {"gen-password",
      "The generator starts from the same state in every process, as the object's does, so every run prints the same\n"
      "sequence: these passwords are predictable and must not protect anything.\n"
@@ -168,7 +196,7 @@ private:
 
 bool UsesPassword(std::string_view command) {
     return command == "encrypt-string" || command == "decrypt-string" || command == "encrypt-file" ||
-           command == "decrypt-file";
+           command == "decrypt-file" || command == "upgrade";
 }
 
 }  // namespace

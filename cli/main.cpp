@@ -15,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "age.h"
 #include "algorithms.h"
 #include "batch.h"
 #include "commands.h"
@@ -26,6 +27,7 @@
 #include "progress.h"
 #include "sums.h"
 #include "text_checks.h"
+#include "upgrade.h"
 #include "usage.h"
 #include "version.h"
 
@@ -197,6 +199,47 @@ int Report(const TFailure& failure) {
     return ExitFailure;
 }
 
+// The age passphrase of upgrade and age-decrypt: its own options only, so
+// that the legacy password (and KESTRUNE_PASSWORD) never becomes it by accident.
+struct TPassphraseArgs {
+    std::string file, variable;
+    bool prompt = false;
+};
+
+void AddPassphraseOptions(CLI::App& command, TPassphraseArgs& args, const char* promptHelp) {
+    auto* prompt = command.add_flag("-p,--passphrase", args.prompt, promptHelp);
+    auto* file = command.add_option("--passphrase-file", args.file, "Read the age passphrase from the first line of PATH")
+                     ->type_name("PATH");
+    auto* variable =
+        command.add_option("--passphrase-env", args.variable, "Read the age passphrase from the environment variable NAME")
+            ->type_name("NAME");
+    prompt->excludes(file)->excludes(variable);
+    file->excludes(variable);
+}
+
+std::optional<TSecretString> PassphraseFrom(const CLI::App& command, const TPassphraseArgs& args, bool confirm) {
+    std::optional<TSecretText> passphrase;
+    if (command.count("--passphrase-file") > 0) {
+        passphrase = ReadPasswordFile(args.file);
+    } else if (command.count("--passphrase-env") > 0) {
+        passphrase = PasswordFromEnvironment(args.variable);
+    } else if (args.prompt) {
+        passphrase = PromptPassword("age passphrase: ");
+        if (!passphrase) throw EPasswordSource("no terminal to ask the passphrase on: use --passphrase-file or --passphrase-env");
+        if (confirm) {
+            const auto again = PromptPassword("Repeat age passphrase: ");
+            if (!again || again->View() != passphrase->View()) throw EPasswordSource("the passphrases do not match");
+        }
+    } else {
+        return std::nullopt;
+    }
+    if (passphrase->View().empty()) throw EPasswordSource("the age passphrase is empty");
+    std::string utf8 = Utf16ToUtf8(passphrase->View());
+    TSecretString secret(utf8.begin(), utf8.end());
+    WipeString(utf8);
+    return secret;
+}
+
 // kestrune call: the properties of --put in order, then the member, with
 // every argument passed as a string, as a script passes text.
 int RunCall(const std::vector<std::string>& puts, const std::vector<std::string>& words) {
@@ -233,6 +276,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", VersionLine(), "Print the version and the commit it was built from, and exit");
 
     std::string text, source, dest;
+    bool lenient = false;
     TSelectionArgs selection;
     TPasswordArgs password;
 
@@ -256,7 +300,6 @@ int main(int argc, char** argv) {
 
     auto& decryptString = *app.add_subcommand("decrypt-string", "Decrypt Base64 text from encrypt-string");
     decryptString.add_option("text", text, "The Base64 text, or - to read standard input")->required();
-    bool lenient = false;
     decryptString.add_flag("--lenient", lenient,
                            "Decode text that is not canonical Base64 as the object does, instead of refusing it");
     AddCipherOptions(decryptString, selection, password, false);
@@ -272,6 +315,67 @@ int main(int argc, char** argv) {
     decryptFile.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
     AddCipherOptions(decryptFile, selection, password, true);
     AddProgressOptions(decryptFile, forceProgress, quiet, "No progress display");
+
+    std::string upgradeText, upgradeBatch;
+    std::vector<std::string> recipientKeys, recipientFiles;
+    bool armor = false;
+    int workFactor = age::DefaultWorkFactor;
+    TPassphraseArgs passphraseArgs;
+    auto& upgrade = *app.add_subcommand(
+        "upgrade", "Re-encrypt a legacy file or string into the age format (see its --help)");
+    auto* upgradeSource = upgrade.add_option("source", source, "The legacy encrypted file, or - to read standard input")
+                              ->type_name("SOURCE");
+    auto* upgradeDest = upgrade.add_option("dest", dest, "The age file to write (replaced if it exists), or - for standard output")
+                            ->type_name("DEST");
+    auto* upgradeTextOption =
+        upgrade.add_option("--text", upgradeText,
+                           "Upgrade one string: the Base64 text from encrypt-string (or - to read standard input); "
+                           "prints it as age armor")
+            ->type_name("BASE64");
+    auto* upgradeBatchOption =
+        upgrade.add_option("--batch", upgradeBatch,
+                           "Upgrade the values and files of JSON Lines requests in FILE (- for standard input), "
+                           "one answer line each (see --help)")
+            ->type_name("FILE");
+    upgradeTextOption->excludes(upgradeSource)->excludes(upgradeDest)->excludes(upgradeBatchOption);
+    upgradeBatchOption->excludes(upgradeSource)->excludes(upgradeDest);
+    upgradeSource->needs(upgradeDest);
+    AddCipherOptions(upgrade, selection, password, true);
+    upgrade.add_option("-r,--recipient", recipientKeys, "Encrypt to this age public key (age1...; repeatable)")
+        ->type_name("RECIPIENT")
+        ->check(CLI::Validator(
+            [](std::string& key) {
+                try {
+                    age::ParseRecipient(key);
+                    return std::string();
+                } catch (const age::EAge& e) {
+                    return std::string(e.what());
+                }
+            },
+            "", ""));
+    upgrade.add_option("-R,--recipients-file", recipientFiles,
+                       "Encrypt to the age public keys listed in PATH, one per line (repeatable)")
+        ->type_name("PATH");
+    AddPassphraseOptions(upgrade, passphraseArgs, "Encrypt to a passphrase asked on the terminal (twice)");
+    upgrade.add_option("--work-factor", workFactor, "scrypt work factor of the passphrase: log2 of N, 10 to 22")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(10, 22));
+    upgrade.add_flag("-a,--armor", armor, "Write a file as PEM-style text armor (strings always are)");
+    upgrade.add_flag("--lenient", lenient, "Decode string values that are not canonical Base64 as the object does");
+
+    std::vector<std::string> identityFiles;
+    int maxWorkFactor = age::MaxWorkFactor;
+    auto& ageDecrypt = *app.add_subcommand("age-decrypt", "Decrypt an age file (binary or armored) into another");
+    ageDecrypt.add_option("source", source, "The age file, or - to read standard input")->required();
+    ageDecrypt.add_option("dest", dest, "The file to write (replaced if it exists), or - for standard output")->required();
+    ageDecrypt.add_option("-i,--identity", identityFiles, "Decrypt with the age secret keys in PATH (repeatable)")
+        ->type_name("PATH");
+    AddPassphraseOptions(ageDecrypt, passphraseArgs, "Decrypt with a passphrase asked on the terminal");
+    ageDecrypt.add_option("--max-work-factor", maxWorkFactor, "Refuse passphrase files whose scrypt work factor is above N")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 30));
 
     std::int32_t length = 8, count = 1;
     std::string style;
@@ -312,7 +416,7 @@ int main(int argc, char** argv) {
 
     for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) command->footer(CommandFooter(command->get_name()));
 
-    const std::array<CLI::App*, 4> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile};
+    const std::array<CLI::App*, 5> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile, &upgrade};
     if (const auto unknown = UnknownCommand(app, argc, argv)) {
         std::cerr << *unknown;
         return ExitUsage;
@@ -384,6 +488,76 @@ int main(int argc, char** argv) {
                                               : object.DecryptSource(*input, *output, key.View());
             progress.Finish();
             if (!status.Ok()) throw EFailure(failed + FileFailureReason(status, from, to));
+        } else if (upgrade) {
+            if (upgrade.count("--text") == 0 && upgrade.count("--batch") == 0 && upgrade.count("source") == 0) {
+                std::cerr << "kestrune upgrade: SOURCE DEST, --text or --batch is required\nRun with --help for more information.\n";
+                return ExitUsage;
+            }
+            const TLegacySettings settings{*ParseCipher(selection.cipher), *ParseDigest(selection.hash),
+                                           *ParseMode(selection.mode)};
+            age::TRecipients recipients;
+            for (const auto& key : recipientKeys) recipients.keys.push_back(age::ParseRecipient(key));
+            for (const auto& file : recipientFiles) {
+                const auto keys = age::ReadRecipientsFile(FileName(file));
+                recipients.keys.insert(recipients.keys.end(), keys.begin(), keys.end());
+            }
+            recipients.passphrase = PassphraseFrom(upgrade, passphraseArgs, true);
+            recipients.workFactor = workFactor;
+            if (recipients.keys.empty() && !recipients.passphrase)
+                throw EFailure("upgrade: no age recipient: give -r, -R or a passphrase (-p, --passphrase-file, --passphrase-env)");
+            if (!recipients.keys.empty() && recipients.passphrase)
+                throw EFailure("upgrade: a passphrase must be an age file's only recipient: give either keys or a passphrase");
+            const TSecretText key = PasswordFrom(upgrade, password, false);
+            WarnIfReplaced(key.View(), "the legacy password", true);
+            if (recipients.passphrase) {
+                std::string legacy = Utf16ToUtf8(key.View());
+                if (std::string_view(legacy) == std::string_view(*recipients.passphrase))
+                    std::cerr << "kestrune: warning: the age passphrase is the legacy password\n";
+                WipeString(legacy);
+            }
+            if (upgrade.count("--text") > 0) {
+                const auto input = InputText(upgradeText, std::cin);
+                std::string armored = UpgradeString(settings, input, key.View(), recipients, lenient);
+                armored.pop_back();  // WriteLine ends it
+                WriteLine(std::cout, armored);
+            } else if (upgrade.count("--batch") > 0) {
+                std::ios::sync_with_stdio(false);
+                RemoveTemporaryFilesOnSignals();
+                const auto input = OpenTextInput(FileName(upgradeBatch), std::cin);
+                return FinishOutput(RunUpgradeBatch(*input, std::cout, settings, key.View(), recipients, armor, lenient) == 0
+                                        ? ExitSuccess
+                                        : ExitFailure);
+            } else {
+                const std::string from = FileName(source), to = FileName(dest);
+                RemoveTemporaryFilesOnSignals();
+                const auto [input, inputStatus] = OpenSource(from);
+                if (!input) throw EFailure("upgrade failed: " + FileFailureReason(inputStatus, from, to));
+                const auto [output, outputStatus] = CreateDestination(to, *input);
+                if (!output) throw EFailure("upgrade failed: " + FileFailureReason(outputStatus, from, to));
+                const FileStatus status = UpgradeFile(settings, *input, *output, key.View(), recipients, armor);
+                if (!status.Ok()) throw EFailure("upgrade failed: " + FileFailureReason(status, from, to));
+            }
+        } else if (ageDecrypt) {
+            age::TIdentities identities;
+            for (const auto& file : identityFiles) {
+                auto keys = age::ReadIdentityFile(FileName(file));
+                for (auto& k : keys) identities.keys.push_back(k);
+            }
+            identities.passphrase = PassphraseFrom(ageDecrypt, passphraseArgs, false);
+            identities.maxWorkFactor = maxWorkFactor;
+            if (identities.keys.empty() && !identities.passphrase)
+                throw EFailure("age-decrypt: give an identity file (-i) or a passphrase (-p, --passphrase-file, --passphrase-env)");
+            const std::string from = FileName(source), to = FileName(dest);
+            RemoveTemporaryFilesOnSignals();
+            const auto [input, inputStatus] = OpenSource(from);
+            if (!input) throw EFailure("age-decrypt failed: " + FileFailureReason(inputStatus, from, to));
+            const auto [output, outputStatus] = CreateDestination(to, *input);
+            if (!output) throw EFailure("age-decrypt failed: " + FileFailureReason(outputStatus, from, to));
+            try {
+                AgeDecryptFile(*input, *output, from, to, identities);
+            } catch (const std::runtime_error& e) {
+                throw EFailure(std::string("age-decrypt failed: ") + e.what());
+            }
         } else if (genPassword) {
             const TKestrune object;
             const auto pattern = Utf8ToUtf16(style);

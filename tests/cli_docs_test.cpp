@@ -67,7 +67,7 @@ std::vector<std::string> ModeNames() {
 
 const std::vector<std::string> Commands = {"hash-string", "hash-file", "encrypt-string", "decrypt-string", "encrypt-file",
                                            "decrypt-file", "gen-password", "list", "selftest", "batch", "call",
-                                           "register", "unregister", "help"};
+                                           "register", "unregister", "help", "upgrade", "age-decrypt"};
 
 void ExpectAll(const std::set<std::string>& offered, const std::vector<std::string>& wanted, const std::string& what) {
     for (const auto& name : wanted) EXPECT_TRUE(offered.contains(name)) << what << " does not offer " << name;

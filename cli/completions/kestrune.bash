@@ -7,7 +7,7 @@ _kestrune_ciphers='@KESTRUNE_CIPHERS@'
 _kestrune_modes='@KESTRUNE_MODES@'
 
 _kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list
-    selftest batch call register unregister help'
+    selftest batch call register unregister help upgrade age-decrypt'
 
 # The options of a command (of the tool itself for ''), one word each: the
 # option, then after a colon the kind of value it takes, if it takes one.
@@ -27,6 +27,14 @@ _kestrune_options() {
         encrypt-file | decrypt-file)
             echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
                   --password:text --allow-empty-password --progress -q --quiet' ;;
+        upgrade)
+            echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
+                  --password:text --allow-empty-password --text:text --batch:file -r:text --recipient:text
+                  -R:file --recipients-file:file -p --passphrase --passphrase-file:file --passphrase-env:variable
+                  --work-factor:text -a --armor --lenient' ;;
+        age-decrypt)
+            echo '-h --help -i:file --identity:file -p --passphrase --passphrase-file:file --passphrase-env:variable
+                  --max-work-factor:text' ;;
         gen-password) echo '-h --help -n:text --length:text -s:text --style:text -c:text --count:text' ;;
         list) echo '-h --help --json' ;;
         call) echo '-h --help --put:property' ;;
@@ -38,7 +46,7 @@ _kestrune_options() {
 # What a command's operands are.
 _kestrune_operands() {
     case $1 in
-        hash-file | encrypt-file | decrypt-file | batch) echo file ;;
+        hash-file | encrypt-file | decrypt-file | batch | upgrade | age-decrypt) echo file ;;
         help) echo command ;;
         call) echo member ;;
     esac
