@@ -309,15 +309,19 @@ int WritePage(UINT codePage) {
     std::printf("using enum RunKind;\n\n");
     if (!tables.leadBytes.empty())
         PrintArray("ByteRange LeadBytes", tables.leadBytes, 8,
-                   [](const ByteRange& r) { return "{" + Hex(r.first, 2) + ", " + Hex(r.last, 2) + "}"; });
+                   [](const ByteRange& r) {
+                       return std::string("{").append(Hex(r.first, 2)).append(", ").append(Hex(r.last, 2)).append("}");
+                   });
     if (!tables.nonTrailBytes.empty())
         PrintArray("std::uint8_t NonTrailBytes", tables.nonTrailBytes, 12, [](std::uint8_t b) { return Hex(b, 2); });
     if (!tables.pool.empty()) PrintArray("std::uint16_t Pool", tables.pool, 12, [](std::uint16_t v) { return Hex(v, 4); });
     const auto run = [](const Run& r) {
         static const char* const kinds[] = {"Step", "Same", "List"};
-        return "{" + Hex(r.first, 4) + ", " + std::to_string(r.count) + ", " +
-               (r.kind == RunKind::List ? std::to_string(r.value) : Hex(r.value, 4)) + ", " +
-               kinds[static_cast<int>(r.kind)] + "}";
+        // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) about "{" + std::string.
+        std::string text("{");
+        text.append(Hex(r.first, 4)).append(", ").append(std::to_string(r.count)).append(", ");
+        text.append(r.kind == RunKind::List ? std::to_string(r.value) : Hex(r.value, 4)).append(", ");
+        return text.append(kinds[static_cast<int>(r.kind)]).append("}");
     };
     PrintArray("Run Decoding", tables.decoding, 3, run);
     if (!tables.encoding.empty()) PrintArray("Run Encoding", tables.encoding, 3, run);
