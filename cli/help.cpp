@@ -30,7 +30,8 @@ const std::pair<std::string_view, std::string_view> Footers[] = {
      "  $ kestrune hash-file fox.txt\n"
      "  A2004F37730B9445670A738FA0FC9EE5\n"},
     {"encrypt-string",
-     "Text is converted to Windows-1252 for the cipher, as the object does; block ciphers always use cfb8 for strings.\n"
+     "Text is converted to Windows-1252 (or --codepage) for the cipher, as the object does; block ciphers always use cfb8 for\n"
+     "strings.\n"
      "Example:\n"
      "  $ export KESTRUNE_PASSWORD=\"correct horse battery staple\"\n"
      "  $ kestrune encrypt-string \"Grüße aus Köln\"\n"

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -414,6 +415,24 @@ int main(int argc, char** argv) {
     help.add_option("command", helpWords, "The command whose help to print")->type_name("COMMAND");
     help.add_flag("--all", helpAll, "Print the help of the tool and then that of every command");
 
+    // The code page of the site whose data this is: every text, password and
+    // style becomes bytes in it, as the object did on that site's Windows.
+    std::string codePage;
+    for (CLI::App* command : app.get_subcommands([&](CLI::App* c) { return c != &help; }))
+        command->add_option("--codepage", codePage,
+                            "ANSI code page that text becomes bytes in (874, 932, 936, 949, 950, 1250 to 1258); "
+                            "default 1252, or KESTRUNE_CODEPAGE")
+            ->type_name("N")
+            ->check(CLI::Validator(
+                [](std::string& value) {
+                    try {
+                        ParseCodePage(value);
+                        return std::string();
+                    } catch (const std::invalid_argument& e) {
+                        return std::string(e.what());
+                    }
+                },
+                "", ""));
     for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) command->footer(CommandFooter(command->get_name()));
 
     const std::array<CLI::App*, 5> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile, &upgrade};
@@ -430,6 +449,16 @@ int main(int argc, char** argv) {
     WipePasswordArguments(argc, argv, cipherCommands);
 
     try {
+        if (!codePage.empty()) {
+            SetAnsiCodePage(ParseCodePage(codePage));
+            // batch and call reach the object through the automation library,
+            // whose own conversion layer reads the variable on first use.
+            if (::setenv("KESTRUNE_CODEPAGE", codePage.c_str(), 1) != 0) throw EFailure("cannot set KESTRUNE_CODEPAGE");
+        }
+        // A KESTRUNE_CODEPAGE that names no supported page stops the commands
+        // that convert text before they start.
+        if (hashString || encryptString || decryptString || encryptFile || decryptFile || genPassword || batch || call)
+            AnsiCodePage();
         if (hashString) {
             const TKestrune object = ObjectFor(selection);
             const auto input = InputText(text, std::cin);

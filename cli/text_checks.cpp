@@ -72,7 +72,7 @@ std::optional<std::string> ReplacementWarning(std::u16string_view text, std::str
     const std::vector<char32_t> replaced = ReplacedCharacters(text);
     if (replaced.empty()) return std::nullopt;
     std::string warning = "warning: " + Plural(replaced.size(), "character", "characters") + " of " + std::string(what) +
-                          (replaced.size() == 1 ? " has" : " have") + " no equivalent in Windows-1252 and " +
+                          (replaced.size() == 1 ? " has" : " have") + " no equivalent in " + CodePageName(AnsiCodePage()) + " and " +
                           (replaced.size() == 1 ? "was" : "were") + " replaced";
     if (secret) return warning;
     constexpr std::size_t Shown = 10;

@@ -20,8 +20,8 @@ std::optional<std::string> Base64Problem(std::u16string_view text);
 // letter or '?').
 std::vector<char32_t> ReplacedCharacters(std::u16string_view text);
 
-// The warning for them, or nothing when none is replaced. The characters
-// of a secret are counted, never shown.
+// The warning for them, naming the active code page, or nothing when none
+// is replaced. The characters of a secret are counted, never shown.
 std::optional<std::string> ReplacementWarning(std::u16string_view text, std::string_view what, bool secret = false);
 
 }  // namespace kestrune::cli

@@ -1,16 +1,44 @@
-// Text at the object's boundary: UTF-16 in and out, 8-bit Windows-1252
-// text inside, where every digest, key and cipher sees it.
+// Text at the object's boundary: UTF-16 in and out, 8-bit text in an ANSI
+// code page inside, where every digest, key and cipher sees it.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrune {
 
 // Through the ANSI code page: on Windows the platform's converter in the
-// system's ANSI code page, elsewhere ToCp1252 and FromCp1252.
+// calling thread's ANSI code page (its locale's, which a page's LCID sets);
+// elsewhere ToCodePage in AnsiCodePage().
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
+
+// The code page ToAnsi and FromAnsi use now. On Windows the calling
+// thread's; elsewhere the one SetAnsiCodePage chose, else the environment
+// variable KESTRUNE_CODEPAGE (read once), else 1252. Throws
+// std::invalid_argument, naming the supported pages, when the variable
+// names none of them.
+unsigned AnsiCodePage();
+// Not on Windows, where the thread's locale decides. Throws
+// std::invalid_argument for a code page that is not supported.
+void SetAnsiCodePage(unsigned codePage);
+
+// The ANSI code pages of Windows that the portable converter knows, each
+// as the platform's converter does it: best-fit characters where the page
+// lacks one, else its default character; for 932, 936, 949 and 950 lead
+// and trail byte pairs both ways.
+std::vector<unsigned> SupportedCodePages();
+// "the supported code pages are 874, 932, ...", for error messages.
+std::string SupportedCodePageList();
+// "Windows-1251", "Windows-932 (Japanese, Shift JIS)", ...
+std::string CodePageName(unsigned codePage);
+// A code page number as a user writes it; throws std::invalid_argument,
+// naming the supported pages, for anything else.
+unsigned ParseCodePage(std::string_view text);
+// Throw std::invalid_argument for a code page that is not supported.
+std::string ToCodePage(unsigned codePage, std::u16string_view text);
+std::u16string FromCodePage(unsigned codePage, std::string_view text);
 
 // Windows-1252 as the platform's converter does it, on every platform: a
 // UTF-16 code unit the code page lacks becomes its best-fit character (a

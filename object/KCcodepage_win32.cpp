@@ -18,16 +18,27 @@ int CheckedLength(std::size_t size) {
 
 }  // namespace
 
-// Flags 0: best-fit characters on, '?' as the default character, as the
-// portable converter does for Windows-1252.
+// The calling thread's code page, not the system's: a page that sets its
+// LCID changes its thread's locale, and with it the bytes that are digested
+// and encrypted.
+unsigned AnsiCodePage() {
+    DWORD codePage = 0;
+    if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<LPWSTR>(&codePage), sizeof codePage / sizeof(WCHAR)) == 0 || codePage == 0)
+        return GetACP();
+    return codePage;
+}
+
+// Flags 0: best-fit characters on, the code page's default character
+// otherwise, as the portable converter does.
 std::string ToAnsi(std::u16string_view text) {
     if (text.empty()) return {};
     const auto* units = reinterpret_cast<const wchar_t*>(text.data());
     const int length = CheckedLength(text.size());
-    const int size = WideCharToMultiByte(CP_ACP, 0, units, length, nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, units, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0) throw std::runtime_error("text conversion failed");
     std::string out(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, units, length, out.data(), size, nullptr, nullptr) != size)
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, units, length, out.data(), size, nullptr, nullptr) != size)
         throw std::runtime_error("text conversion failed");
     return out;
 }
@@ -35,10 +46,10 @@ std::string ToAnsi(std::u16string_view text) {
 std::u16string FromAnsi(std::string_view text) {
     if (text.empty()) return {};
     const int length = CheckedLength(text.size());
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    const int size = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
     if (size <= 0) throw std::runtime_error("text conversion failed");
     std::u16string out(static_cast<std::size_t>(size), u'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(out.data()), size) != size)
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, reinterpret_cast<wchar_t*>(out.data()), size) != size)
         throw std::runtime_error("text conversion failed");
     return out;
 }

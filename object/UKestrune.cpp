@@ -32,6 +32,10 @@ struct AnsiSecret {
     std::string value;
 };
 
+// An unusable code-page setting fails the call: absorbed, it would turn
+// every answer into "" with a success status.
+void CheckCodePage() { AnsiCodePage(); }
+
 }  // namespace
 
 void TASPObject::OnStartPage(IKC_pagecontext* context) {
@@ -58,6 +62,7 @@ std::int32_t TKestrune::HashSize(std::int32_t algorithm) const { return DigestCl
 
 std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t algorithm) const {
     auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    CheckCodePage();
     try {
         std::array<std::uint8_t, 64> digest{};
         hash->Init();
@@ -129,6 +134,7 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
                                           std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    CheckCodePage();
     try {
         const AnsiSecret key(password);
         cipher->InitFromPassword(key.value, *digestClass);
@@ -173,6 +179,7 @@ std::int32_t TKestrune::TransformFile(std::u16string_view sourceFilename, std::u
                                       std::u16string_view password, std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    CheckCodePage();
     try {
         auto source = TKC_sourcefile::Open(sourceFilename).file;
         if (!source) return -1;
@@ -188,6 +195,7 @@ FileStatus TKestrune::TransformSource(TKC_sourcefile& source, TKC_destinationfil
                                       std::int32_t algorithm, bool encrypt) const {
     const TKC_hashclass* digestClass = nullptr;
     auto cipher = PrepareCipher(CipherCode(algorithm), FCipherMode, FHashAlgorithm, digestClass);
+    CheckCodePage();
     try {
         return RunTransform(*cipher, *digestClass, source, dest, password, encrypt);
     } catch (const std::exception&) {

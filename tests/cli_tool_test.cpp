@@ -349,6 +349,33 @@ TEST_F(Tool, CallGoesThroughTheInterfaceAsAScriptDoes) {
     EXPECT_EQ(Run({"call", "DecryptString", sealed.out.substr(0, sealed.out.size() - 1), "pw"}).out, "Grüße\n");
 }
 
+// Text becomes bytes in the site's code page on every command; the 1251
+// bytes of "Пароль" are those of "Ïàðîëü" in 1252.
+TEST_F(Tool, CodePageOptionConvertsTextAsTheSitesWindowsDid) {
+    const std::string digest = Run({"hash-string", "\u00CF\u00E0\u00F0\u00EE\u00EB\u00FC"}).out;
+    ASSERT_EQ(digest.size(), 33u);
+    EXPECT_EQ(Run({"hash-string", "--codepage", "1251", "\u041F\u0430\u0440\u043E\u043B\u044C"}).out, digest);
+    EXPECT_EQ(Run({"call", "--codepage", "1251", "HashString", "\u041F\u0430\u0440\u043E\u043B\u044C"}).out, digest);
+    EXPECT_EQ(Run({"batch", "--codepage", "1251"}, "{\"call\":\"HashString\",\"args\":[\"\u041F\u0430\u0440\u043E\u043B\u044C\"]}\n").out,
+              "{\"result\":\"" + digest.substr(0, 32) + "\"}\n");
+    const std::string japanese = "\u65E5\u672C\u8A9E";
+    const TRun sealed = Run({"encrypt-string", "--codepage", "932", japanese}, "", "pw");
+    EXPECT_EQ(sealed.err, "");
+    const std::string base64 = sealed.out.substr(0, sealed.out.size() - 1);
+    EXPECT_EQ(Run({"decrypt-string", "--codepage", "932", base64}, "", "pw").out, japanese + "\n");
+    EXPECT_NE(Run({"decrypt-string", base64}, "", "pw").out, japanese + "\n");
+    // The length counts bytes: three double-byte characters take six.
+    EXPECT_EQ(Run({"gen-password", "--codepage", "932", "-s", japanese, "-n", "6"}).out, japanese + "\n");
+    EXPECT_EQ(Run({"hash-string", "--codepage", "1251", "\u0416\u65E5"}).err,
+              "kestrune: warning: 1 character of the text has no equivalent in Windows-1251 and was replaced: "
+              "'\u65E5' (U+65E5)\n");
+    const TRun unsupported = Run({"hash-string", "--codepage", "65001", "x"});
+    EXPECT_EQ(unsupported.status, 2);
+    EXPECT_NE(unsupported.err.find("code page '65001' is not supported; the supported code pages are 874, 932, 936"),
+              std::string::npos)
+        << unsupported.err;
+}
+
 TEST_F(Tool, AFailedCallReportsStatusDescriptionAndSource) {
     const std::pair<std::vector<std::string>, std::string> failures[] = {
         {{"call", "HashSize", "seven"}, "0x80020005"},

@@ -2,10 +2,17 @@
 // its decoding table against an independent one (Python's cp1252 codec).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
 #include "object/KCcodepage.h"
 #include "object/KCcodepage_bestfit.inc"
 #include "object/KCcodepage_tables.inc"
 #include "object/UKestrune.h"
+#include "tools/bestfit/conversion_dump.h"
 
 namespace kestrune {
 namespace {
@@ -40,6 +47,127 @@ TEST(Codepage, ObjectDigestsWhatTheConversionPutsInPlace) {
     EXPECT_EQ(k.HashString(u"\u0100\u0301"), k.HashString(u"A\u00B4"));
     EXPECT_EQ(k.HashString(u"\U0001F600"), k.HashString(u"??"));
 }
+
+std::map<unsigned, std::string> ReferenceDumps() {
+    std::ifstream file(KESTRUNE_TEST_DATA "/codepage_dumps.txt");
+    std::map<unsigned, std::string> digests;
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        unsigned page = 0;
+        std::string digest;
+        fields >> page >> digest;
+        digests[page] = digest;
+    }
+    return digests;
+}
+
+// Every code unit, every byte and every two bytes, as Wine converts them
+// (reference recorded by tools/bestfit under Wine).
+TEST(CodepagePages, EveryPageConvertsAsWineDoes) {
+    const auto reference = ReferenceDumps();
+    ASSERT_EQ(reference.size(), SupportedCodePages().size());
+    for (const unsigned page : SupportedCodePages()) {
+        const bool doubleByte = page >= 932 && page <= 950;
+        const std::string dump = tools::ConversionDump(
+            doubleByte, [&](const std::u16string& text) { return ToCodePage(page, text); },
+            [&](const std::string& text) { return FromCodePage(page, text); });
+        EXPECT_EQ(tools::Sha256Hex(dump), reference.at(page)) << "code page " << page;
+    }
+}
+
+TEST(CodepagePages, TextInContext) {
+    struct Case {
+        unsigned page;
+        std::u16string text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {1251, u"\u041F\u0440\u0438\u0432\u0435\u0442 \u20AC", "\xCF\xF0\xE8\xE2\xE5\xF2 \x88"},
+        {1253, u"\u03A9\u03BC\u03AD\u03B3\u03B1", "\xD9\xEC\xDD\xE3\xE1"},
+        {1250, u"\u0141\u00F3d\u017A", "\xA3\xF3" "d\x9F"},
+        {874, u"\u0E01\u0E02", "\xA1\xA2"},
+        {932, u"\u65E5\u672C\u8A9E\uFF76a", "\x93\xFA\x96\x7B\x8C\xEA\xB6" "a"},
+        {936, u"\u4E2D\u6587", "\xD6\xD0\xCE\xC4"},
+        {949, u"\uD55C\uAE00", "\xC7\xD1\xB1\xDB"},
+        {950, u"\u4E2D\u6587", "\xA4\xA4\xA4\xE5"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ToCodePage(c.page, c.text), c.bytes) << c.page;
+        EXPECT_EQ(FromCodePage(c.page, c.bytes), c.text) << c.page;
+    }
+    // A lead byte that ends the text, or meets a NUL, converts on its own.
+    EXPECT_EQ(FromCodePage(932, "a\x93").size(), 2u);
+    EXPECT_EQ(FromCodePage(932, std::string("\x93\0b", 3)).size(), 3u);
+    EXPECT_EQ(ToCodePage(932, u"\U0001F600"), "??");
+}
+
+TEST(CodepagePages, UnsupportedPagesAreRefusedByName) {
+    for (const char* text : {"437", "65001", "0", "", "1252x", "-1251", "99999999"}) {
+        try {
+            ParseCodePage(text);
+            ADD_FAILURE() << text;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find("874, 932, 936, 949, 950, 1250, 1251, 1252"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(ParseCodePage("1251"), 1251u);
+    EXPECT_THROW(ToCodePage(437, u"a"), std::invalid_argument);
+    EXPECT_THROW(FromCodePage(20127, "a"), std::invalid_argument);
+}
+
+// Elsewhere than on Windows, where the calling thread's locale chooses
+// (codepage_win32_test.cpp).
+#ifndef _WIN32
+
+// The setting that ToAnsi follows; restored for the tests that follow.
+TEST(CodepagePages, ObjectFollowsTheChosenCodePage) {
+    EXPECT_THROW(SetAnsiCodePage(437), std::invalid_argument);
+    const unsigned before = AnsiCodePage();
+    TKestrune k;
+    const std::u16string password = u"\u041F\u0430\u0440\u043E\u043B\u044C";  // "Пароль"
+    SetAnsiCodePage(1251);
+    EXPECT_EQ(AnsiCodePage(), 1251u);
+    EXPECT_EQ(ToAnsi(password), "\xCF\xE0\xF0\xEE\xEB\xFC");
+    const std::u16string cyrillic = k.HashString(password, 0);
+    SetAnsiCodePage(932);
+    const std::u16string sealed = k.EncryptString(u"\u65E5\u672C", u"pw", 0);
+    EXPECT_EQ(k.DecryptString(sealed, u"pw", 0), u"\u65E5\u672C");
+    EXPECT_EQ(sealed.size(), 8u);  // Base64 of the four bytes 93 FA 96 7B
+    SetAnsiCodePage(1252);
+    EXPECT_EQ(k.HashString(u"\u00CF\u00E0\u00F0\u00EE\u00EB\u00FC", 0), cyrillic);  // the same bytes
+    EXPECT_NE(k.HashString(password, 0), cyrillic);
+    SetAnsiCodePage(before);
+}
+
+// Run by ctest with KESTRUNE_CODEPAGE set (tests/CMakeLists.txt); plain
+// runs see the default.
+TEST(CodepageEnvironment, VariableChoosesThePageOrFailsEveryCall) {
+    const char* setting = std::getenv("KESTRUNE_CODEPAGE");
+    const std::string value = setting ? setting : "";
+    TKestrune k;
+    if (value.empty()) {
+        EXPECT_EQ(AnsiCodePage(), 1252u);
+    } else if (value == "1251") {
+        EXPECT_EQ(AnsiCodePage(), 1251u);
+        EXPECT_EQ(ToAnsi(u"\u0416"), "\xC6");
+    } else {
+        try {
+            AnsiCodePage();
+            ADD_FAILURE() << "no error for KESTRUNE_CODEPAGE=" << value;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("KESTRUNE_CODEPAGE: code page '" + value + "' is not supported", 0), 0u)
+                << e.what();
+        }
+        // A failed call, not an empty digest reported as success.
+        EXPECT_THROW(k.HashString(u"abc", 0), std::invalid_argument);
+        EXPECT_THROW(k.EncryptString(u"abc", u"pw", 0), std::invalid_argument);
+        // The program's own choice still works.
+        SetAnsiCodePage(1252);
+        EXPECT_EQ(k.HashString(u"abc", 0), u"900150983CD24FB0D6963F7D28E17F72");
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace kestrune

@@ -1,15 +1,18 @@
-// The portable Windows-1252 converter against the platform's own, for every
-// UTF-16 code unit and every byte; and the object's conversion through the
-// ANSI code page when that is 1252.
+// The portable converter against the platform's own, for every UTF-16 code
+// unit and every byte in every supported code page; and the object's
+// conversion through the calling thread's ANSI code page.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 
 #include "object/KCcodepage.h"
+#include "object/UKestrune.h"
+#include "tools/bestfit/conversion_dump.h"
 
 namespace kestrune {
 namespace {
@@ -75,10 +78,90 @@ TEST(CodepagePlatform, SurrogatesPairedOrNotConvertAsThePlatformDoes) {
     }
 }
 
+TEST(CodepagePlatform, EveryPageEqualsThePlatform) {
+    std::mt19937 random(11);
+    for (const unsigned page : SupportedCodePages()) {
+        CPINFO info{};
+        ASSERT_TRUE(GetCPInfo(page, &info)) << page;
+        const auto portable = tools::ConversionDump(
+            info.MaxCharSize == 2, [&](const std::u16string& text) { return ToCodePage(page, text); },
+            [&](const std::string& text) { return FromCodePage(page, text); });
+        const auto platform = tools::ConversionDump(
+            info.MaxCharSize == 2, [&](const std::u16string& text) { return Platform(text, page); },
+            [&](const std::string& text) { return Platform(text, page); });
+        EXPECT_TRUE(portable == platform) << "code page " << page;
+        // Longer text, where pairs and their neighbours meet.
+        for (int round = 0; round < 300; ++round) {
+            std::string bytes(random() % 40, '\0');
+            for (auto& b : bytes) b = static_cast<char>(random());
+            ASSERT_EQ(FromCodePage(page, bytes), Platform(bytes, page)) << page;
+            std::u16string units(random() % 40, u'\0');
+            for (auto& u : units) u = static_cast<char16_t>(random() % 2 ? random() % 0x3000 : random());
+            ASSERT_EQ(ToCodePage(page, units), Platform(units, page)) << page;
+        }
+    }
+}
+
+// Runs body on a thread of its own, in the given locale (0: left alone).
+void OnThread(LCID locale, const std::function<void()>& body) {
+    struct Job {
+        LCID locale;
+        const std::function<void()>* body;
+    } job{locale, &body};
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* context) -> DWORD {
+            const auto* j = static_cast<Job*>(context);
+            if (j->locale != 0 && !SetThreadLocale(j->locale)) return 1;
+            (*j->body)();
+            return 0;
+        },
+        &job, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD status = 1;
+    GetExitCodeThread(thread, &status);
+    CloseHandle(thread);
+    EXPECT_EQ(status, 0u);
+}
+
+// A page that sets its LCID changes its thread's code page, and with it the
+// bytes the object digests, encrypts and gives back.
+TEST(CodepagePlatform, ObjectConvertsInTheThreadsCodePage) {
+    const std::u16string text = u"\u041F\u0430\u0440\u043E\u043B\u044C \u03A9\u03BC\u03AD\u03B3\u03B1 \u65E5\u672C\u8A9E \u00E9";
+    const struct {
+        LANGID language;
+        unsigned page;
+    } cases[] = {{MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), 1251},
+                 {MAKELANGID(LANG_GREEK, SUBLANG_DEFAULT), 1253},
+                 {MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), 932}};
+    // Digests and ciphertexts of the same bytes through 1252 serve as the answers.
+    if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page " << GetACP() << ", not 1252";
+    const TKestrune k;
+    for (const auto& c : cases) {
+        const std::string bytes = ToCodePage(c.page, text);
+        const std::u16string asLatin = FromCp1252(bytes);
+        ASSERT_EQ(ToCp1252(asLatin), bytes);
+        const std::u16string digest = k.HashString(asLatin, 6), sealed = k.EncryptString(asLatin, asLatin, 15);
+        OnThread(MAKELCID(c.language, SORT_DEFAULT), [&] {
+            EXPECT_EQ(AnsiCodePage(), c.page);
+            EXPECT_EQ(ToAnsi(text), bytes);
+            EXPECT_EQ(FromAnsi(bytes), FromCodePage(c.page, bytes));
+            EXPECT_EQ(k.HashString(text, 6), digest) << c.page;
+            EXPECT_EQ(k.EncryptString(text, text, 15), sealed) << c.page;
+            EXPECT_EQ(k.DecryptString(sealed, text, 15), FromCodePage(c.page, bytes)) << c.page;
+        });
+    }
+    OnThread(0, [&] {
+        EXPECT_EQ(AnsiCodePage(), 1252u);
+        EXPECT_EQ(ToAnsi(text), ToCp1252(text));
+    });
+}
+
 TEST(CodepagePlatform, ObjectConvertsThroughTheAnsiCodePage) {
     const std::u16string sample = u"caf\u00E9 \u0100 \u20AC \U0001F600 \u4E2D";
-    EXPECT_EQ(ToAnsi(sample), Platform(sample, CP_ACP));
-    EXPECT_EQ(FromAnsi(EveryByte()), Platform(EveryByte(), CP_ACP));
+    EXPECT_EQ(ToAnsi(sample), Platform(sample, CP_THREAD_ACP));
+    EXPECT_EQ(FromAnsi(EveryByte()), Platform(EveryByte(), CP_THREAD_ACP));
     EXPECT_EQ(ToAnsi(u""), "");
     EXPECT_EQ(FromAnsi(""), u"");
     if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page " << GetACP() << ", not 1252";

@@ -14,32 +14,32 @@ _kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-
 _kestrune_options() {
     case $1 in
         '') echo '-h --help --version' ;;
-        hash-string) echo '-h --help --hash:digest' ;;
+        hash-string) echo '-h --help --codepage:codepage --hash:digest' ;;
         hash-file)
-            echo '-h --help --hash:digest --format:format --tag -c:file --check:file --status --strict --ignore-missing
+            echo '-h --help --codepage:codepage --hash:digest --format:format --tag -c:file --check:file --status --strict --ignore-missing
                   -w --warn --progress -q --quiet' ;;
         encrypt-string)
-            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
+            echo '-h --help --codepage:codepage --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
                   --allow-empty-password' ;;
         decrypt-string)
-            echo '-h --help --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
+            echo '-h --help --codepage:codepage --cipher:cipher --hash:digest --password-file:file --password-env:variable --password:text
                   --allow-empty-password --lenient' ;;
         encrypt-file | decrypt-file)
-            echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
+            echo '-h --help --codepage:codepage --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
                   --password:text --allow-empty-password --progress -q --quiet' ;;
         upgrade)
-            echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
+            echo '-h --help --codepage:codepage --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
                   --password:text --allow-empty-password --text:text --batch:file -r:text --recipient:text
                   -R:file --recipients-file:file -p --passphrase --passphrase-file:file --passphrase-env:variable
                   --work-factor:text -a --armor --lenient' ;;
         age-decrypt)
-            echo '-h --help -i:file --identity:file -p --passphrase --passphrase-file:file --passphrase-env:variable
+            echo '-h --help --codepage:codepage -i:file --identity:file -p --passphrase --passphrase-file:file --passphrase-env:variable
                   --max-work-factor:text' ;;
-        gen-password) echo '-h --help -n:text --length:text -s:text --style:text -c:text --count:text' ;;
+        gen-password) echo '-h --help --codepage:codepage -n:text --length:text -s:text --style:text -c:text --count:text' ;;
         list) echo '-h --help --json' ;;
-        call) echo '-h --help --put:property' ;;
+        call) echo '-h --help --codepage:codepage --put:property' ;;
         help) echo '-h --help --all' ;;
-        *) echo '-h --help' ;;
+        *) echo '-h --help --codepage:codepage' ;;
     esac
 }
 
@@ -60,6 +60,7 @@ _kestrune_values() {
         cipher) words=$_kestrune_ciphers ;;
         mode) words=$_kestrune_modes ;;
         format) words='hex sum tag' ;;
+        codepage) words='874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258' ;;
         command) words=$_kestrune_commands ;;
         member) words='HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize
                        HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage' ;;

@@ -44,6 +44,8 @@ complete -c kestrune -n $ciphering -l password-env -x -a '(set -n -x)' -d 'Read 
 complete -c kestrune -n $ciphering -l password -x -d 'The password itself (visible in the process list)'
 complete -c kestrune -n $files -l mode -x -a "$modes" -d 'Chaining mode of block ciphers'
 complete -c kestrune -n $ciphering -l allow-empty-password -d 'Use an empty password rather than refuse it'
+set -l texts '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list selftest batch call register unregister upgrade age-decrypt'
+complete -c kestrune -n $texts -l codepage -x -a '874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258' -d 'ANSI code page of the text'
 complete -c kestrune -n '__fish_seen_subcommand_from decrypt-string upgrade' -l lenient -d 'Decode Base64 as the object does'
 set -l bar '__fish_seen_subcommand_from hash-file encrypt-file decrypt-file'
 complete -c kestrune -n $bar -l progress -d 'Show the progress bar even off a terminal'

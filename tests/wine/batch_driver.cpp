@@ -6,12 +6,14 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "automation/KCole.h"
 #include "cli/batch.h"
 #include "cli/host.h"
+#include "object/KCcodepage.h"
 
 namespace {
 
@@ -30,15 +32,53 @@ private:
     HRESULT hr_;
 };
 
+// A locale whose ANSI code page is each supported page, for the thread that
+// drives the object, as a page that sets its LCID does.
+LCID LocaleFor(unsigned codePage) {
+    static constexpr struct {
+        unsigned codePage;
+        LANGID language;
+    } Locales[] = {
+        {874, MAKELANGID(LANG_THAI, SUBLANG_DEFAULT)},
+        {932, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)},
+        {936, MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)},
+        {949, MAKELANGID(LANG_KOREAN, SUBLANG_DEFAULT)},
+        {950, MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL)},
+        {1250, MAKELANGID(LANG_CZECH, SUBLANG_DEFAULT)},
+        {1251, MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT)},
+        {1252, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)},
+        {1253, MAKELANGID(LANG_GREEK, SUBLANG_DEFAULT)},
+        {1254, MAKELANGID(LANG_TURKISH, SUBLANG_DEFAULT)},
+        {1255, MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT)},
+        {1256, MAKELANGID(LANG_ARABIC, SUBLANG_ARABIC_SAUDI_ARABIA)},
+        {1257, MAKELANGID(LANG_ESTONIAN, SUBLANG_DEFAULT)},
+        {1258, MAKELANGID(LANG_VIETNAMESE, SUBLANG_DEFAULT)},
+    };
+    for (const auto& locale : Locales)
+        if (locale.codePage == codePage) return MAKELCID(locale.language, SORT_DEFAULT);
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+// kestrune_batch_driver [--codepage N]
+int main(int argc, char** argv) {
     using namespace kestrune::cli;
     // Bytes in and out as they are: text mode would turn "\n" into CR LF on
     // output and drop CRs from the requests.
     if (_setmode(_fileno(stdin), _O_BINARY) == -1 || _setmode(_fileno(stdout), _O_BINARY) == -1) {
         std::cerr << "kestrune_batch_driver: cannot switch standard input and output to binary mode\n";
         return 1;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--codepage") {
+        const LCID locale = LocaleFor(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+        if (locale == 0 || !SetThreadLocale(locale) || kestrune::AnsiCodePage() != std::strtoul(argv[2], nullptr, 10)) {
+            std::cerr << "kestrune_batch_driver: cannot give this thread a locale with code page " << argv[2] << '\n';
+            return 1;
+        }
+    } else if (argc != 1) {
+        std::cerr << "usage: kestrune_batch_driver [--codepage N]\n";
+        return 2;
     }
     const TComApartment apartment;
     if (FAILED(apartment.Status())) {

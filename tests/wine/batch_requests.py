@@ -12,6 +12,11 @@
         prints the second set: DecryptString of every ciphertext in the
         answers to the first set (from either side: they must be equal),
         right and wrong.
+    batch_requests.py texts CODEPAGE
+        prints a set about text in one ANSI code page (both sides convert
+        in CODEPAGE): digests, ciphertexts and decryptions of text in that
+        page's script and of text it cannot hold, decryptions that give
+        arbitrary bytes (broken lead and trail byte pairs), and styles.
 
 Everything is deterministic: both sides get the same requests, apart from
 the folder names in the first set, and must give the same answers.
@@ -352,6 +357,49 @@ def second(answer_lines):
     return r
 
 
+# Text in the script of each code page, with a few characters it lacks.
+SCRIPTS = {
+    874: "ภาษาไทย ๑๒๓ ฿",
+    932: "日本語のテキスト ｶﾀｶﾅ ①Ⅱ㈱ ～￥",
+    936: "中文文本 简体字 ￥ 〇",
+    949: "한국어 텍스트 ㈜ ₩",
+    950: "中文文本 繁體字 ﹏ ＄",
+    1250: "Zażółć gęślą jaźń Příliš žluťoučký kůň",
+    1251: "Съешь же ещё этих мягких французских булок",
+    1252: "Grüße aus Köln € ‚ ƒ „",
+    1253: "Ξεσκεπάζω την ψυχοφθόρα βδελυγμία ΆΈΉ",
+    1254: "Pijamalı hasta yağız şoföre çabucak güvendi",
+    1255: "עברית בדיקה ₪ ְֱ",
+    1256: "نص عربي للاختبار ٠١٢ ،؛",
+    1257: "Įlinkdama fechtuotojo špaga sublykčiojusi",
+    1258: "Tiếng Việt có dấu ₫ ỹ",
+}
+FOREIGN = ["Ωmega", "ключ", "日本", "한", "ภา", "Ł", "é€", "\U0001F600", "ǅ ﬁ Ａ ①", "\u0000\u0081\u00a0\uffff"]
+
+
+def texts(codepage):
+    r = Requests()
+    own = SCRIPTS[codepage]
+    samples = [own, own[:5], own + " " + "".join(FOREIGN)] + FOREIGN + list(SCRIPTS.values())
+    for code in DIGESTS:
+        for text in samples:
+            r.call("HashString", text, code)
+    for cipher in (0, 3, 14, 15):
+        r.select(cipher, 0, 0)
+        for i, text in enumerate(samples):
+            password = samples[(i + 1) % len(samples)]
+            r.encrypt_string(text, password)
+            r.call("EncryptString", text, own)
+            # Arbitrary bytes come back: every lead byte meets every kind of neighbour.
+            r.call("DecryptString", text, password)
+    for n in range(1, 65):
+        r.call("DecryptString", "QUJD" * n + hashlib.sha256(str(n).encode()).hexdigest()[: (n % 4) * 4], own[: n % 7])
+    for style in [own[:12], own[:6] + "Aa0?", "".join(FOREIGN)[:10], "?" * 8]:
+        for length in (4, 12, 30):
+            r.call("GenPassword", length, style)
+    return r
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "inputs":
         for name in all_inputs():
@@ -360,6 +408,8 @@ def main(argv):
         return
     if len(argv) in (4, 5) and argv[1] == "first" and argv[4:] in ([], ["--windows"]):
         requests = first(argv[2], argv[3], len(argv) == 5)
+    elif len(argv) == 3 and argv[1] == "texts" and argv[2].isdigit() and int(argv[2]) in SCRIPTS:
+        requests = texts(int(argv[2]))
     elif len(argv) == 3 and argv[1] == "second":
         with open(argv[2], encoding="utf-8") as f:
             requests = second(f.read().splitlines())

@@ -3,7 +3,8 @@
 # answers: the same JSON Lines requests (tests/wine/batch_requests.py) go to
 # the Linux `kestrune batch` and to kestrune_batch_driver.exe under Wine,
 # whose outputs, and the files that each side writes, must be equal byte for
-# byte. A second round decrypts the first round's ciphertexts.
+# byte. A second round decrypts the first round's ciphertexts; a third
+# converts text in every supported ANSI code page.
 #
 #     compare-batch.sh 64|32 LINUX_KESTRUNE DRIVER_EXE WORK_DIR
 #
@@ -39,13 +40,15 @@ mkdir -p "$work/in" "$work/linux" "$work/windows"
 "${generate[@]}" first "$work/in" "$work/linux" >"$work/first-linux.jsonl"
 "${generate[@]}" first "$work/in" "$work/windows" --windows >"$work/first-windows.jsonl"
 
-# run SIDE REQUESTS ANSWERS: one batch run on one side; its exit status must be 0.
+# run SIDE REQUESTS ANSWERS [--codepage N]: one batch run on one side; its
+# exit status must be 0.
 run() {
     local side=$1 requests=$2 answers=$3 status=0
+    shift 3
     if [[ $side == linux ]]; then
-        "$tool" batch <"$requests" >"$answers" 2>"$answers.err" || status=$?
+        "$tool" batch "$@" <"$requests" >"$answers" 2>"$answers.err" || status=$?
     else
-        "$root/scripts/wine-run" "$bits" "$driver" <"$requests" >"$answers" 2>"$answers.err" || status=$?
+        "$root/scripts/wine-run" "$bits" "$driver" "$@" <"$requests" >"$answers" 2>"$answers.err" || status=$?
     fi
     if ((status != 0)); then
         echo "compare-batch: FAILED: the $side run on $(basename "$requests") exited with status $status" >&2
@@ -115,6 +118,15 @@ for dec in "$work/linux"/*--*.dec; do
     roundtrips=$((roundtrips + 1))
 done
 echo "round trips: $roundtrips files decrypted to their sources"
+
+# Text in every ANSI code page: the Linux tool with --codepage, the DLL on a
+# thread whose locale has that code page.
+for page in 874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258; do
+    "${generate[@]}" texts "$page" >"$work/cp$page.jsonl"
+    run linux "$work/cp$page.jsonl" "$work/cp$page-linux.out" --codepage "$page"
+    run windows "$work/cp$page.jsonl" "$work/cp$page-windows.out" --codepage "$page"
+    compare "cp$page" "$work/cp$page.jsonl" "$work/cp$page.jsonl"
+done
 
 echo "compare-batch ($bits-bit): $((SECONDS - start)) s"
 if ((failed)); then
