@@ -79,31 +79,59 @@ void TKC_rc2::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
     SecureZero(l);
 }
 
-void TKC_rc2::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::uint16_t* k = ExpandedKey.data();
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        Words w = Load(source.subspan(off, 8));
+namespace {
+
+// N blocks from OFF on, round by round. Several blocks at once: each
+// block's rounds are one chain of dependent steps, and the chains of other
+// blocks fill its waits (CBC decryption, CTR and CFB decryption hand over
+// many blocks).
+template <bool Encrypting, std::size_t N>
+[[gnu::always_inline]] inline void CryptBlocks(const std::uint16_t* k, ConstBytes source, Bytes dest,
+                                               std::size_t off) noexcept {
+    Words w[N];
+    for (std::size_t b = 0; b < N; ++b) w[b] = Load(source.subspan(off + 8 * b, 8));
+    const auto each = [&w](auto round) {
+#pragma GCC unroll 4
+        for (std::size_t b = 0; b < N; ++b) round(w[b]);
+    };
+    if constexpr (Encrypting) {
         // Five mixing rounds, mashing, six mixing, mashing, five mixing.
-        for (int j = 0; j < 20; j += 4) MixingRound(w, k + j);
-        MashingRound(w, k);
-        for (int j = 20; j < 44; j += 4) MixingRound(w, k + j);
-        MashingRound(w, k);
-        for (int j = 44; j < 64; j += 4) MixingRound(w, k + j);
-        Store(dest.subspan(off, 8), w);
+        for (int j = 0; j < 20; j += 4) each([&](Words& x) { MixingRound(x, k + j); });
+        each([&](Words& x) { MashingRound(x, k); });
+        for (int j = 20; j < 44; j += 4) each([&](Words& x) { MixingRound(x, k + j); });
+        each([&](Words& x) { MashingRound(x, k); });
+        for (int j = 44; j < 64; j += 4) each([&](Words& x) { MixingRound(x, k + j); });
+    } else {
+        for (int j = 60; j >= 44; j -= 4) each([&](Words& x) { ReverseMixingRound(x, k + j); });
+        each([&](Words& x) { ReverseMashingRound(x, k); });
+        for (int j = 40; j >= 20; j -= 4) each([&](Words& x) { ReverseMixingRound(x, k + j); });
+        each([&](Words& x) { ReverseMashingRound(x, k); });
+        for (int j = 16; j >= 0; j -= 4) each([&](Words& x) { ReverseMixingRound(x, k + j); });
     }
+    for (std::size_t b = 0; b < N; ++b) Store(dest.subspan(off + 8 * b, 8), w[b]);
+}
+
+// Four chains fit the registers of x86-64, two those of 32-bit x86.
+constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
+
+// Whole groups of Lanes blocks, then the rest one by one.
+template <bool Encrypting>
+void Crypt(const std::uint16_t* k, ConstBytes source, Bytes dest) noexcept {
+    constexpr std::size_t group = 8 * Lanes;
+    const std::size_t grouped = source.size() / group * group;
+    std::size_t off = 0;
+    for (; off < grouped; off += group) CryptBlocks<Encrypting, Lanes>(k, source, dest, off);
+    for (; off < source.size(); off += 8) CryptBlocks<Encrypting, 1>(k, source, dest, off);
+}
+
+}  // namespace
+
+void TKC_rc2::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    Crypt<true>(ExpandedKey.data(), source, dest);
 }
 
 void TKC_rc2::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::uint16_t* k = ExpandedKey.data();
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        Words w = Load(source.subspan(off, 8));
-        for (int j = 60; j >= 44; j -= 4) ReverseMixingRound(w, k + j);
-        ReverseMashingRound(w, k);
-        for (int j = 40; j >= 20; j -= 4) ReverseMixingRound(w, k + j);
-        ReverseMashingRound(w, k);
-        for (int j = 16; j >= 0; j -= 4) ReverseMixingRound(w, k + j);
-        Store(dest.subspan(off, 8), w);
-    }
+    Crypt<false>(ExpandedKey.data(), source, dest);
 }
 
 bool TKC_rc2::SelfTest() {
