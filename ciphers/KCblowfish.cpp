@@ -92,7 +92,7 @@ inline void TKC_blowfish::DecryptWords(std::uint32_t& left, std::uint32_t& right
 
 #undef KC_BLOWFISH_ROUND
 
-void TKC_blowfish::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t n = keyBits / 8;  // a trailing partial byte is ignored
     for (std::size_t s = 0; s < 4; ++s)
         std::copy_n(tables::BlowfishInitialS.begin() + static_cast<std::ptrdiff_t>(256 * s), 256, SBoxes[s].begin());

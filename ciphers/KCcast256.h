@@ -23,7 +23,7 @@ public:
     }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 

@@ -41,7 +41,7 @@ public:
     }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         EncryptBlocksWith(KeySchedule, source, dest);
     }
@@ -69,7 +69,7 @@ public:
     }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         EncryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
     }

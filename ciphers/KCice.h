@@ -64,7 +64,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_ice>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 1); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 1); }
 };
 
 class TKC_thinice final : public TKC_customice {
@@ -76,7 +76,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_thinice>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 0); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 0); }
 };
 
 class TKC_ice2 final : public TKC_customice {
@@ -88,7 +88,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_ice2>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 2); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 2); }
 };
 
 }  // namespace kestrune

@@ -25,7 +25,7 @@ public:
 protected:
     // The schedule cycles over whole key words; a shorter key has none.
     std::uint32_t MinKeyBits() const noexcept override { return 32; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 

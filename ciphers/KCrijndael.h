@@ -29,7 +29,7 @@ public:
     static constexpr std::uint8_t PathPortable = 0, PathAesNi = 1, PathVaes = 2;
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     // With the AES instructions the modes run fused: CBC, CFB and OFB

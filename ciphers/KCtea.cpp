@@ -20,7 +20,7 @@ bool tea::SelfTestRoundTrip(TKC_blockcipher64& cipher) {
     return CheckRoundTrip(cipher, key, key.first(8));
 }
 
-void TKC_tea::ExpandKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
+void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
 
 // This system's round adds three terms, combining the key words with the
 // half by xor and the sum with the shifted half by xor; the published TEA
