@@ -28,7 +28,6 @@ public:
     static unsigned SharedSBoxBuilds() noexcept;
 
 protected:
-    std::uint32_t MinKeyBits() const noexcept override { return 8; }
     // The common key set-up: level 0 is Thin-ICE, level n > 0 has 16n rounds
     // and takes 64n key bits.
     void ExpandKeyLevel(ConstBytes key, std::uint32_t keyBits, unsigned level) noexcept;

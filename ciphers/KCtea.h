@@ -35,7 +35,6 @@ public:
     }
 
 protected:
-    std::uint32_t MinKeyBits() const noexcept override { return 8; }
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
