@@ -15,11 +15,7 @@ using IceSBoxes = std::array<std::array<std::uint32_t, 1024>, 4>;
 class TKC_customice : public TKC_blockcipher64 {
 public:
     TKC_customice() noexcept;
-    ~TKC_customice() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { RoundCount = 0; WipeAll(Subkeys); TKC_blockcipher64::Wipe(); }
 
     // The shared S-boxes, built on first use exactly once, whichever thread
     // asks first; callers never see them half-built.
@@ -39,10 +35,6 @@ private:
         std::uint32_t v0, v1;  // xored into the two expanded halves
         std::uint32_t salt;    // selects the bits that swap halves
     };
-    void WipeKey() noexcept {
-        SecureZero(Subkeys);
-        RoundCount = 0;
-    }
     void BuildSchedule(std::array<std::uint16_t, 4>& kb, std::size_t start, std::size_t rotation) noexcept;
     template <std::uint32_t Rounds>
     void EncryptRounds(ConstBytes source, Bytes dest) const noexcept;
@@ -50,8 +42,8 @@ private:
     void DecryptRounds(ConstBytes source, Bytes dest) const noexcept;
 
     const IceSBoxes& SBoxes;
-    std::uint32_t RoundCount;
-    std::array<Subkey, 32> Subkeys;
+    std::uint32_t RoundCount = 0;
+    Wiped<std::array<Subkey, 32>, 0> Subkeys;
 };
 
 class TKC_ice final : public TKC_customice {

@@ -14,12 +14,7 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc5>; }
 
-    TKC_rc5() noexcept { SecureFill(ExpandedKey, 0xFF); }
-    ~TKC_rc5() override { SecureFill(ExpandedKey, 0xFF); }
-    void Wipe() noexcept override {
-        SecureFill(ExpandedKey, 0xFF);
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
 
 protected:
     // The schedule cycles over the key's words, so a key needs at least one byte.
@@ -29,7 +24,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::array<std::uint32_t, 26> ExpandedKey;
+    Wiped<std::array<std::uint32_t, 26>, 0xFF> ExpandedKey;
 };
 
 }  // namespace kestrune

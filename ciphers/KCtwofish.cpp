@@ -64,7 +64,7 @@ std::uint32_t H(const TKC_twofish::MdsTable& mds, std::uint8_t x, const std::uin
 
 }  // namespace
 
-TKC_twofish::TKC_twofish() noexcept : Mds(SharedMdsTable()) { WipeKey(); }
+TKC_twofish::TKC_twofish() noexcept : Mds(SharedMdsTable()) {}
 
 void TKC_twofish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Key length rounded up in bits; the missing bytes are zeros.
