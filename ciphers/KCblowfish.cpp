@@ -146,7 +146,7 @@ std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std:
 
 }  // namespace
 
-void TKC_blowfish::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t n = keyBits / 8;  // a trailing partial byte is ignored
     for (std::size_t s = 0; s < 4; ++s)
         std::copy_n(tables::BlowfishInitialS.begin() + static_cast<std::ptrdiff_t>(256 * s), 256, SBoxes[s].begin());

@@ -14,32 +14,22 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_blowfish>; }
 
-    TKC_blowfish() noexcept { WipeKey(); }
-    ~TKC_blowfish() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(SBoxes, PArray); TKC_blockcipher64::Wipe(); }
 
 protected:
     std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        SecureFill(SBoxes, 0xFF);
-        SecureFill(PArray, 0xFF);
-    }
-
     // Forced inline: the block loops and the key schedule's 521 encryptions
     // must not pay a call and a trip through memory per block.
     [[gnu::always_inline]] void EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
     [[gnu::always_inline]] void DecryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept;
 
-    std::array<std::array<std::uint32_t, 256>, 4> SBoxes;
-    std::array<std::uint32_t, 18> PArray;
+    Wiped<std::array<std::array<std::uint32_t, 256>, 4>, 0xFF> SBoxes;
+    Wiped<std::array<std::uint32_t, 18>, 0xFF> PArray;
 };
 
 }  // namespace kestrune

@@ -160,7 +160,7 @@ void StoreWord(std::array<std::uint8_t, 16>& bytes, std::size_t index, std::uint
 
 }  // namespace
 
-void TKC_cast128::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t n = keyBits / 8;
     RoundCount = n <= 10 ? 12 : 16;
     std::array<std::uint8_t, 16> x{}, z{};

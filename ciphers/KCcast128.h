@@ -15,27 +15,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast128>; }
 
-    TKC_cast128() noexcept { WipeKey(); }
-    ~TKC_cast128() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { RoundCount = 0; WipeAll(SubkeyWords); TKC_blockcipher64::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        SecureFill(SubkeyWords, 0xFF);
-        RoundCount = 0;
-    }
-
     // Masking keys Km1..Km16, then rotation keys Kr1..Kr16 (low 5 bits).
-    std::array<std::uint32_t, 32> SubkeyWords;
-    std::uint32_t RoundCount;
+    Wiped<std::array<std::uint32_t, 32>, 0xFF> SubkeyWords;
+    std::uint32_t RoundCount = 0;
 };
 
 }  // namespace kestrune

@@ -57,7 +57,7 @@ void Store(Bytes out, const Quad& q) noexcept {
 
 }  // namespace
 
-void TKC_cast256::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     std::array<std::uint32_t, 8> k;  // kappa = A..H

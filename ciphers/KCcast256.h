@@ -15,26 +15,16 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast256>; }
 
-    TKC_cast256() noexcept { WipeKey(); }
-    ~TKC_cast256() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher128::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(RotationKeys, MaskingKeys); TKC_blockcipher128::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        SecureFill(RotationKeys, 0xFF);
-        SecureFill(MaskingKeys, 0xFF);
-    }
-
-    std::array<std::array<std::uint32_t, 4>, 12> RotationKeys;  // low 5 bits used
-    std::array<std::array<std::uint32_t, 4>, 12> MaskingKeys;
+    Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // low 5 bits used
+    Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> MaskingKeys;
 };
 
 }  // namespace kestrune

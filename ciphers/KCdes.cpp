@@ -187,14 +187,14 @@ void TKC_customdes::DecryptBlocksWith(const Schedule& k1, const Schedule& k2, co
     });
 }
 
-void TKC_des::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 8> padded{};  // a short key is padded with zero bytes
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(padded, KeySchedule);
     SecureZero(padded);
 }
 
-void TKC_3des::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_3des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 24> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(ConstBytes(padded).first(8), Schedules[0]);

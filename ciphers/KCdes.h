@@ -33,15 +33,10 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_des>; }
 
-    TKC_des() noexcept { SecureZero(KeySchedule); }
-    ~TKC_des() override { SecureZero(KeySchedule); }
-    void Wipe() noexcept override {
-        SecureZero(KeySchedule);
-        TKC_customdes::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(KeySchedule); TKC_customdes::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         EncryptBlocksWith(KeySchedule, source, dest);
     }
@@ -50,7 +45,7 @@ protected:
     }
 
 private:
-    Schedule KeySchedule;
+    Wiped<Schedule, 0> KeySchedule;
 };
 
 class TKC_3des final : public TKC_customdes {
@@ -61,15 +56,10 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_3des>; }
 
-    TKC_3des() noexcept { SecureZero(Schedules); }
-    ~TKC_3des() override { SecureZero(Schedules); }
-    void Wipe() noexcept override {
-        SecureZero(Schedules);
-        TKC_customdes::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(Schedules); TKC_customdes::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         EncryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
@@ -78,7 +68,7 @@ protected:
     }
 
 private:
-    std::array<Schedule, 3> Schedules;  // K1, K2, K3
+    Wiped<std::array<Schedule, 3>, 0> Schedules;  // K1, K2, K3
 };
 
 }  // namespace kestrune

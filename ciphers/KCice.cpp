@@ -61,7 +61,7 @@ const IceSBoxes& TKC_customice::SharedSBoxes() noexcept {
 
 unsigned TKC_customice::SharedSBoxBuilds() noexcept { return SBoxBuilds.load(std::memory_order_relaxed); }
 
-TKC_customice::TKC_customice() noexcept : SBoxes(SharedSBoxes()) { WipeKey(); }
+TKC_customice::TKC_customice() noexcept : SBoxes(SharedSBoxes()) {}
 
 // Takes 60 bits from each of the four key words, one bit per word in turn,
 // into the three 20-bit parts of eight subkeys, rotating the words as it goes.

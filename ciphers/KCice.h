@@ -15,11 +15,7 @@ using IceSBoxes = std::array<std::array<std::uint32_t, 1024>, 4>;
 class TKC_customice : public TKC_blockcipher64 {
 public:
     TKC_customice() noexcept;
-    ~TKC_customice() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { RoundCount = 0; WipeAll(Subkeys); TKC_blockcipher64::Wipe(); }
 
     // The shared S-boxes, built on first use exactly once, whichever thread
     // asks first; callers never see them half-built.
@@ -28,7 +24,6 @@ public:
     static unsigned SharedSBoxBuilds() noexcept;
 
 protected:
-    std::uint32_t MinKeyBits() const noexcept override { return 8; }
     // The common key set-up: level 0 is Thin-ICE, level n > 0 has 16n rounds
     // and takes 64n key bits.
     void ExpandKeyLevel(ConstBytes key, std::uint32_t keyBits, unsigned level) noexcept;
@@ -40,10 +35,6 @@ private:
         std::uint32_t v0, v1;  // xored into the two expanded halves
         std::uint32_t salt;    // selects the bits that swap halves
     };
-    void WipeKey() noexcept {
-        SecureZero(Subkeys);
-        RoundCount = 0;
-    }
     void BuildSchedule(std::array<std::uint16_t, 4>& kb, std::size_t start, std::size_t rotation) noexcept;
     template <std::uint32_t Rounds>
     void EncryptRounds(ConstBytes source, Bytes dest) const noexcept;
@@ -51,8 +42,8 @@ private:
     void DecryptRounds(ConstBytes source, Bytes dest) const noexcept;
 
     const IceSBoxes& SBoxes;
-    std::uint32_t RoundCount;
-    std::array<Subkey, 32> Subkeys;
+    std::uint32_t RoundCount = 0;
+    Wiped<std::array<Subkey, 32>, 0> Subkeys;
 };
 
 class TKC_ice final : public TKC_customice {
@@ -64,7 +55,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_ice>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 1); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 1); }
 };
 
 class TKC_thinice final : public TKC_customice {
@@ -76,7 +67,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_thinice>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 0); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 0); }
 };
 
 class TKC_ice2 final : public TKC_customice {
@@ -88,7 +79,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_ice2>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 2); }
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override { ExpandKeyLevel(key, keyBits, 2); }
 };
 
 }  // namespace kestrune

@@ -151,7 +151,7 @@ void Crypt(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest
 
 }  // namespace
 
-void TKC_idea::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 16> padded{};  // shorter keys are padded with zero bytes
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     std::uint64_t hi = LoadBE64(padded), lo = LoadBE64(ConstBytes(padded).subspan(8));

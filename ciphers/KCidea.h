@@ -15,26 +15,16 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_idea>; }
 
-    TKC_idea() noexcept { WipeKey(); }
-    ~TKC_idea() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(EncSubkeys, DecSubkeys); TKC_blockcipher64::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        SecureZero(EncSubkeys);
-        SecureZero(DecSubkeys);
-    }
-
-    std::array<std::uint16_t, 52> EncSubkeys;
-    std::array<std::uint16_t, 52> DecSubkeys;
+    Wiped<std::array<std::uint16_t, 52>, 0> EncSubkeys;
+    Wiped<std::array<std::uint16_t, 52>, 0> DecSubkeys;
 };
 
 }  // namespace kestrune

@@ -47,7 +47,7 @@ inline EOut E(std::uint32_t in, std::uint32_t addKey, std::uint32_t mulKey) noex
 
 }  // namespace
 
-void TKC_mars::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_mars::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole 32-bit key words only.
     const std::size_t n = keyBits / 32;
     std::array<std::uint32_t, 40> k{};

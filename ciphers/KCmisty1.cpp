@@ -65,7 +65,7 @@ std::uint32_t TKC_misty1::FLInverse(std::uint32_t x) const noexcept {
     return (d0 << 16) | d1;
 }
 
-void TKC_misty1::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_misty1::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Shorter keys are padded with zero bytes to 16.
     std::array<std::uint8_t, 16> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());

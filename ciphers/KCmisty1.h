@@ -14,21 +14,14 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_misty1>; }
 
-    TKC_misty1() noexcept { WipeKey(); }
-    ~TKC_misty1() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
 
 protected:
-    std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept { SecureZero(ExpandedKey); }
     template <unsigned K>
     std::uint32_t FO(std::uint32_t x) const noexcept;
     template <unsigned K>
@@ -37,7 +30,7 @@ private:
     std::uint32_t FLInverse(std::uint32_t x) const noexcept;
 
     // K[0..7], K'[0..7], the low 9 bits of K'[0..7], the high 7 bits of K'[0..7].
-    std::array<std::uint32_t, 32> ExpandedKey;
+    Wiped<std::array<std::uint32_t, 32>, 0> ExpandedKey;
 };
 
 }  // namespace kestrune

@@ -68,7 +68,7 @@ inline void ReverseMashingRound(Words& w, const std::uint16_t* k) noexcept {
 
 }  // namespace
 
-void TKC_rc2::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_rc2::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t n = keyBits / 8;  // at least 1 (MinKeyBits)
     std::array<std::uint8_t, 128> l;
     std::copy_n(key.begin(), n, l.begin());

@@ -15,22 +15,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc2>; }
 
-    TKC_rc2() noexcept { SecureZero(ExpandedKey); }
-    ~TKC_rc2() override { SecureZero(ExpandedKey); }
-    void Wipe() noexcept override {
-        SecureZero(ExpandedKey);
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
 
 protected:
     // The expansion repeats the key bytes, so a key needs at least one.
     std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::array<std::uint16_t, 64> ExpandedKey;
+    Wiped<std::array<std::uint16_t, 64>, 0> ExpandedKey;
 };
 
 }  // namespace kestrune

@@ -42,7 +42,7 @@ void TKC_rc4::Reset() {
 
 void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {
     RequireInitialized();
-    if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
+    if (source.size() != dest.size()) throw EKC_cipher(messages::BufferSizesDiffer);
     std::uint32_t* const s = Permutation.data();
     const std::uint8_t* in = source.data();
     std::uint8_t* out = dest.data();

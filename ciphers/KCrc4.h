@@ -18,15 +18,10 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc4>; }
 
-    TKC_rc4() noexcept { WipeKey(); }
-    ~TKC_rc4() override { WipeKey(); }
 
     // The initial vector is accepted and ignored.
     void Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv = {}) override;
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_cipher::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(Permutation, SavedPermutation); TKC_cipher::Wipe(); }
     // Back to the permutation as it stood right after key set-up.
     void Reset() override;
     // Both run the key stream from i = j = 0 over the current permutation.
@@ -34,16 +29,12 @@ public:
     void Decrypt(ConstBytes source, Bytes dest) override { Encrypt(source, dest); }
 
 private:
-    void WipeKey() noexcept {
-        SecureFill(Permutation, 0xFF);
-        SecureFill(SavedPermutation, 0xFF);
-    }
     void RequireInitialized() const;
 
     // Entries are byte values; held in words, which the key-stream loop
     // reads and writes faster than bytes.
-    std::array<std::uint32_t, 256> Permutation;
-    std::array<std::uint32_t, 256> SavedPermutation;
+    Wiped<std::array<std::uint32_t, 256>, 0xFF> Permutation;
+    Wiped<std::array<std::uint32_t, 256>, 0xFF> SavedPermutation;
 };
 
 }  // namespace kestrune

@@ -14,7 +14,7 @@ constexpr std::uint32_t Q32 = 0x9E3779B9U;
 
 }  // namespace
 
-void TKC_rc5::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_rc5::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t b = keyBits / 8;  // at least 1 (MinKeyBits)
     const std::size_t c = (b + 3) / 4;
     std::array<std::uint8_t, 256> bytes{};

@@ -14,22 +14,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc5>; }
 
-    TKC_rc5() noexcept { SecureFill(ExpandedKey, 0xFF); }
-    ~TKC_rc5() override { SecureFill(ExpandedKey, 0xFF); }
-    void Wipe() noexcept override {
-        SecureFill(ExpandedKey, 0xFF);
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
 
 protected:
     // The schedule cycles over the key's words, so a key needs at least one byte.
     std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::array<std::uint32_t, 26> ExpandedKey;
+    Wiped<std::array<std::uint32_t, 26>, 0xFF> ExpandedKey;
 };
 
 }  // namespace kestrune

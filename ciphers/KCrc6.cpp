@@ -6,7 +6,7 @@
 
 namespace kestrune {
 
-void TKC_rc6::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t b = keyBits / 8;
     const std::size_t c = (b + 3) / 4;
     std::array<std::uint8_t, 256> bytes{};

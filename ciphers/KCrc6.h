@@ -14,24 +14,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc6>; }
 
-    TKC_rc6() noexcept { WipeKey(); }
-    ~TKC_rc6() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher128::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher128::Wipe(); }
 
 protected:
     // The schedule cycles over the key's bytes; a shorter key has none.
     std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept { SecureFill(ExpandedKey, 0xFF); }
-
-    std::array<std::uint32_t, 44> ExpandedKey;
+    Wiped<std::array<std::uint32_t, 44>, 0xFF> ExpandedKey;
 };
 
 }  // namespace kestrune

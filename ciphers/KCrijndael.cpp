@@ -601,7 +601,7 @@ std::string_view TKC_rijndael::Provider() const noexcept {
     }
 }
 
-void TKC_rijndael::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
     const std::size_t n = keyBits / 8;
     std::array<std::uint8_t, 32> padded{};

@@ -15,10 +15,9 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rijndael>; }
 
-    TKC_rijndael() noexcept { WipeKey(); }
-    ~TKC_rijndael() override { WipeKey(); }
     void Wipe() noexcept override {
-        WipeKey();
+        RoundCount = 0, Path = PathPortable;
+        WipeAll(EncKeys, DecKeys);
         TKC_blockcipher128::Wipe();
     }
 
@@ -29,7 +28,7 @@ public:
     static constexpr std::uint8_t PathPortable = 0, PathAesNi = 1, PathVaes = 2;
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     // With the AES instructions the modes run fused: CBC, CFB and OFB
@@ -43,21 +42,14 @@ protected:
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        RoundCount = 0;
-        Path = PathPortable;
-        SecureZero(EncKeys);
-        SecureZero(DecKeys);
-    }
-
-    std::uint32_t RoundCount;
-    std::uint8_t Path;
+    std::uint32_t RoundCount = 0;
+    std::uint8_t Path = PathPortable;
     // Four words per round, round 0 first. A word holds one state column,
     // row r in bits 8r..8r+7, so the bytes in memory are the FIPS-197 bytes.
-    alignas(16) std::array<std::uint32_t, 60> EncKeys;
+    alignas(16) Wiped<std::array<std::uint32_t, 60>, 0> EncKeys;
     // The equivalent inverse cipher's round keys in the order decryption
     // uses them: round Nr first, InvMixColumns applied to rounds 1..Nr-1.
-    alignas(16) std::array<std::uint32_t, 60> DecKeys;
+    alignas(16) Wiped<std::array<std::uint32_t, 60>, 0> DecKeys;
 };
 
 }  // namespace kestrune

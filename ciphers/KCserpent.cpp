@@ -136,7 +136,7 @@ void Crypt(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
 
 }  // namespace
 
-void TKC_serpent::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes; a shorter key than 256 bits gets a 1 at bit keyBits
     // (a partial last byte is dropped first) and zeros above it.
     std::array<std::uint32_t, 140> w{};

@@ -15,22 +15,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_serpent>; }
 
-    TKC_serpent() noexcept { WipeKey(); }
-    ~TKC_serpent() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher128::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(RoundSubkeys); TKC_blockcipher128::Wipe(); }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept { SecureZero(RoundSubkeys); }
-
-    std::array<std::array<std::uint32_t, 4>, 33> RoundSubkeys;
+    Wiped<std::array<std::array<std::uint32_t, 4>, 33>, 0> RoundSubkeys;
 };
 
 }  // namespace kestrune

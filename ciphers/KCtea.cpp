@@ -20,14 +20,14 @@ bool tea::SelfTestRoundTrip(TKC_blockcipher64& cipher) {
     return CheckRoundTrip(cipher, key, key.first(8));
 }
 
-void TKC_tea::ExpandKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
+void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
 
 // This system's round adds three terms, combining the key words with the
 // half by xor and the sum with the shifted half by xor; the published TEA
 // xors ((z << 4) + K0), (z + sum) and ((z >> 5) + K1) instead. Stored data
 // depends on this form, so it must stay as it is.
 void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto [k0, k1, k2, k3] = KeyWords;
+    const auto [k0, k1, k2, k3] = KeyWords.Plain();
     for (std::size_t off = 0; off < source.size(); off += 8) {
         std::uint32_t y = LoadBE32(source.subspan(off)), z = LoadBE32(source.subspan(off + 4));
         std::uint32_t sum = 0;
@@ -42,7 +42,7 @@ void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 void TKC_tea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto [k0, k1, k2, k3] = KeyWords;
+    const auto [k0, k1, k2, k3] = KeyWords.Plain();
     for (std::size_t off = 0; off < source.size(); off += 8) {
         std::uint32_t y = LoadBE32(source.subspan(off)), z = LoadBE32(source.subspan(off + 4));
         std::uint32_t sum = FinalSum;

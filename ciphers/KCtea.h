@@ -27,23 +27,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_tea>; }
 
-    TKC_tea() noexcept { WipeKey(); }
-    ~TKC_tea() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher64::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(KeyWords); TKC_blockcipher64::Wipe(); }
 
 protected:
-    std::uint32_t MinKeyBits() const noexcept override { return 8; }
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept { SecureZero(KeyWords); }
-
-    std::array<std::uint32_t, 4> KeyWords;  // K0..K3
+    Wiped<std::array<std::uint32_t, 4>, 0> KeyWords;  // K0..K3
 };
 
 }  // namespace kestrune

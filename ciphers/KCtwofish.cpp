@@ -64,9 +64,9 @@ std::uint32_t H(const TKC_twofish::MdsTable& mds, std::uint8_t x, const std::uin
 
 }  // namespace
 
-TKC_twofish::TKC_twofish() noexcept : Mds(SharedMdsTable()) { WipeKey(); }
+TKC_twofish::TKC_twofish() noexcept : Mds(SharedMdsTable()) {}
 
-void TKC_twofish::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+void TKC_twofish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Key length rounded up in bits; the missing bytes are zeros.
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());

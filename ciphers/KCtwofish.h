@@ -16,26 +16,18 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_twofish>; }
 
     TKC_twofish() noexcept;
-    ~TKC_twofish() override { WipeKey(); }
-    void Wipe() noexcept override {
-        WipeKey();
-        TKC_blockcipher128::Wipe();
-    }
+    void Wipe() noexcept override { WipeAll(RoundSubkeys, KeyedSBoxes); TKC_blockcipher128::Wipe(); }
 
     // The q-permutations through the MDS matrix, one table per column:
     // shared by every instance, built once by the first construction.
     using MdsTable = std::array<std::array<std::uint32_t, 256>, 4>;
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t keyBits) override;
+    void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    void WipeKey() noexcept {
-        SecureFill(RoundSubkeys, 0xFF);
-        SecureFill(KeyedSBoxes, 0xFF);
-    }
     std::uint32_t G0(std::uint32_t x) const noexcept {
         return KeyedSBoxes[0][x & 0xFF] ^ KeyedSBoxes[1][(x >> 8) & 0xFF] ^ KeyedSBoxes[2][(x >> 16) & 0xFF] ^
                KeyedSBoxes[3][x >> 24];
@@ -47,8 +39,8 @@ private:
     }
 
     const MdsTable& Mds;
-    std::array<std::uint32_t, 40> RoundSubkeys;
-    std::array<std::array<std::uint32_t, 256>, 4> KeyedSBoxes;
+    Wiped<std::array<std::uint32_t, 40>, 0xFF> RoundSubkeys;
+    Wiped<std::array<std::array<std::uint32_t, 256>, 4>, 0xFF> KeyedSBoxes;
 };
 
 }  // namespace kestrune

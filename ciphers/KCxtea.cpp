@@ -8,7 +8,7 @@ namespace kestrune {
 using tea::Delta;
 using tea::FinalSum;
 
-void TKC_xtea::ExpandKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
+void TKC_xtea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
 
 // This system's round xors the shifted half with the keyed sum and adds the
 // result; the published XTEA also adds the half itself before the xor.

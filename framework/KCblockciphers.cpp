@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t BatchBytes = 512;
 
 void RequireSameSize(ConstBytes source, Bytes dest) {
-    if (source.size() != dest.size()) throw std::invalid_argument("source and destination sizes differ");
+    if (source.size() != dest.size()) throw EKC_blockcipher(messages::BufferSizesDiffer);
 }
 
 // The serial modes (CBC, CFB-block and OFB encryption) run at the cipher's
@@ -94,14 +94,16 @@ void TKC_blockcipherN<B>::RequireInitialized() const {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv) {
+    // Checked first, so that a wrong one cannot pass for "no initial vector".
+    if (!iv.empty() && iv.size() != B) throw EKC_blockcipher(messages::InvalidIVSize);
     TKC_cipher::Init(key, keyBits, iv);
     try {
-        ExpandKey(key, keyBits);
+        ScheduleKey(key, keyBits);
     } catch (...) {
         Wipe();
         throw;
     }
-    if (iv.size() >= B) {
+    if (!iv.empty()) {
         std::copy_n(iv.begin(), B, InitVector.begin());
     } else {
         InitVector.fill(0);
@@ -111,27 +113,42 @@ void TKC_blockcipherN<B>::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes
 }
 
 template <std::size_t B>
+void TKC_blockcipherN<B>::ExpandKey(ConstBytes key, std::uint32_t keyBits) {
+    try {
+        CheckKeySize(key, keyBits);
+        ScheduleKey(key, keyBits);
+    } catch (...) {
+        Wipe();
+        throw;
+    }
+}
+
+template <std::size_t B>
 void TKC_blockcipherN<B>::Reset() {
     RequireInitialized();
     ChainBlock = InitVector;
 }
 
 template <std::size_t B>
-void TKC_blockcipherN<B>::SetIV(std::span<const std::uint8_t, B> iv) {
+void TKC_blockcipherN<B>::SetIV(ConstBytes iv) {
     RequireInitialized();
+    if (iv.size() != B) throw EKC_blockcipher(messages::InvalidIVSize);
     std::copy(iv.begin(), iv.end(), InitVector.begin());
     ChainBlock = InitVector;
 }
 
 template <std::size_t B>
-void TKC_blockcipherN<B>::GetIV(std::span<std::uint8_t, B> dest) const {
+void TKC_blockcipherN<B>::GetIV(Bytes dest) const {
     RequireInitialized();
+    RequireBlock(dest.size());
     std::copy(ChainBlock.begin(), ChainBlock.end(), dest.begin());
 }
 
 template <std::size_t B>
-void TKC_blockcipherN<B>::EncryptBlock(std::span<const std::uint8_t, B> source, std::span<std::uint8_t, B> dest) {
+void TKC_blockcipherN<B>::EncryptBlock(ConstBytes source, Bytes dest) {
     RequireInitialized();
+    RequireBlock(source.size());
+    RequireBlock(dest.size());
     Block block;
     std::copy(source.begin(), source.end(), block.begin());
     EncryptBlocks(block, block);
@@ -139,8 +156,10 @@ void TKC_blockcipherN<B>::EncryptBlock(std::span<const std::uint8_t, B> source, 
 }
 
 template <std::size_t B>
-void TKC_blockcipherN<B>::DecryptBlock(std::span<const std::uint8_t, B> source, std::span<std::uint8_t, B> dest) {
+void TKC_blockcipherN<B>::DecryptBlock(ConstBytes source, Bytes dest) {
     RequireInitialized();
+    RequireBlock(source.size());
+    RequireBlock(dest.size());
     Block block;
     std::copy(source.begin(), source.end(), block.begin());
     DecryptBlocks(block, block);

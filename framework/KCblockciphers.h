@@ -20,6 +20,22 @@ public:
     TKC_ciphermode CipherMode = TKC_ciphermode::cmCBC;
 
     std::int32_t GetBlockSize() const noexcept { return Class().blockSize; }
+    std::size_t GetBlockBytes() const noexcept { return static_cast<std::size_t>(GetBlockSize()) / 8; }
+
+    // The members below take one block (GetBlockBytes()) per buffer and raise
+    // EKC_blockcipher for a buffer of another size.
+
+    // Builds the key schedule alone, under the key-size rules of Init; the
+    // initialized state, the initial vector and the chaining value stay as
+    // they are. A failure leaves the cipher wiped.
+    virtual void ExpandKey(ConstBytes key, std::uint32_t keyBits) = 0;
+    // Sets the initial vector and rewinds the chain to it.
+    virtual void SetIV(ConstBytes iv) = 0;
+    // Copies the current chaining value, not the initial vector.
+    virtual void GetIV(Bytes dest) const = 0;
+    // One block, no chaining; source and dest may be the same block.
+    virtual void EncryptBlock(ConstBytes source, Bytes dest) = 0;
+    virtual void DecryptBlock(ConstBytes source, Bytes dest) = 0;
 
     // Dispatch on CipherMode.
     void Encrypt(ConstBytes source, Bytes dest) override;
@@ -49,20 +65,20 @@ public:
     TKC_blockcipherN() noexcept { WipeChain(); }
     ~TKC_blockcipherN() override { WipeChain(); }
 
-    // Keys the cipher; without an initial vector it becomes E(zero block).
+    // Keys the cipher; without an initial vector (an empty one) it becomes
+    // E(zero block). An initial vector of another size than a block raises
+    // EKC_blockcipher and changes nothing.
     void Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv = {}) override;
     void Wipe() noexcept override {
         WipeChain();
         TKC_blockcipher::Wipe();
     }
     void Reset() override;
-    void SetIV(std::span<const std::uint8_t, BlockBytes> iv);
-    // Copies the current chaining value, not the initial vector.
-    void GetIV(std::span<std::uint8_t, BlockBytes> dest) const;
-
-    // One block, no chaining; source and dest may be the same block.
-    void EncryptBlock(std::span<const std::uint8_t, BlockBytes> source, std::span<std::uint8_t, BlockBytes> dest);
-    void DecryptBlock(std::span<const std::uint8_t, BlockBytes> source, std::span<std::uint8_t, BlockBytes> dest);
+    void ExpandKey(ConstBytes key, std::uint32_t keyBits) final;
+    void SetIV(ConstBytes iv) final;
+    void GetIV(Bytes dest) const final;
+    void EncryptBlock(ConstBytes source, Bytes dest) final;
+    void DecryptBlock(ConstBytes source, Bytes dest) final;
 
     void EncryptCBC(ConstBytes source, Bytes dest) override;
     void DecryptCBC(ConstBytes source, Bytes dest) override;
@@ -77,8 +93,8 @@ public:
 
 protected:
     // Builds the key schedule from the first keyBits bits of key; called by
-    // Init after the size check. May raise "Invalid key size".
-    virtual void ExpandKey(ConstBytes key, std::uint32_t keyBits) = 0;
+    // Init and ExpandKey after the size check. May raise "Invalid key size".
+    virtual void ScheduleKey(ConstBytes key, std::uint32_t keyBits) = 0;
     // Transform whole blocks (sizes equal, a multiple of BlockBytes). Source
     // and dest are either the same memory or do not overlap.
     virtual void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept = 0;
@@ -105,6 +121,9 @@ private:
         SecureFill(ChainBlock, 0xFF);
     }
     void RequireInitialized() const;
+    static void RequireBlock(std::size_t size) {
+        if (size != BlockBytes) throw EKC_blockcipher(messages::NotOneBlock);
+    }
     void EncryptChain() noexcept { EncryptBlocks(ChainBlock, ChainBlock); }
     // The keystream tail shared by CBC, CFB-block and OFB: CV := E(CV); xor.
     void KeystreamTail(ConstBytes source, Bytes dest) noexcept;

@@ -115,6 +115,33 @@ inline void SecureFill(T& object, std::uint8_t fill) noexcept {
 template <typename T>
 inline void SecureZero(T& object) noexcept { SecureFill(object, 0); }
 
+// Key material that wipes itself: an array (of any nesting) filled with its
+// fill byte when made, on Wipe and when destroyed, so that a cipher only
+// names its fill byte once. It reads and writes as the array it extends.
+template <typename Array, std::uint8_t Fill>
+class Wiped : public Array {
+public:
+    static constexpr std::uint8_t FillByte = Fill;
+
+    Wiped() noexcept { Wipe(); }
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) noexcept = default;
+    Wiped& operator=(const Array& value) noexcept {
+        Array::operator=(value);
+        return *this;
+    }
+    ~Wiped() { Wipe(); }
+
+    void Wipe() noexcept { SecureFill(static_cast<Array&>(*this), Fill); }
+    // The plain array, for copies into locals that the optimiser may keep in registers.
+    const Array& Plain() const noexcept { return *this; }
+};
+
+template <typename... Parts>
+inline void WipeAll(Parts&... parts) noexcept {
+    (parts.Wipe(), ...);
+}
+
 // dest = a xor b over dest.size() bytes, in words rather than bytes: the chaining
 // modes run this over every byte they encrypt. dest may be the same memory as
 // a or b, but must not overlap them otherwise.

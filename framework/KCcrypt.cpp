@@ -18,7 +18,7 @@ void TKC_hash::Update(ConstBytes data) {
 
 void TKC_hash::Final(Bytes digest) {
     if (!Initialized) throw EKC_hash(messages::HashNotInitialized);
-    if (digest.size() < DigestBytes()) throw std::invalid_argument("digest buffer too small");
+    if (digest.size() < DigestBytes()) throw EKC_hash(messages::DigestBufferTooSmall);
     Finish(digest.first(DigestBytes()));
     Wipe();
 }
@@ -52,11 +52,15 @@ bool CheckDigest(TKC_hash& hash, std::string_view message, ConstBytes expected) 
     return expected.size() == hash.DigestBytes() && std::equal(expected.begin(), expected.end(), digest.begin());
 }
 
-void TKC_cipher::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes /*iv*/) {
-    if (Initialized) Wipe();
+void TKC_cipher::CheckKeySize(ConstBytes key, std::uint32_t keyBits) const {
     const auto maxBits = static_cast<std::uint32_t>(GetMaxKeySize());
     if (keyBits == 0 || keyBits % 4 != 0 || keyBits > maxBits || keyBits < MinKeyBits() || key.size() < keyBits / 8)
         throw EKC_cipher(messages::InvalidKeySize);
+}
+
+void TKC_cipher::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes /*iv*/) {
+    if (Initialized) Wipe();
+    CheckKeySize(key, keyBits);
     Initialized = true;
 }
 

@@ -40,6 +40,11 @@ inline constexpr const char* HashNotInitialized = "Hash not initialized";
 inline constexpr const char* InvalidKeySize = "Invalid key size";
 inline constexpr const char* DigestAllocation = "Unable to allocate sufficient memory for hash digest";
 inline constexpr const char* CipherNotInitialized = "Cipher not initialized";
+// Misuse of sized buffers.
+inline constexpr const char* DigestBufferTooSmall = "Digest buffer too small";
+inline constexpr const char* BufferSizesDiffer = "Source and destination sizes differ";
+inline constexpr const char* InvalidIVSize = "Invalid initial vector size";
+inline constexpr const char* NotOneBlock = "Buffer is not one block";
 }  // namespace messages
 
 // Allocator that wipes what it hands back, for buffers that hold key
@@ -116,7 +121,8 @@ public:
     void Init();
     // Absorbs bytes; raises "Hash not initialized" before looking at them.
     void Update(ConstBytes data);
-    // Writes the digest (DigestBytes() bytes) to the start of digest, then wipes.
+    // Writes the digest (DigestBytes() bytes) to the start of digest, then
+    // wipes; raises EKC_hash when digest is shorter.
     void Final(Bytes digest);
     // Clears the chaining state, counters and buffer; never raises.
     virtual void Wipe() noexcept { Initialized = false; }
@@ -185,7 +191,8 @@ public:
     // The code path this instance encrypts with ("aesni", ...), as chosen
     // when keyed, or as keying now would choose; "portable" for plain C++.
     virtual std::string_view Provider() const noexcept { return "portable"; }
-    // Source and destination have the same size and may be the same buffer.
+    // Source and destination have the same size (else EKC_cipher) and may be
+    // the same buffer.
     virtual void Encrypt(ConstBytes source, Bytes dest) = 0;
     virtual void Decrypt(ConstBytes source, Bytes dest) = 0;
     // Encrypts the bytes of text and returns them as Base64 text.
@@ -203,6 +210,10 @@ public:
     bool IsInitialized() const noexcept { return Initialized; }
 
 protected:
+    // The key-size rule of Init: raises "Invalid key size" unless keyBits is
+    // a positive multiple of 4 within [MinKeyBits, GetMaxKeySize] and key
+    // holds its whole bytes.
+    void CheckKeySize(ConstBytes key, std::uint32_t keyBits) const;
     // Smallest key, in bits, from which the cipher can build a schedule; the
     // base rule alone would admit 4-bit keys that hold no whole byte.
     virtual std::uint32_t MinKeyBits() const noexcept { return 4; }

@@ -24,7 +24,7 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<ToyCipher>; }
 
 protected:
-    void ExpandKey(ConstBytes key, std::uint32_t) override { key_ = key[0]; }
+    void ScheduleKey(ConstBytes key, std::uint32_t) override { key_ = key[0]; }
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         for (std::size_t off = 0; off < source.size(); off += B) {
             std::array<std::uint8_t, B> x;
