@@ -371,13 +371,13 @@ int main(int argc, char** argv) {
     auto* digestOption = identify.add_option("--digest", digestText, "Name the digest that gives the hexadecimal HEX for the text or --file")
                              ->type_name("HEX");
     AddPasswordOptions(identify, password);
-    auto* listOption = identify.add_option("--passwords", passwordList, "Try every password of FILE, one per line")
+    identify.add_option("--passwords", passwordList, "Try every password of FILE, one per line")
                            ->type_name("FILE")
                            ->excludes("--password")
                            ->excludes("--password-file")
                            ->excludes("--password-env")
                            ->excludes(digestOption);
-    auto* prefixOption = identify.add_option("--known-prefix", identifyOptions.knownPrefix,
+    identify.add_option("--known-prefix", identifyOptions.knownPrefix,
                                              "Only settings whose plaintext starts with TEXT (a file's first bytes)")
                              ->type_name("TEXT")
                              ->excludes(digestOption);
@@ -387,12 +387,11 @@ int main(int argc, char** argv) {
         ->needs(identifyFile)
         ->excludes(digestOption);
     identify.add_option("--top", identifyOptions.top, "Show the N best candidates; 0 for all")
+        ->type_name("N")
         ->capture_default_str()
         ->check(CountRange())
         ->excludes(digestOption);
     identify.add_flag("--json", identifyJson, "Print the answer as one JSON object");
-    (void)listOption;
-    (void)prefixOption;
 
     auto& registerServer = *app.add_subcommand(
         "register", "Register the automation server brindel_Kestrune (its class and type library entries)");

@@ -6,8 +6,8 @@ _kestrune_digests='@KESTRUNE_DIGESTS@'
 _kestrune_ciphers='@KESTRUNE_CIPHERS@'
 _kestrune_modes='@KESTRUNE_MODES@'
 
-_kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list
-    selftest batch call register unregister help'
+_kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file identify gen-password
+    list selftest batch call register unregister help'
 
 # The options of a command (of the tool itself for ''), one word each: the
 # option, then after a colon the kind of value it takes, if it takes one.
@@ -27,6 +27,9 @@ _kestrune_options() {
         encrypt-file | decrypt-file)
             echo '-h --help --cipher:cipher --hash:digest --mode:mode --password-file:file --password-env:variable
                   --password:text --allow-empty-password --progress -q --quiet' ;;
+        identify)
+            echo '-h --help --file:file --digest:text --password-file:file --password-env:variable --password:text
+                  --allow-empty-password --passwords:file --known-prefix:text --known-type:text --top:text --json' ;;
         gen-password) echo '-h --help -n:text --length:text -s:text --style:text -c:text --count:text' ;;
         list) echo '-h --help --json' ;;
         call) echo '-h --help --put:property' ;;

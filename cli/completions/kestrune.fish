@@ -5,8 +5,8 @@ set -l digests @KESTRUNE_DIGESTS@
 set -l ciphers @KESTRUNE_CIPHERS@
 set -l modes @KESTRUNE_MODES@
 
-set -l commands hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list \
-    selftest batch call register unregister help
+set -l commands hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file identify gen-password \
+    list selftest batch call register unregister help
 set -l members HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize \
     HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage
 
@@ -22,6 +22,7 @@ complete -c kestrune -n $none -a encrypt-string -d 'Encrypt a text; print it as 
 complete -c kestrune -n $none -a decrypt-string -d 'Decrypt Base64 text from encrypt-string'
 complete -c kestrune -n $none -a encrypt-file -d 'Encrypt a file into another'
 complete -c kestrune -n $none -a decrypt-file -d 'Decrypt a file from encrypt-file into another'
+complete -c kestrune -n $none -a identify -d 'Find the settings of a stored value or file'
 complete -c kestrune -n $none -a gen-password -d 'Print generated (predictable) passwords'
 complete -c kestrune -n $none -a list -d 'List the digests, ciphers and modes'
 complete -c kestrune -n $none -a selftest -d 'Run the self-test of every digest and cipher'
@@ -33,7 +34,7 @@ complete -c kestrune -n $none -a help -d 'Print the help of the tool or of one c
 
 # Options per command.
 set -l hashing '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file'
-set -l ciphering '__fish_seen_subcommand_from encrypt-string decrypt-string encrypt-file decrypt-file'
+set -l ciphering '__fish_seen_subcommand_from encrypt-string decrypt-string encrypt-file decrypt-file identify'
 set -l files '__fish_seen_subcommand_from encrypt-file decrypt-file'
 complete -c kestrune -n $hashing -l hash -x -a "$digests" -d 'Digest'
 complete -c kestrune -n $ciphering -l cipher -x -a "$ciphers" -d 'Cipher'
@@ -58,6 +59,14 @@ complete -c kestrune -n '__fish_seen_subcommand_from hash-file encrypt-file decr
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s n -l length -x -d 'Characters per password'
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s s -l style -x -d 'Pattern of the password'
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s c -l count -x -d 'How many passwords'
+set -l identifying '__fish_seen_subcommand_from identify'
+complete -c kestrune -n $identifying -l file -r -F -d 'Identify an encrypted file'
+complete -c kestrune -n $identifying -l digest -x -d 'Name the digest of a digest text'
+complete -c kestrune -n $identifying -l passwords -r -F -d 'Try every password of a file'
+complete -c kestrune -n $identifying -l known-prefix -x -d 'Only settings whose plaintext starts with this'
+complete -c kestrune -n $identifying -l known-type -x -d 'Only settings whose file is of this type'
+complete -c kestrune -n $identifying -l top -x -d 'How many candidates to show'
+complete -c kestrune -n $identifying -l json -d 'Print the answer as JSON'
 complete -c kestrune -n '__fish_seen_subcommand_from list' -l json -d 'Print the catalogue as JSON'
 complete -c kestrune -n '__fish_seen_subcommand_from call' -l put -x -a 'HashAlgorithm= CipherAlgorithm= CipherMode=' -d 'Set a property first'
 complete -c kestrune -n '__fish_seen_subcommand_from call' -a "$members"
