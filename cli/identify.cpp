@@ -12,9 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -38,18 +40,21 @@ constexpr std::int32_t ModeCount = 5;
 constexpr std::size_t PreviewCharacters = 40;
 constexpr std::size_t PreviewBytes = 32;
 
-// libmagic costs far more than a decryption, so it is asked only about
-// plaintexts whose first bytes, or whole window, show some structure: real
-// headers are full of zero bytes and names, random bytes rarely are. A
-// recognised type counts for as many bits as its signature holds: a type
-// that the first byte alone decides (random bytes give some "DOS
-// executable" one time in a hundred) is worth little, a PNG's eight bytes
-// a lot.
+// libmagic costs far more than a decryption, so it is asked first only
+// about plaintexts whose first bytes, or whole window, show some
+// structure: real headers are full of zero bytes and names, random bytes
+// rarely are. A recognised type adds at most two bytes' worth of
+// evidence: a type that the first byte alone decides (random bytes give
+// some "DOS executable" one time in a hundred) adds one, any other two,
+// however long its signature looks, since libmagic's rules often accept
+// much of what follows. So a type alone never makes a candidate
+// plausible; with the structure of a real header it does.
 constexpr double MagicBits = 12;
 constexpr std::size_t StartBytes = 16;
 constexpr double StartMagicBits = 5;
-constexpr std::size_t SignatureProbes[] = {1, 2, 4, 8};
+constexpr std::size_t SignatureProbes[] = {1, 2};
 constexpr const char* UnknownType = "application/octet-stream";
+constexpr std::size_t DetailBytes = 64;  // where headers differ that share their first block
 
 // Structure of a file's start: in each run of SegmentBytes, how unlikely
 // random bytes are to hold as many zero bytes, or as many text bytes, as
@@ -95,6 +100,15 @@ double SegmentBits(ConstBytes segment) {
     const auto zeroCount = static_cast<std::size_t>(std::ranges::count(segment, std::uint8_t{0}));
     const auto textCount = static_cast<std::size_t>(std::ranges::count_if(segment, IsTextByte));
     return std::max(ZeroTail()(segment.size(), zeroCount), TextTail()(segment.size(), textCount));
+}
+
+// The same without the allowance: it still tells apart plaintexts that
+// share a header and differ in a few bytes after it.
+double RawStructureBits(ConstBytes data) {
+    double total = 0;
+    for (std::size_t at = 0; at < data.size(); at += SegmentBytes)
+        total += SegmentBits(data.subspan(at, std::min(SegmentBytes, data.size() - at)));
+    return total;
 }
 
 double StructureBits(ConstBytes data) {
@@ -301,7 +315,7 @@ const std::array<std::uint8_t, IdentifyWindowBytes>& Filler() {
     return filler;
 }
 
-// How many of the first bytes libmagic needs to keep answering mime, in bits.
+// How many of the first bytes (one or two) libmagic needs to keep answering mime, in bits.
 double SignatureBits(const TMagic& magic, ConstBytes plain, const std::string& mime, std::vector<std::uint8_t>& probe) {
     double bits = 8.0 * std::min(plain.size(), SignatureProbes[std::size(SignatureProbes) - 1]);
     for (std::size_t kept : SignatureProbes) {
@@ -352,6 +366,7 @@ std::vector<TCandidate> RunParallel(std::size_t count, unsigned threads, Work wo
 TIdentifyResult Ranked(std::vector<TCandidate> found, std::size_t tried, std::size_t top) {
     std::ranges::sort(found, [](const TCandidate& a, const TCandidate& b) {
         if (a.score != b.score) return a.score > b.score;
+        if (a.detail != b.detail) return a.detail > b.detail;
         return std::tuple(a.password, a.cipher, a.digest, a.mode.value_or(-1)) <
                std::tuple(b.password, b.cipher, b.digest, b.mode.value_or(-1));
     });
@@ -410,6 +425,21 @@ struct TTextWork {
     }
 };
 
+// A type that the starts of several keys show is what noise looks like to
+// libmagic in this search (some "DOS executable" rules pass for one random
+// start in a hundred): it is no evidence there. The right key shows its
+// type alone, in the modes that share its first block at most.
+void DiscountNoiseTypes(std::vector<TCandidate>& found) {
+    std::map<std::string, std::set<std::tuple<std::size_t, std::int32_t, std::int32_t>>> keysOf;
+    for (const auto& c : found)
+        if (c.typeBits > 0) keysOf[c.mime].insert({c.password, c.cipher, c.digest});
+    for (auto& c : found)
+        if (c.typeBits > 0 && keysOf[c.mime].size() > 1) {
+            c.score -= c.typeBits;
+            c.typeBits = 0;
+        }
+}
+
 struct TFileWork {
     struct State {
         TMagicLease magic;  // taken when first needed
@@ -419,6 +449,7 @@ struct TFileWork {
     std::span<const TSecretString> keys;  // the passwords in the code page
     const TIdentifyOptions& options;
     std::vector<std::int32_t> ciphers, digests;
+    bool secondPass = false;  // libmagic for the starts that show no structure
 
     void operator()(std::size_t item, State& state, std::vector<TCandidate>& found) const {
         const std::size_t perPassword = ciphers.size() * digests.size();
@@ -455,18 +486,21 @@ struct TFileWork {
             return;
         const double structure = StructureBits(plain);
         const bool filtered = options.knownPrefix || options.knownType;
-        if (!filtered && structure < MagicBits && SegmentBits(plain.first(std::min(plain.size(), StartBytes))) < StartMagicBits)
-            return;
+        const bool structured =
+            structure >= MagicBits || SegmentBits(plain.first(std::min(plain.size(), StartBytes))) >= StartMagicBits;
+        if (!filtered && structured == secondPass) return;
         const TMagic& magic = *state.magic;
         const std::string mime = magic.Mime(plain);
         const bool recognised = Recognised(mime);
         const std::string description = recognised ? magic.Description(plain) : "data";
         if (options.knownType && !TypeMatches(*options.knownType, mime, description)) return;
         // Under an exact filter only the order of what passes matters, and structure decides it.
-        const double score = structure + (recognised && !filtered ? SignatureBits(magic, plain, mime, state.probe) : 0);
-        if (!filtered && score < PlausibleFileBits) return;
-        found.push_back({cipher, digest, mode, password, score, recognised ? description : "data",
-                         recognised ? mime : UnknownType, 0, BytePreview(plain)});
+        const double typeBits = recognised && !filtered ? SignatureBits(magic, plain, mime, state.probe) : 0;
+        // Recognised types stay, plausible or not, to be counted across keys.
+        if (!filtered && !recognised && structure < PlausibleFileBits) return;
+        found.push_back({cipher, digest, mode, password, structure + typeBits, recognised ? description : "data",
+                         recognised ? mime : UnknownType, 0, BytePreview(plain),
+                         RawStructureBits(plain.first(std::min(plain.size(), DetailBytes))), typeBits});
     }
 };
 
@@ -550,7 +584,23 @@ TIdentifyResult IdentifyFileStart(ConstBytes start, std::span<const TSecretText>
     for (const auto& row : CipherCatalogue())
         tried += row.cipherClass != nullptr && row.cipherClass->GetBlockSize() < 0 ? 1 : ModeCount;
     tried *= passwords.size() * work.digests.size();
-    return Ranked(RunParallel(count, options.threads, work), tried, options.top);
+    // libmagic first where the start shows structure, which real files
+    // nearly always do; the rest only when that finds nothing that no
+    // unstructured start could outrank (its signature at most, beneath
+    // the structure that would have sent it to the first pass). An exact
+    // filter has libmagic look at every start in the first pass.
+    auto found = RunParallel(count, options.threads, work);
+    const double unbeatable = MagicBits + SignatureProbes[std::size(SignatureProbes) - 1] * 8.0;
+    const bool filtered = options.knownPrefix || options.knownType;
+    if (!filtered && std::ranges::none_of(found, [&](const TCandidate& c) { return c.score >= unbeatable; })) {
+        work.secondPass = true;
+        std::ranges::move(RunParallel(count, options.threads, work), std::back_inserter(found));
+    }
+    if (!filtered) {
+        DiscountNoiseTypes(found);
+        std::erase_if(found, [](const TCandidate& c) { return c.score < PlausibleFileBits; });
+    }
+    return Ranked(std::move(found), tried, options.top);
 }
 
 std::vector<std::uint8_t> ReadFileStart(const std::string& name) {

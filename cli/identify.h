@@ -26,7 +26,7 @@ inline constexpr std::size_t IdentifyWindowBytes = 4096;
 // Scores are bits of evidence against "the key was wrong": about how many
 // bits of random output it would take to look this structured.
 inline constexpr double PlausibleTextBits = 16;
-inline constexpr double PlausibleFileBits = 18;  // more than a two-byte signature alone
+inline constexpr double PlausibleFileBits = 24;  // more than a recognised type alone
 
 struct TIdentifyOptions {
     std::optional<std::string> knownPrefix;  // UTF-8: the text's start, or a file's first bytes
@@ -43,6 +43,8 @@ struct TCandidate {
     std::string type, mime;            // files: what libmagic recognises
     double printable = 0;              // strings: share of characters that are printable
     std::string preview;               // the start of the plaintext, control characters escaped
+    double detail = 0;                 // breaks ties of score: the structure of a file's header
+    double typeBits = 0;               // the part of a file's score that its recognised type gave
 };
 
 struct TIdentifyResult {

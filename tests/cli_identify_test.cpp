@@ -272,7 +272,8 @@ TEST_F(Identify, AWrongPasswordFindsNothingPlausible) {
         return list;
     }();
     EXPECT_TRUE(IdentifyText(EncryptedText(Text, 15, 6), wrong, {}).candidates.empty());
-    for (const TSampleKind& kind : Samples) {
+    // Nothing found sends every start to libmagic: two kinds keep it quick.
+    for (const TSampleKind& kind : {Samples[0], Samples[3]}) {
         SCOPED_TRACE(kind.name);
         EXPECT_TRUE(IdentifyFileStart(Encrypted(kind.make(), 15, 6, 4), wrong, {}).candidates.empty());
     }
