@@ -104,7 +104,7 @@ Sample Zip() {
         PutLE(zip, static_cast<std::uint32_t>(content.size()), 4);
         PutLE(zip, 8, 2);             // name length
         PutLE(zip, 0, 2);             // extra length
-        if (central) PutLE(zip, 0, 12);  // comment, disk, attributes, offset 0 (the local header)
+        if (central) zip.insert(zip.end(), 12, 0);  // comment, disk, attributes, offset 0 (the local header)
         Put(zip, "note.txt");
     };
     header(false);
