@@ -160,4 +160,10 @@ std::string_view CipherName(std::int32_t code) noexcept {
     return {};
 }
 
+std::string_view DigestName(std::int32_t code) noexcept {
+    for (const auto& row : DigestCatalogue())
+        if (row.code == code) return row.name;
+    return {};
+}
+
 }  // namespace kestrune::cli

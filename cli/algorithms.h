@@ -27,8 +27,9 @@ std::string_view ModeName(std::int32_t mode) noexcept;
 std::string_view DigestClassName(std::int32_t code) noexcept;
 std::string_view CipherClassName(std::int32_t code) noexcept;
 
-// The catalogue name of a cipher code ("Rijndael" for 15).
+// The catalogue name of a cipher code ("Rijndael" for 15), of a digest code ("SHA-256" for 6).
 std::string_view CipherName(std::int32_t code) noexcept;
+std::string_view DigestName(std::int32_t code) noexcept;
 
 // Names a row also answers to that do not fold to its catalogue name
 // ("3des" for Triple DES), for list --json and the completions.

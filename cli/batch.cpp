@@ -18,7 +18,9 @@
 #include <nlohmann/json.hpp>
 
 #include "automation/brindel_Kestrune_TLB.h"
+#include "identify.h"
 #include "object/KCcodepage.h"
+#include "text_checks.h"
 
 namespace kestrune::cli {
 namespace {
@@ -158,6 +160,76 @@ TVariant Get(TScriptHost& host, const Json& request) {
     return Result(host.Invoke(member, TInvokeKind::Get, {}));
 }
 
+std::string StringMember(const Json& request, const char* key) {
+    const Json& value = request.at(key);
+    if (!value.is_string()) throw TRequestError{E_INVALIDARG, "\"" + std::string(key) + "\" must be a string"};
+    return std::string(value.get_ref<const TSecretString&>());
+}
+
+// {"identify": TEXT or {"file": PATH}, "password": ... or "passwords": [...],
+// "known_prefix", "known_type", "top"}, or {"identify": TEXT or {"file": PATH},
+// "digest": HEX}: the answer of identify --json as the result.
+std::string Identify(Json& request) {
+    static constexpr std::string_view Keys[] = {"identify", "password", "passwords", "digest", "known_prefix", "known_type", "top"};
+    for (const auto& [key, value] : request.items())
+        if (std::ranges::find(Keys, key) == std::end(Keys)) throw TRequestError{E_INVALIDARG, "unexpected key " + Quoted(key)};
+    const Json& subject = request.at("identify");
+    std::optional<std::string> file;
+    if (subject.is_object() && subject.size() == 1 && subject.contains("file") && subject.at("file").is_string())
+        file = StringMember(subject, "file");
+    else if (!subject.is_string())
+        throw TRequestError{E_INVALIDARG, "\"identify\" must be the stored text or {\"file\": PATH}"};
+    const auto text = [&] { return Utf8ToUtf16(subject.get_ref<const TSecretString&>()); };
+    if (request.contains("digest")) {
+        for (const char* key : {"password", "passwords", "known_prefix", "known_type", "top"})
+            if (request.contains(key)) throw TRequestError{E_INVALIDARG, Quoted(key) + " does not go with \"digest\""};
+        try {
+            const auto codes = file ? IdentifyFileDigest(StringMember(request, "digest"), *file)
+                                    : IdentifyTextDigest(StringMember(request, "digest"), text());
+            return "{\"result\":" + DigestJson(codes) + "}";
+        } catch (const std::invalid_argument& e) {
+            throw TRequestError{E_INVALIDARG, e.what()};
+        }
+    }
+    std::vector<TSecretText> passwords;
+    if (request.contains("password") == request.contains("passwords"))
+        throw TRequestError{E_INVALIDARG, "identify needs one of \"password\" and \"passwords\""};
+    if (request.contains("password")) {
+        passwords.push_back(SecretFromUtf8(StringMember(request, "password")));
+    } else {
+        const Json& list = request.at("passwords");
+        if (!list.is_array() || list.empty()) throw TRequestError{E_INVALIDARG, "\"passwords\" must be a non-empty array"};
+        for (const Json& entry : list) {
+            if (!entry.is_string()) throw TRequestError{E_INVALIDARG, "\"passwords\" must hold strings"};
+            passwords.push_back(SecretFromUtf8(entry.get_ref<const TSecretString&>()));
+        }
+    }
+    TIdentifyOptions options;
+    if (request.contains("known_prefix")) options.knownPrefix = StringMember(request, "known_prefix");
+    if (request.contains("known_type")) {
+        if (!file) throw TRequestError{E_INVALIDARG, "\"known_type\" needs {\"file\": PATH}"};
+        options.knownType = StringMember(request, "known_type");
+    }
+    if (request.contains("top")) {
+        const Json& top = request.at("top");
+        if (!top.is_number_unsigned()) throw TRequestError{E_INVALIDARG, "\"top\" must be a count"};
+        options.top = top.get<std::size_t>();
+    }
+    TIdentifyResult result;
+    if (file) {
+        const auto start = ReadFileStart(*file);
+        if (start.empty()) throw TRequestError{E_INVALIDARG, Quoted(*file) + " is empty: there is nothing to identify"};
+        result = IdentifyFileStart(start, passwords, options);
+    } else {
+        const auto input = text();
+        if (input.empty()) throw TRequestError{E_INVALIDARG, "the value is empty: there is nothing to identify"};
+        if (const auto problem = Base64Problem(input))
+            throw TRequestError{E_INVALIDARG, "the value is not Base64 as EncryptString writes it: " + *problem};
+        result = IdentifyText(input, passwords, options);
+    }
+    return "{\"result\":" + IdentifyJson(result, file.has_value(), request.contains("passwords")) + "}";
+}
+
 // Exactly one of call, get and put, and nothing that belongs to another.
 TVariant Dispatch(TScriptHost& host, Json& request) {
     if (!request.is_object()) throw TRequestError{E_INVALIDARG, "a request must be a JSON object"};
@@ -235,6 +307,7 @@ std::string Answer(TScriptHost& host, Json& request) {
         request.erase(found);
     }
     try {
+        if (request.is_object() && request.contains("identify")) return WithId(id, Identify(request));
         return WithId(id, ResultLine(Dispatch(host, request)));
     } catch (const TRequestError& e) {
         return WithId(id, ErrorLine(e.hresult, e.description, BatchSource));

@@ -79,6 +79,21 @@ const std::pair<std::string_view, std::string_view> Footers[] = {
      "authenticated, and a failure then says how many bytes of it went out.\n"
      "Example:\n"
      "  $ kestrune age-decrypt -i key.txt numbers.age numbers.txt\n"},
+    {"identify",
+     "Every cipher and digest (and mode, for a file) is tried with each password, on every core, and the\n"
+     "candidates are ranked by score: bits of evidence that the plaintext is not the noise of a wrong key.\n"
+     "Text counts by how much of it is letters, digits and spaces in the object's code page, and must encrypt\n"
+     "back to the value; a file by the type libmagic recognises in its first 4 KiB and the structure there.\n"
+     "A short value or a compressed file gives little evidence: --known-prefix or --known-type then make the\n"
+     "answer exact. The password comes from --passwords (one per line, reported by line number),\n"
+     "--password-file, --password-env, the variable KESTRUNE_PASSWORD or a prompt. With --digest, HEX is\n"
+     "a digest text as hash-string writes it (either case); every digest that gives it is printed.\n"
+     "Exit status: 0 a plausible candidate was found, 1 none was, 2 wrong usage.\n"
+     "Example:\n"
+     "  $ export KESTRUNE_PASSWORD=\"correct horse battery staple\"\n"
+     "  $ kestrune identify EN2i7nX/sZLa3GZR3iaVGnBUY0/4mXwdD0JDJM2/dR6Uon8=\n"
+     "  rank  score  cipher   hash     printable  preview\n"
+     "     1     61  Twofish  SHA-512  100%       Order 1017 shipped to Mrs. Hoffmann\n"},
     {"gen-password",
      "The generator starts from the same state in every process, as the object's does, so every run prints the same\n"
      "sequence: these passwords are predictable and must not protect anything.\n"
@@ -111,6 +126,9 @@ const std::pair<std::string_view, std::string_view> Footers[] = {
      "host context that offers the scripting context, or null for one that does not (the call then fails).\n"
      "Failures of the object's own work are results, not errors: \"\" for the string members, -1 for the\n"
      "file members. Blank lines get no answer. The object lives for the whole run.\n"
+     "{\"identify\": VALUE or {\"file\": PATH}, \"password\": ... or \"passwords\": [...]} (optional \"known_prefix\",\n"
+     "\"known_type\", \"top\") and {\"identify\": TEXT or {\"file\": PATH}, \"digest\": HEX} answer with what\n"
+     "identify --json prints as the result.\n"
      "Example:\n"
      "  $ echo '{\"id\": 1, \"call\": \"HashSize\", \"args\": [6]}' | kestrune batch\n"
      "  {\"id\":1,\"result\":256}\n"},

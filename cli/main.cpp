@@ -22,6 +22,7 @@
 #include "commands.h"
 #include "help.h"
 #include "host.h"
+#include "identify.h"
 #include "object/KCcodepage.h"
 #include "object/UKestrune.h"
 #include "password_source.h"
@@ -70,6 +71,8 @@ void AddDigestOption(CLI::App& command, std::string& hash, const char* help) {
         ->check(Choice(ParseDigest, "digest", DigestChoices()));
 }
 
+void AddPasswordOptions(CLI::App& command, TPasswordArgs& password);
+
 // The mode matters to the file commands only: strings always use cfb8. The
 // string commands still take it, unlisted, as they always have.
 void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArgs& password, bool modeMatters) {
@@ -83,6 +86,10 @@ void AddCipherOptions(CLI::App& command, TSelectionArgs& selection, TPasswordArg
         ->capture_default_str()
         ->check(Choice(ParseMode, "mode", "cbc, cfb8, cfbblock, ofb, ctr or 0 to 4"))
         ->group(modeMatters ? "Options" : "");
+    AddPasswordOptions(command, password);
+}
+
+void AddPasswordOptions(CLI::App& command, TPasswordArgs& password) {
     auto* fileOption = command.add_option("--password-file", password.file, "Read the password from the first line of PATH")
                            ->type_name("PATH");
     auto* variableOption = command
@@ -265,6 +272,59 @@ int RunCall(const std::vector<std::string>& puts, const std::vector<std::string>
     return 0;
 }
 
+int IdentifyUsage(const std::string& message) {
+    std::cerr << "kestrune identify: " << message << "\nRun with --help for more information.\n";
+    return ExitUsage;
+}
+
+// kestrune identify: a digest text, a stored string or a stored file.
+int RunIdentify(const CLI::App& command, const std::string& value, const std::string& file, const std::string& digest,
+                const std::string& passwordList, TPasswordArgs& password, const TIdentifyOptions& options, bool json) {
+    const bool hasValue = command.count("value") > 0, hasFile = command.count("--file") > 0;
+    if (hasValue == hasFile) return IdentifyUsage("give either a VALUE or --file PATH");
+    if (command.count("--digest") > 0) {
+        std::vector<std::int32_t> codes;
+        try {
+            codes = hasFile ? IdentifyFileDigest(digest, FileName(file)) : IdentifyTextDigest(digest, InputText(value, std::cin));
+        } catch (const std::invalid_argument& e) {
+            return IdentifyUsage(e.what());
+        }
+        if (json) WriteLine(std::cout, DigestJson(codes));
+        else
+            for (std::int32_t code : codes) WriteLine(std::cout, std::string(DigestName(code)));
+        if (codes.empty()) std::cerr << "kestrune: no digest of the catalogue gives that digest text\n";
+        return codes.empty() ? ExitFailure : ExitSuccess;
+    }
+    std::vector<TSecretText> passwords;
+    const bool listed = command.count("--passwords") > 0;
+    if (listed) {
+        passwords = ReadPasswordList(passwordList);
+    } else {
+        passwords.push_back(PasswordFrom(command, password, false));
+        WarnIfReplaced(passwords.front().View(), "the password", true);
+    }
+    TIdentifyResult result;
+    if (hasFile) {
+        const auto start = ReadFileStart(FileName(file));
+        if (start.empty()) throw EFailure("'" + file + "' is empty: there is nothing to identify");
+        result = IdentifyFileStart(start, passwords, options);
+    } else {
+        const auto input = InputText(value, std::cin);
+        if (input.empty()) throw EFailure("the value is empty: there is nothing to identify");
+        if (const auto problem = Base64Problem(input))
+            throw EFailure("the value is not Base64 as encrypt-string writes it: " + *problem);
+        result = IdentifyText(input, passwords, options);
+    }
+    if (json)
+        WriteLine(std::cout, IdentifyJson(result, hasFile, listed));
+    else if (!result.candidates.empty())
+        WriteCandidates(std::cout, result, hasFile, listed);
+    if (result.candidates.empty())
+        std::cerr << "kestrune: none of the " << result.tried << " settings tried gives a plausible "
+                  << (hasFile ? "file" : "text") << "\n";
+    return result.candidates.empty() ? ExitFailure : ExitSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -405,6 +465,39 @@ int main(int argc, char** argv) {
             [](std::string& assignment) { return assignment.find('=') == std::string::npos ? "expected PROPERTY=VALUE" : ""; }, "", ""));
     call.prefix_command();  // MEMBER and everything after it are taken as they are
 
+    std::string fileToIdentify, digestText, passwordList;
+    TIdentifyOptions identifyOptions;
+    bool identifyJson = false;
+    auto& identify = *app.add_subcommand(
+        "identify", "Find the cipher, digest and mode of a stored value or file, or the digest of a digest text");
+    identify.add_option("value", text, "The Base64 text (with --digest: the text digested), or - to read standard input");
+    auto* identifyFile = identify.add_option("--file", fileToIdentify, "Identify the encrypted file PATH (- for standard input)")
+                             ->type_name("PATH");
+    auto* digestOption = identify.add_option("--digest", digestText, "Name the digest that gives the hexadecimal HEX for the text or --file")
+                             ->type_name("HEX");
+    AddPasswordOptions(identify, password);
+    identify.add_option("--passwords", passwordList, "Try every password of FILE, one per line")
+                           ->type_name("FILE")
+                           ->excludes("--password")
+                           ->excludes("--password-file")
+                           ->excludes("--password-env")
+                           ->excludes(digestOption);
+    identify.add_option("--known-prefix", identifyOptions.knownPrefix,
+                                             "Only settings whose plaintext starts with TEXT (a file's first bytes)")
+                             ->type_name("TEXT")
+                             ->excludes(digestOption);
+    identify.add_option("--known-type", identifyOptions.knownType,
+                        "With --file: only settings whose plaintext libmagic recognises as TYPE (image/png, png, PDF, ...)")
+        ->type_name("TYPE")
+        ->needs(identifyFile)
+        ->excludes(digestOption);
+    identify.add_option("--top", identifyOptions.top, "Show the N best candidates; 0 for all")
+        ->type_name("N")
+        ->capture_default_str()
+        ->check(CountRange())
+        ->excludes(digestOption);
+    identify.add_flag("--json", identifyJson, "Print the answer as one JSON object");
+
     auto& registerServer = *app.add_subcommand(
         "register", "Register the automation server brindel_Kestrune (its class and type library entries)");
     auto& unregisterServer = *app.add_subcommand("unregister", "Remove the automation server's registration");
@@ -435,7 +528,7 @@ int main(int argc, char** argv) {
                 "", ""));
     for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) command->footer(CommandFooter(command->get_name()));
 
-    const std::array<CLI::App*, 5> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile, &upgrade};
+    const std::array<CLI::App*, 6> cipherCommands = {&encryptString, &decryptString, &encryptFile, &decryptFile, &upgrade, &identify};
     if (const auto unknown = UnknownCommand(app, argc, argv)) {
         std::cerr << *unknown;
         return ExitUsage;
@@ -587,6 +680,9 @@ int main(int argc, char** argv) {
             } catch (const std::runtime_error& e) {
                 throw EFailure(std::string("age-decrypt failed: ") + e.what());
             }
+        } else if (identify) {
+            return FinishOutput(RunIdentify(identify, text, fileToIdentify, digestText, passwordList, password,
+                                            identifyOptions, identifyJson));
         } else if (genPassword) {
             const TKestrune object;
             const auto pattern = Utf8ToUtf16(style);

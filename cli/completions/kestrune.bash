@@ -6,8 +6,8 @@ _kestrune_digests='@KESTRUNE_DIGESTS@'
 _kestrune_ciphers='@KESTRUNE_CIPHERS@'
 _kestrune_modes='@KESTRUNE_MODES@'
 
-_kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list
-    selftest batch call register unregister help upgrade age-decrypt'
+_kestrune_commands='hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file identify gen-password
+    list selftest batch call register unregister help upgrade age-decrypt'
 
 # The options of a command (of the tool itself for ''), one word each: the
 # option, then after a colon the kind of value it takes, if it takes one.
@@ -35,6 +35,9 @@ _kestrune_options() {
         age-decrypt)
             echo '-h --help --codepage:codepage -i:file --identity:file -p --passphrase --passphrase-file:file --passphrase-env:variable
                   --max-work-factor:text' ;;
+        identify)
+            echo '-h --help --codepage:codepage --file:file --digest:text --password-file:file --password-env:variable --password:text
+                  --allow-empty-password --passwords:file --known-prefix:text --known-type:text --top:text --json' ;;
         gen-password) echo '-h --help --codepage:codepage -n:text --length:text -s:text --style:text -c:text --count:text' ;;
         list) echo '-h --help --json' ;;
         call) echo '-h --help --codepage:codepage --put:property' ;;

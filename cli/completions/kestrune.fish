@@ -5,8 +5,8 @@ set -l digests @KESTRUNE_DIGESTS@
 set -l ciphers @KESTRUNE_CIPHERS@
 set -l modes @KESTRUNE_MODES@
 
-set -l commands hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list \
-    selftest batch call register unregister help upgrade age-decrypt
+set -l commands hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file identify gen-password \
+    list selftest batch call register unregister help upgrade age-decrypt
 set -l members HashString HashFile EncryptString DecryptString EncryptFile DecryptFile GenPassword HashSize \
     HashAlgorithm CipherAlgorithm CipherMode MaxKeySize OnStartPage OnEndPage
 
@@ -22,6 +22,7 @@ complete -c kestrune -n $none -a encrypt-string -d 'Encrypt a text; print it as 
 complete -c kestrune -n $none -a decrypt-string -d 'Decrypt Base64 text from encrypt-string'
 complete -c kestrune -n $none -a encrypt-file -d 'Encrypt a file into another'
 complete -c kestrune -n $none -a decrypt-file -d 'Decrypt a file from encrypt-file into another'
+complete -c kestrune -n $none -a identify -d 'Find the settings of a stored value or file'
 complete -c kestrune -n $none -a gen-password -d 'Print generated (predictable) passwords'
 complete -c kestrune -n $none -a list -d 'List the digests, ciphers and modes'
 complete -c kestrune -n $none -a selftest -d 'Run the self-test of every digest and cipher'
@@ -35,7 +36,7 @@ complete -c kestrune -n $none -a age-decrypt -d 'Decrypt an age file into anothe
 
 # Options per command.
 set -l hashing '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file upgrade'
-set -l ciphering '__fish_seen_subcommand_from encrypt-string decrypt-string encrypt-file decrypt-file upgrade'
+set -l ciphering '__fish_seen_subcommand_from encrypt-string decrypt-string encrypt-file decrypt-file upgrade identify'
 set -l files '__fish_seen_subcommand_from encrypt-file decrypt-file upgrade'
 complete -c kestrune -n $hashing -l hash -x -a "$digests" -d 'Digest'
 complete -c kestrune -n $ciphering -l cipher -x -a "$ciphers" -d 'Cipher'
@@ -44,7 +45,7 @@ complete -c kestrune -n $ciphering -l password-env -x -a '(set -n -x)' -d 'Read 
 complete -c kestrune -n $ciphering -l password -x -d 'The password itself (visible in the process list)'
 complete -c kestrune -n $files -l mode -x -a "$modes" -d 'Chaining mode of block ciphers'
 complete -c kestrune -n $ciphering -l allow-empty-password -d 'Use an empty password rather than refuse it'
-set -l texts '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file gen-password list selftest batch call register unregister upgrade age-decrypt'
+set -l texts '__fish_seen_subcommand_from hash-string hash-file encrypt-string decrypt-string encrypt-file decrypt-file identify gen-password list selftest batch call register unregister upgrade age-decrypt'
 complete -c kestrune -n $texts -l codepage -x -a '874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258' -d 'ANSI code page of the text'
 complete -c kestrune -n '__fish_seen_subcommand_from decrypt-string upgrade' -l lenient -d 'Decode Base64 as the object does'
 set -l bar '__fish_seen_subcommand_from hash-file encrypt-file decrypt-file'
@@ -75,6 +76,14 @@ complete -c kestrune -n '__fish_seen_subcommand_from age-decrypt' -l max-work-fa
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s n -l length -x -d 'Characters per password'
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s s -l style -x -d 'Pattern of the password'
 complete -c kestrune -n '__fish_seen_subcommand_from gen-password' -s c -l count -x -d 'How many passwords'
+set -l identifying '__fish_seen_subcommand_from identify'
+complete -c kestrune -n $identifying -l file -r -F -d 'Identify an encrypted file'
+complete -c kestrune -n $identifying -l digest -x -d 'Name the digest of a digest text'
+complete -c kestrune -n $identifying -l passwords -r -F -d 'Try every password of a file'
+complete -c kestrune -n $identifying -l known-prefix -x -d 'Only settings whose plaintext starts with this'
+complete -c kestrune -n $identifying -l known-type -x -d 'Only settings whose file is of this type'
+complete -c kestrune -n $identifying -l top -x -d 'How many candidates to show'
+complete -c kestrune -n $identifying -l json -d 'Print the answer as JSON'
 complete -c kestrune -n '__fish_seen_subcommand_from list' -l json -d 'Print the catalogue as JSON'
 complete -c kestrune -n '__fish_seen_subcommand_from call' -l put -x -a 'HashAlgorithm= CipherAlgorithm= CipherMode=' -d 'Set a property first'
 complete -c kestrune -n '__fish_seen_subcommand_from call' -a "$members"
