@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "KCblowfish_tables.inc"
+#include "KClanes.h"
 
 namespace kestrune {
 
@@ -127,21 +128,9 @@ template <bool Encrypting>
 std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std::uint32_t, 256>, 4>& sboxes,
                         ConstBytes source, Bytes dest) noexcept {
     const Boxes boxes(sboxes);
-    constexpr std::size_t group = 8 * Lanes;
-    const std::size_t done = source.size() / group * group;
-    for (std::size_t off = 0; off < done; off += group) {
-        std::uint32_t l[Lanes], r[Lanes];
-        for (std::size_t k = 0; k < Lanes; ++k) {
-            l[k] = LoadBE32(source.subspan(off + 8 * k, 4));
-            r[k] = LoadBE32(source.subspan(off + 8 * k + 4, 4));
-        }
+    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) {
         CryptLanes<Encrypting>(p, boxes, l, r);
-        for (std::size_t k = 0; k < Lanes; ++k) {
-            StoreBE32Block(dest.subspan(off + 8 * k, 4), l[k]);
-            StoreBE32Block(dest.subspan(off + 8 * k + 4, 4), r[k]);
-        }
-    }
-    return done;
+    });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "KCcast128_tables.inc"
+#include "KClanes.h"
 
 namespace kestrune {
 namespace {
@@ -112,14 +113,7 @@ template <bool Encrypting>
 std::size_t CryptGroups(const std::uint32_t* km, bool full, ConstBytes source, Bytes dest) noexcept {
     const std::uint32_t* kr = km + 16;
     const Boxes boxes;
-    constexpr std::size_t group = 8 * Lanes;
-    const std::size_t done = source.size() / group * group;
-    for (std::size_t off = 0; off < done; off += group) {
-        std::uint32_t l[Lanes], r[Lanes];
-        for (std::size_t k = 0; k < Lanes; ++k) {
-            l[k] = LoadBE32(source.subspan(off + 8 * k, 4));
-            r[k] = LoadBE32(source.subspan(off + 8 * k + 4, 4));
-        }
+    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) {
         if constexpr (Encrypting) {
             ForwardLanes(boxes, l, r, km, kr, 0);
             ForwardLanes(boxes, r, l, km, kr, 3);
@@ -141,12 +135,9 @@ std::size_t CryptGroups(const std::uint32_t* km, bool full, ConstBytes source, B
             BackwardLanes(boxes, l, r, km, kr, 3);
             BackwardLanes(boxes, r, l, km, kr, 0);
         }
-        for (std::size_t k = 0; k < Lanes; ++k) {
-            StoreBE32Block(dest.subspan(off + 8 * k, 4), r[k]);
-            StoreBE32Block(dest.subspan(off + 8 * k + 4, 4), l[k]);
-        }
-    }
-    return done;
+        // The halves leave swapped.
+        for (std::size_t k = 0; k < Lanes; ++k) std::swap(l[k], r[k]);
+    });
 }
 
 // One step of the key schedule: a word of four S5..S8 look-ups.
