@@ -18,7 +18,9 @@
 #include <nlohmann/json.hpp>
 
 #include "automation/brindel_Kestrune_TLB.h"
+#if KESTRUNE_BATCH_IDENTIFY
 #include "identify.h"
+#endif
 #include "object/KCcodepage.h"
 #include "text_checks.h"
 
@@ -160,6 +162,9 @@ TVariant Get(TScriptHost& host, const Json& request) {
     return Result(host.Invoke(member, TInvokeKind::Get, {}));
 }
 
+// identify needs the tool (libmagic, threads, the password sources): the
+// Windows batch driver, which shares this file, answers that it has none.
+#if KESTRUNE_BATCH_IDENTIFY
 std::string StringMember(const Json& request, const char* key) {
     const Json& value = request.at(key);
     if (!value.is_string()) throw TRequestError{E_INVALIDARG, "\"" + std::string(key) + "\" must be a string"};
@@ -229,6 +234,9 @@ std::string Identify(Json& request) {
     }
     return "{\"result\":" + IdentifyJson(result, file.has_value(), request.contains("passwords")) + "}";
 }
+#else
+std::string Identify(Json&) { throw TRequestError{E_NOTIMPL, "identify is not available in this build"}; }
+#endif
 
 // Exactly one of call, get and put, and nothing that belongs to another.
 TVariant Dispatch(TScriptHost& host, Json& request) {
