@@ -128,7 +128,7 @@ template <bool Encrypting>
 std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std::uint32_t, 256>, 4>& sboxes,
                         ConstBytes source, Bytes dest) noexcept {
     const Boxes boxes(sboxes);
-    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) [[gnu::always_inline]] {
+    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) __attribute__((always_inline)) {
         CryptLanes<Encrypting>(p, boxes, l, r);
     });
 }

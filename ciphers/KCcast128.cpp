@@ -113,7 +113,7 @@ template <bool Encrypting>
 std::size_t CryptGroups(const std::uint32_t* km, bool full, ConstBytes source, Bytes dest) noexcept {
     const std::uint32_t* kr = km + 16;
     const Boxes boxes;
-    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) [[gnu::always_inline]] {
+    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) __attribute__((always_inline)) {
         if constexpr (Encrypting) {
             ForwardLanes(boxes, l, r, km, kr, 0);
             ForwardLanes(boxes, r, l, km, kr, 3);
