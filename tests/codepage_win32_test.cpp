@@ -102,21 +102,23 @@ TEST(CodepagePlatform, EveryPageEqualsThePlatform) {
     }
 }
 
+struct TThreadJob {
+    LCID locale;
+    const std::function<void()>* body;
+};
+
+// A thread routine is WINAPI (stdcall on 32-bit x86), which a lambda is not.
+DWORD WINAPI RunThreadJob(void* context) {
+    const auto* job = static_cast<TThreadJob*>(context);
+    if (job->locale != 0 && !SetThreadLocale(job->locale)) return 1;
+    (*job->body)();
+    return 0;
+}
+
 // Runs body on a thread of its own, in the given locale (0: left alone).
 void OnThread(LCID locale, const std::function<void()>& body) {
-    struct Job {
-        LCID locale;
-        const std::function<void()>* body;
-    } job{locale, &body};
-    const HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* context) -> DWORD {
-            const auto* j = static_cast<Job*>(context);
-            if (j->locale != 0 && !SetThreadLocale(j->locale)) return 1;
-            (*j->body)();
-            return 0;
-        },
-        &job, 0, nullptr);
+    TThreadJob job{locale, &body};
+    const HANDLE thread = CreateThread(nullptr, 0, RunThreadJob, &job, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, INFINITE);
     DWORD status = 1;
