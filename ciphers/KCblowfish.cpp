@@ -97,25 +97,34 @@ namespace {
 
 // Several blocks at once, round by round: each block's rounds are one chain
 // of dependent look-ups, and the chains of other blocks fill its waits (CBC
-// decryption, CTR and CFB decryption hand over many blocks). Four chains
-// fit the registers of x86-64, two those of 32-bit x86.
-constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
+// decryption, CTR and CFB decryption hand over many blocks). Here throughput
+// counts, not one chain's latency, so F takes the plain indexed form, whose
+// byte extraction costs fewer instructions; eight chains measured fastest on
+// x86-64 (about 1.6 times four), two fit the registers of 32-bit x86.
+constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 8 : 2;
+
+struct IndexedBoxes {
+    const std::array<std::array<std::uint32_t, 256>, 4>& s;
+    std::uint32_t F(std::uint32_t x) const noexcept {
+        return ((s[0][x >> 24] + s[1][(x >> 16) & 0xFF]) ^ s[2][(x >> 8) & 0xFF]) + s[3][x & 0xFF];
+    }
+};
 
 template <bool Encrypting>
-[[gnu::always_inline]] inline void CryptLanes(const std::uint32_t* p, const Boxes& boxes, std::uint32_t (&l)[Lanes],
-                                              std::uint32_t (&r)[Lanes]) noexcept {
+[[gnu::always_inline]] inline void CryptLanes(const std::uint32_t* p, const IndexedBoxes& boxes,
+                                              std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) noexcept {
     constexpr std::size_t first = Encrypting ? 0 : 17, last = Encrypting ? 17 : 0;
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (std::size_t k = 0; k < Lanes; ++k) l[k] ^= p[first];
 #pragma GCC unroll 8
     for (std::size_t round = 1; round <= 16; round += 2) {
         const std::size_t a = Encrypting ? round : 17 - round, b = Encrypting ? round + 1 : 16 - round;
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < Lanes; ++k) r[k] = (r[k] ^ p[a]) ^ boxes.F(l[k]);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < Lanes; ++k) l[k] = (l[k] ^ p[b]) ^ boxes.F(r[k]);
     }
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (std::size_t k = 0; k < Lanes; ++k) {
         const std::uint32_t left = r[k] ^ p[last];
         r[k] = l[k];
@@ -127,7 +136,7 @@ template <bool Encrypting>
 template <bool Encrypting>
 std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std::uint32_t, 256>, 4>& sboxes,
                         ConstBytes source, Bytes dest) noexcept {
-    const Boxes boxes(sboxes);
+    const IndexedBoxes boxes{sboxes};
     return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) __attribute__((always_inline)) {
         CryptLanes<Encrypting>(p, boxes, l, r);
     });
