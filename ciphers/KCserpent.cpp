@@ -2,19 +2,29 @@
 
 #include <algorithm>
 
+#include "../framework/KCcpufeatures.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KESTRUNE_SERPENT_SIMD 1
+#endif
+
 #include "KCserpent_tables.inc"
 
 namespace kestrune {
 namespace {
 
 // The rounds are written once over a word type W: a plain 32-bit word for one
-// block, or a vector of four words that carries four blocks side by side.
+// block, or a vector of four or eight words that carries as many blocks side
+// by side. Vectors pass by reference only: a wide vector by value would
+// change the calling convention between paths built for different targets.
 using Word4 = std::uint32_t __attribute__((vector_size(16)));
+using Word8 = std::uint32_t __attribute__((vector_size(32)));
 using RoundKeys = std::array<std::array<std::uint32_t, 4>, 33>;
 
 template <int N, typename W>
-inline W Rotl(W x) noexcept {
-    return (x << N) | (x >> (32 - N));
+inline void Rotl(W& x) noexcept {
+    x = (x << N) | (x >> (32 - N));
 }
 
 template <typename W>
@@ -25,18 +35,18 @@ struct Planes {
         x0 ^= k[0], x1 ^= k[1], x2 ^= k[2], x3 ^= k[3];
     }
     void Linear() noexcept {
-        x0 = Rotl<13>(x0), x2 = Rotl<3>(x2);
+        Rotl<13>(x0), Rotl<3>(x2);
         x1 ^= x0 ^ x2, x3 ^= x2 ^ (x0 << 3);
-        x1 = Rotl<1>(x1), x3 = Rotl<7>(x3);
+        Rotl<1>(x1), Rotl<7>(x3);
         x0 ^= x1 ^ x3, x2 ^= x3 ^ (x1 << 7);
-        x0 = Rotl<5>(x0), x2 = Rotl<22>(x2);
+        Rotl<5>(x0), Rotl<22>(x2);
     }
     void InverseLinear() noexcept {
-        x2 = Rotl<10>(x2), x0 = Rotl<27>(x0);
+        Rotl<10>(x2), Rotl<27>(x0);
         x2 ^= x3 ^ (x1 << 7), x0 ^= x1 ^ x3;
-        x3 = Rotl<25>(x3), x1 = Rotl<31>(x1);
+        Rotl<25>(x3), Rotl<31>(x1);
         x3 ^= x2 ^ (x0 << 3), x1 ^= x0 ^ x2;
-        x2 = Rotl<29>(x2), x0 = Rotl<19>(x0);
+        Rotl<29>(x2), Rotl<19>(x0);
     }
     template <int Box>
     void S() noexcept {
@@ -63,48 +73,58 @@ struct Planes {
         if constexpr (Box == 7) SerpentInvS7(x0, x1, x2, x3);
     }
 
-    // Rounds First..First+7 with S0..S7; the very last round ends with a
-    // key mixing instead of the linear transformation.
-    template <int Box = 0>
-    void EightRounds(const RoundKeys& k, int first) noexcept {
-        if constexpr (Box < 8) {
-            Mix(k[first + Box]);
-            S<Box>();
-            if (first + Box == 31)
-                Mix(k[32]);
-            else
-                Linear();
-            EightRounds<Box + 1>(k, first);
-        }
+    // Round r with S-box Box (r mod 8); the very last round ends with a key
+    // mixing instead of the linear transformation.
+    template <int Box>
+    void Round(const RoundKeys& k, int r) noexcept {
+        Mix(k[r]);
+        S<Box>();
+        if (r == 31)
+            Mix(k[32]);
+        else
+            Linear();
     }
-    template <int Box = 7>
-    void EightInverseRounds(const RoundKeys& k, int first) noexcept {
-        if constexpr (Box >= 0) {
-            if (first + Box == 31)
-                Mix(k[32]);
-            else
-                InverseLinear();
-            InverseS<Box>();
-            Mix(k[first + Box]);
-            EightInverseRounds<Box - 1>(k, first);
-        }
-    }
-    void Encrypt(const RoundKeys& k) noexcept {
-        for (int first = 0; first < 32; first += 8) EightRounds(k, first);
-    }
-    void Decrypt(const RoundKeys& k) noexcept {
-        for (int first = 24; first >= 0; first -= 8) EightInverseRounds(k, first);
+    template <int Box>
+    void InverseRound(const RoundKeys& k, int r) noexcept {
+        if (r == 31)
+            Mix(k[32]);
+        else
+            InverseLinear();
+        InverseS<Box>();
+        Mix(k[r]);
     }
 };
 
+// Rounds first..first+7 of every set of planes given, each round of one set
+// right after the same round of the other: a set alone waits on the chain
+// of operations within each round, two independent ones fill those waits.
+template <int Box = 0, typename... P>
+inline void EightRounds(const RoundKeys& k, int first, P&... planes) noexcept {
+    if constexpr (Box < 8) {
+        (planes.template Round<Box>(k, first + Box), ...);
+        EightRounds<Box + 1>(k, first, planes...);
+    }
+}
+
+template <int Box = 7, typename... P>
+inline void EightInverseRounds(const RoundKeys& k, int first, P&... planes) noexcept {
+    if constexpr (Box >= 0) {
+        (planes.template InverseRound<Box>(k, first + Box), ...);
+        EightInverseRounds<Box - 1>(k, first, planes...);
+    }
+}
+
+template <bool Encrypting, typename... P>
+inline void Run(const RoundKeys& keys, P&... planes) noexcept {
+    if constexpr (Encrypting)
+        for (int first = 0; first < 32; first += 8) EightRounds(keys, first, planes...);
+    else
+        for (int first = 24; first >= 0; first -= 8) EightInverseRounds(keys, first, planes...);
+}
+
 template <bool Encrypting>
-void Crypt(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
-    const auto run = [&keys](auto& planes) {
-        if constexpr (Encrypting)
-            planes.Encrypt(keys);
-        else
-            planes.Decrypt(keys);
-    };
+void CryptPortable(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
+    const auto run = [&keys](auto& planes) { Run<Encrypting>(keys, planes); };
     std::size_t off = 0;
     for (; off + 64 <= source.size(); off += 64) {
         // Four blocks, one per vector lane.
@@ -134,7 +154,128 @@ void Crypt(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
     }
 }
 
+#ifdef KESTRUNE_SERPENT_SIMD
+// Blocks become word planes by a 4x4 transpose of 32-bit words within each
+// 128-bit half; the transpose is its own inverse and brings them back. On
+// this little-endian family a block loaded whole already holds its words.
+__attribute__((target("sse2"))) inline void Transpose(Word4& a, Word4& b, Word4& c, Word4& d) noexcept {
+    const __m128i t0 = _mm_unpacklo_epi32(__m128i(a), __m128i(b)), t1 = _mm_unpacklo_epi32(__m128i(c), __m128i(d));
+    const __m128i t2 = _mm_unpackhi_epi32(__m128i(a), __m128i(b)), t3 = _mm_unpackhi_epi32(__m128i(c), __m128i(d));
+    a = Word4(_mm_unpacklo_epi64(t0, t1)), b = Word4(_mm_unpackhi_epi64(t0, t1));
+    c = Word4(_mm_unpacklo_epi64(t2, t3)), d = Word4(_mm_unpackhi_epi64(t2, t3));
+}
+
+// The same in both halves: lanes 0-3 carry blocks 0, 2, 4, 6 and lanes 4-7
+// blocks 1, 3, 5, 7, which is as good an order as any while they are planes.
+__attribute__((target("avx2"))) inline void Transpose(Word8& a, Word8& b, Word8& c, Word8& d) noexcept {
+    const __m256i t0 = _mm256_unpacklo_epi32(__m256i(a), __m256i(b));
+    const __m256i t1 = _mm256_unpacklo_epi32(__m256i(c), __m256i(d));
+    const __m256i t2 = _mm256_unpackhi_epi32(__m256i(a), __m256i(b));
+    const __m256i t3 = _mm256_unpackhi_epi32(__m256i(c), __m256i(d));
+    a = Word8(_mm256_unpacklo_epi64(t0, t1)), b = Word8(_mm256_unpackhi_epi64(t0, t1));
+    c = Word8(_mm256_unpacklo_epi64(t2, t3)), d = Word8(_mm256_unpackhi_epi64(t2, t3));
+}
+
+__attribute__((target("sse2"))) inline void LoadWords(Word4& x, const std::uint8_t* p) noexcept {
+    x = Word4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+__attribute__((target("sse2"))) inline void StoreWords(std::uint8_t* p, const Word4& x) noexcept {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), __m128i(x));
+}
+__attribute__((target("avx2"))) inline void LoadWords(Word8& x, const std::uint8_t* p) noexcept {
+    x = Word8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+__attribute__((target("avx2"))) inline void StoreWords(std::uint8_t* p, const Word8& x) noexcept {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), __m256i(x));
+}
+
+// Whole groups of Sets sets of sizeof(W) / 4 blocks, one block per lane;
+// returns the bytes done. Reached only through the paths below, which carry
+// the target and inline everything (flatten), so the rounds are built for it.
+template <bool Encrypting, typename W, std::size_t Sets>
+inline std::size_t CryptPlanes(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
+    constexpr std::size_t set = 4 * sizeof(W), group = Sets * set;
+    const std::size_t done = source.size() / group * group;
+    for (std::size_t off = 0; off < done; off += group) {
+        std::array<Planes<W>, Sets> p;
+        for (std::size_t i = 0; i < Sets; ++i) {
+            const std::uint8_t* in = source.data() + off + i * set;
+            LoadWords(p[i].x0, in), LoadWords(p[i].x1, in + sizeof(W));
+            LoadWords(p[i].x2, in + 2 * sizeof(W)), LoadWords(p[i].x3, in + 3 * sizeof(W));
+            Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
+        }
+        if constexpr (Sets == 2)
+            Run<Encrypting>(keys, p[0], p[1]);
+        else
+            Run<Encrypting>(keys, p[0]);
+        for (std::size_t i = 0; i < Sets; ++i) {
+            Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
+            std::uint8_t* out = dest.data() + off + i * set;
+            StoreWords(out, p[i].x0), StoreWords(out + sizeof(W), p[i].x1);
+            StoreWords(out + 2 * sizeof(W), p[i].x2), StoreWords(out + 3 * sizeof(W), p[i].x3);
+        }
+    }
+    return done;
+}
+
+// Two sets in flight where sixteen vector registers hold both sets' planes
+// and the S-boxes' temporaries; 32-bit code has eight, and takes one set.
+constexpr std::size_t SetsInFlight = sizeof(void*) == 8 ? 2 : 1;
+
+template <bool Encrypting, typename W>
+inline std::size_t CryptSets(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = CryptPlanes<Encrypting, W, SetsInFlight>(keys, source, dest);
+    if constexpr (SetsInFlight > 1)
+        done += CryptPlanes<Encrypting, W, 1>(keys, source.subspan(done), dest.subspan(done));
+    return done;
+}
+
+template <bool Encrypting>
+__attribute__((target("sse2"), flatten)) std::size_t CryptSse2(const RoundKeys& keys, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return CryptSets<Encrypting, Word4>(keys, source, dest);
+}
+
+template <bool Encrypting>
+__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const RoundKeys& keys, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return CryptSets<Encrypting, Word8>(keys, source, dest);
+}
+#endif
+
+// The groups on the path chosen at keying; what is left of them, on the
+// portable code.
+template <bool Encrypting>
+void Crypt(std::uint8_t path, const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (path == TKC_serpent::PathAvx2)
+        done = CryptAvx2<Encrypting>(keys, source, dest);
+    else if (path == TKC_serpent::PathSse2)
+        done = CryptSse2<Encrypting>(keys, source, dest);
+#else
+    static_cast<void>(path);
+#endif
+    CryptPortable<Encrypting>(keys, source.subspan(done), dest.subspan(done));
+}
+
+std::uint8_t UsablePath() noexcept {
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_serpent::PathAvx2;
+    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_serpent::PathSse2;
+#endif
+    return TKC_serpent::PathPortable;
+}
+
 }  // namespace
+
+std::string_view TKC_serpent::Provider() const noexcept {
+    switch (IsInitialized() ? Path : UsablePath()) {
+    case PathAvx2: return "avx2";
+    case PathSse2: return "sse2";
+    default: return "portable";
+    }
+}
 
 void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes; a shorter key than 256 bits gets a 1 at bit keyBits
@@ -173,14 +314,15 @@ void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureZero(w);
     SecureZero(padded);
+    Path = UsablePath();
 }
 
 void TKC_serpent::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    Crypt<true>(RoundSubkeys, source, dest);
+    Crypt<true>(Path, RoundSubkeys, source, dest);
 }
 
 void TKC_serpent::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    Crypt<false>(RoundSubkeys, source, dest);
+    Crypt<false>(Path, RoundSubkeys, source, dest);
 }
 
 bool TKC_serpent::SelfTest() {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "ciphers/KCrijndael.h"
+#include "ciphers/KCserpent.h"
 #include "framework/KCcpufeatures.h"
 #include "hashes/KCsha256.h"
 #include "hashes/KCsha512.h"
@@ -26,6 +27,7 @@ TEST(CpuFeatures, SettingNamesTheFeaturesToTurnOff) {
         {"PORTABLE", all},
         {"-avx2", CpuFeatures::Of(F::Avx2)},
         {"-avx2,-sha", CpuFeatures::Of(F::Avx2, F::Sha)},
+        {"-sse2", CpuFeatures::Of(F::Sse2)},
         {" -aes , sse4.1", CpuFeatures::Of(F::AesNi, F::Sse41)},
         {"-aesni,-sha-ni", CpuFeatures::Of(F::AesNi, F::Sha)},
         {"-avx512f,-avx512bw,-avx512vl,-vaes", CpuFeatures::Of(F::Avx512F, F::Avx512BW, F::Avx512VL, F::Vaes)},
@@ -59,8 +61,20 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     const bool vaes = aes && CpuFeatures::Has(F::Vaes, F::Avx2);
     EXPECT_EQ(TKC_rijndael().Provider(), vaes ? "vaes" : aes ? "aesni" : "portable");
     EXPECT_EQ(TKC_sha256().Provider(), sha ? "sha-ni" : "portable");
+    EXPECT_EQ(TKC_serpent().Provider(), CpuFeatures::Has(F::Avx2)   ? "avx2"
+                                        : CpuFeatures::Has(F::Sse2) ? "sse2"
+                                                                    : "portable");
+    {
+        // A keyed instance keeps the path it was keyed on.
+        TKC_serpent serpent;
+        serpent.Init(std::array<std::uint8_t, 16>{}, 128);
+        const std::string keyedOn(serpent.Provider());
+        const CpuFeatures::Restriction none(CpuFeatures::None);
+        EXPECT_EQ(serpent.Provider(), keyedOn);
+    }
     const CpuFeatures::Restriction none(CpuFeatures::None);
     EXPECT_EQ(TKC_rijndael().Provider(), "portable");
+    EXPECT_EQ(TKC_serpent().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
@@ -89,6 +103,12 @@ TEST(CpuFeatures, PathListsHoldEveryPathOnce) {
     // Dropping AES-NI alone comes before dropping VAES or AVX2 alone.
     const Names rijndael = vaes ? Names{"vaes", "portable", "aesni"} : aes ? Names{"aesni", "portable"} : Names{"portable"};
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_rijndael().Provider(); })), rijndael);
+    // AVX2 and SSE2 each stand alone: dropping AVX2 leaves the SSE2 path.
+    Names serpent;
+    if (CpuFeatures::Has(F::Avx2)) serpent.push_back("avx2");
+    if (CpuFeatures::Has(F::Sse2)) serpent.push_back("sse2");
+    serpent.push_back("portable");
+    EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_serpent().Provider(); })), serpent);
 }
 
 }  // namespace
