@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "object/KCcatalogue.h"
 
 namespace kestrune::cli {
 
@@ -16,8 +19,11 @@ namespace kestrune::cli {
 // ("TKC_sha256", "3des"), the text a built class gives as its algorithm
 // ("SHA256") or an alias ("aes" for Rijndael). Names compare without
 // regard to case, spaces, hyphens or underscores. Empty when nothing matches.
+// The rows are the shipped table unless a caller (a test) gives others.
 std::optional<std::int32_t> ParseDigest(std::string_view text);
 std::optional<std::int32_t> ParseCipher(std::string_view text);
+std::optional<std::int32_t> ParseDigest(std::string_view text, std::span<const TKC_digestrow> rows);
+std::optional<std::int32_t> ParseCipher(std::string_view text, std::span<const TKC_cipherrow> rows);
 
 // cbc, cfb8, cfbblock, ofb, ctr (any case) or 0 to 4.
 std::optional<std::int32_t> ParseMode(std::string_view text);
@@ -32,12 +38,17 @@ std::string_view CipherName(std::int32_t code) noexcept;
 std::string_view DigestName(std::int32_t code) noexcept;
 
 // Names a row also answers to that do not fold to its catalogue name
-// ("3des" for Triple DES), for list --json and the completions.
+// ("3des" for Triple DES, "aes" for Rijndael), for list --json and the completions.
+std::vector<std::string> Aliases(const TKC_digestrow& row);
+std::vector<std::string> Aliases(const TKC_cipherrow& row);
+// Of those, the ones the row lists itself ("aes"), not taken from its class name.
+std::vector<std::string_view> OwnAliases(const TKC_digestrow& row);
+std::vector<std::string_view> OwnAliases(const TKC_cipherrow& row);
 std::vector<std::string> DigestAliases(std::int32_t code);
 std::vector<std::string> CipherAliases(std::int32_t code);
 
 // The accepted names, for help texts and error messages.
-std::string DigestChoices();
-std::string CipherChoices();
+std::string DigestChoices(std::span<const TKC_digestrow> rows = DigestCatalogue());
+std::string CipherChoices(std::span<const TKC_cipherrow> rows = CipherCatalogue());
 
 }  // namespace kestrune::cli
