@@ -16,10 +16,10 @@ namespace kestrune::cli {
 // A code of the catalogue (0 to 9 for digests, 0 to 19 for ciphers; the
 // object's fallback for other codes is refused here), a catalogue name
 // ("SHA-256", "Triple DES"), a class name with or without its prefix
-// ("TKC_sha256", "3des"), the text a built class gives as its algorithm
+// ("TKC_sha256", "3des"), the text the class gives as its algorithm
 // ("SHA256") or an alias ("aes" for Rijndael). Names compare without
 // regard to case, spaces, hyphens or underscores. Empty when nothing matches.
-// The rows are the shipped table unless a caller (a test) gives others.
+// The shipped table, or (the second pair) the rows a caller such as a test gives.
 std::optional<std::int32_t> ParseDigest(std::string_view text);
 std::optional<std::int32_t> ParseCipher(std::string_view text);
 std::optional<std::int32_t> ParseDigest(std::string_view text, std::span<const TKC_digestrow> rows);

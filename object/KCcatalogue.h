@@ -42,13 +42,13 @@ constexpr const TKC_catalogrow<Class>& RowFor(std::span<const TKC_catalogrow<Cla
 }
 
 // What the lookups rely on: rows exist, the default row comes last with
-// code 0, and no code or class appears twice.
+// code 0, and no code or class (told by its id) appears twice.
 template <typename Class>
 constexpr bool IsWellFormed(std::span<const TKC_catalogrow<Class>> rows) noexcept {
     if (rows.empty() || rows.back().code != 0) return false;
     for (std::size_t i = 0; i < rows.size(); ++i)
         for (std::size_t j = i + 1; j < rows.size(); ++j)
-            if (rows[i].code == rows[j].code || &rows[i].algorithmClass == &rows[j].algorithmClass) return false;
+            if (rows[i].code == rows[j].code || rows[i].algorithmClass.id == rows[j].algorithmClass.id) return false;
     return true;
 }
 
