@@ -1,38 +1,14 @@
 #include "algorithms.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
 #include <span>
-#include <utility>
-
-#include "object/KCcatalogue.h"
 
 namespace kestrune::cli {
 namespace {
 
-// Class names by catalogue code; the catalogue itself holds class references,
-// which are null until an algorithm is built, so the names live here.
-constexpr std::pair<std::int32_t, std::string_view> DigestClasses[] = {
-    {1, "TKC_md4"},    {2, "TKC_ripemd128"}, {3, "TKC_ripemd160"}, {4, "TKC_haval"}, {5, "TKC_sha1"},
-    {6, "TKC_sha256"}, {7, "TKC_sha384"},    {8, "TKC_sha512"},    {9, "TKC_tiger"}, {0, "TKC_md5"},
-};
-
-constexpr std::pair<std::int32_t, std::string_view> CipherClasses[] = {
-    {1, "TKC_cast128"},  {2, "TKC_cast256"}, {3, "TKC_des"},      {4, "TKC_3des"},  {5, "TKC_ice"},
-    {6, "TKC_thinice"},  {7, "TKC_ice2"},    {8, "TKC_idea"},     {9, "TKC_mars"},  {10, "TKC_misty1"},
-    {11, "TKC_rc2"},     {12, "TKC_rc4"},    {13, "TKC_rc5"},     {14, "TKC_rc6"},  {15, "TKC_rijndael"},
-    {16, "TKC_serpent"}, {17, "TKC_tea"},    {18, "TKC_twofish"}, {19, "TKC_xtea"}, {0, "TKC_blowfish"},
-};
-
 constexpr std::string_view ModeNames[] = {"cbc", "cfb8", "cfbblock", "ofb", "ctr"};
-
-// Other names that a cipher goes by, where they name one row only. AES is
-// Rijndael with a 128-bit block, which is the only Rijndael here. There is
-// no "aes-128" or "aes-256": the key is as long as the password's digest
-// (up to 256 bits), so --hash decides the key size, not --cipher.
-constexpr std::pair<std::string_view, std::int32_t> CipherNicknames[] = {{"aes", 15}};
 
 // Lower case without spaces, hyphens and underscores: "Triple DES",
 // "triple-des" and "TRIPLEDES" are one name.
@@ -52,21 +28,24 @@ std::optional<std::int32_t> ParseCode(std::string_view text) {
     return code;
 }
 
-template <std::size_t N>
-std::string_view ClassNameFor(const std::pair<std::int32_t, std::string_view> (&names)[N], std::int32_t code) noexcept {
-    for (std::size_t i = 0; i + 1 < N; ++i)
-        if (names[i].first == code) return names[i].second;
-    return names[N - 1].second;
+// The words of a row's alias list.
+template <typename Class>
+std::vector<std::string_view> OwnAliasesOf(const TKC_catalogrow<Class>& row) {
+    std::vector<std::string_view> names;
+    std::string_view rest = row.aliases;
+    while (!rest.empty()) {
+        const auto space = rest.find(' ');
+        if (space != 0) names.push_back(rest.substr(0, space));
+        rest = space == std::string_view::npos ? std::string_view{} : rest.substr(space + 1);
+    }
+    return names;
 }
 
-// Matches against every name a row goes by; classes not built yet have no
-// algorithm text but keep their catalogue and class names.
-// Only the codes of the catalogue: the object takes any other as the
-// default row, which a person typing 42 does not mean.
-template <typename Rows, typename ClassOf>
-std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& rows,
-                                           std::string_view (*className)(std::int32_t) noexcept, ClassOf classOf,
-                                           std::span<const std::pair<std::string_view, std::int32_t>> aliases = {}) {
+// Matches against every name a row goes by. Only the codes of the table:
+// the object takes any other as the default row, which a person typing 42
+// does not mean.
+template <typename Class>
+std::optional<std::int32_t> ParseAlgorithm(std::string_view text, std::span<const TKC_catalogrow<Class>> rows) {
     if (auto code = ParseCode(text)) {
         for (const auto& row : rows)
             if (row.code == *code) return code;
@@ -74,51 +53,62 @@ std::optional<std::int32_t> ParseAlgorithm(std::string_view text, const Rows& ro
     }
     const std::string wanted = Folded(text);
     if (wanted.empty()) return std::nullopt;
-    for (const auto& [alias, code] : aliases)
-        if (alias == wanted) return code;
+    for (const auto& row : rows)
+        for (std::string_view alias : OwnAliasesOf(row))
+            if (Folded(alias) == wanted) return row.code;
     for (const auto& row : rows) {
         // The class name counts with or without its "TKC_" prefix ("3des").
-        const std::string folded = Folded(className(row.code));
-        if (Folded(row.name) == wanted || folded == wanted || folded.substr(3) == wanted) return row.code;
-        if (const auto* cls = classOf(row); cls != nullptr && Folded(cls->GetAlgorithm()) == wanted) return row.code;
+        const std::string folded = Folded(row.className);
+        if (Folded(row.name) == wanted || folded == wanted || folded.substr(3) == wanted ||
+            Folded(row.algorithmClass.GetAlgorithm()) == wanted)
+            return row.code;
     }
     return std::nullopt;
 }
 
-// The class name without its prefix, where it is not the catalogue name folded.
-template <typename Rows>
-std::vector<std::string> AliasesOf(const Rows& rows, std::string_view (*className)(std::int32_t) noexcept, std::int32_t code) {
+// The class name without its prefix, where it is not the catalogue name
+// folded, then the row's aliases.
+template <typename Class>
+std::vector<std::string> AliasesOf(const TKC_catalogrow<Class>& row) {
     std::vector<std::string> aliases;
-    for (const auto& row : rows) {
-        if (row.code != code) continue;
-        const std::string shortName = Folded(className(code)).substr(3);
-        if (shortName != Folded(row.name)) aliases.push_back(shortName);
-    }
+    const std::string shortName = Folded(row.className).substr(3);
+    if (shortName != Folded(row.name)) aliases.push_back(shortName);
+    for (std::string_view alias : OwnAliasesOf(row)) aliases.emplace_back(alias);
     return aliases;
 }
 
-template <typename Rows>
-std::string Choices(const Rows& rows) {
-    std::string text;
+template <typename Class>
+std::string Choices(std::span<const TKC_catalogrow<Class>> rows) {
+    std::string text, aliases;
     std::int32_t highest = 0;
     for (const auto& row : rows) {
         if (!text.empty()) text += ", ";
         text += row.name;
         highest = std::max(highest, row.code);
+        for (std::string_view alias : OwnAliasesOf(row)) aliases += "; " + std::string(alias) + " is " + std::string(row.name);
     }
-    return text + " or a code from 0 to " + std::to_string(highest);
+    return text + " or a code from 0 to " + std::to_string(highest) + aliases;
+}
+
+// A row by its exact code; null for codes that no row has.
+template <typename Class>
+const TKC_catalogrow<Class>* ExactRow(std::span<const TKC_catalogrow<Class>> rows, std::int32_t code) noexcept {
+    for (const auto& row : rows)
+        if (row.code == code) return &row;
+    return nullptr;
 }
 
 }  // namespace
 
-std::optional<std::int32_t> ParseDigest(std::string_view text) {
-    return ParseAlgorithm(text, DigestCatalogue(), DigestClassName,
-                          [](const TKC_digestrow& row) { return row.digestClass; });
+std::optional<std::int32_t> ParseDigest(std::string_view text) { return ParseAlgorithm(text, DigestCatalogue()); }
+std::optional<std::int32_t> ParseCipher(std::string_view text) { return ParseAlgorithm(text, CipherCatalogue()); }
+
+std::optional<std::int32_t> ParseDigest(std::string_view text, std::span<const TKC_digestrow> rows) {
+    return ParseAlgorithm(text, rows);
 }
 
-std::optional<std::int32_t> ParseCipher(std::string_view text) {
-    return ParseAlgorithm(text, CipherCatalogue(), CipherClassName,
-                          [](const TKC_cipherrow& row) { return row.cipherClass; }, CipherNicknames);
+std::optional<std::int32_t> ParseCipher(std::string_view text, std::span<const TKC_cipherrow> rows) {
+    return ParseAlgorithm(text, rows);
 }
 
 std::optional<std::int32_t> ParseMode(std::string_view text) {
@@ -136,34 +126,34 @@ std::string_view ModeName(std::int32_t mode) noexcept {
     return mode >= 0 && mode < static_cast<std::int32_t>(std::size(ModeNames)) ? ModeNames[mode] : std::string_view{};
 }
 
-std::string_view DigestClassName(std::int32_t code) noexcept { return ClassNameFor(DigestClasses, code); }
-std::string_view CipherClassName(std::int32_t code) noexcept { return ClassNameFor(CipherClasses, code); }
+std::string_view DigestClassName(std::int32_t code) noexcept { return RowFor(DigestCatalogue(), code).className; }
+std::string_view CipherClassName(std::int32_t code) noexcept { return RowFor(CipherCatalogue(), code).className; }
 
-std::vector<std::string> DigestAliases(std::int32_t code) { return AliasesOf(DigestCatalogue(), DigestClassName, code); }
+std::vector<std::string> Aliases(const TKC_digestrow& row) { return AliasesOf(row); }
+std::vector<std::string> Aliases(const TKC_cipherrow& row) { return AliasesOf(row); }
+std::vector<std::string_view> OwnAliases(const TKC_digestrow& row) { return OwnAliasesOf(row); }
+std::vector<std::string_view> OwnAliases(const TKC_cipherrow& row) { return OwnAliasesOf(row); }
+
+std::vector<std::string> DigestAliases(std::int32_t code) {
+    const auto* row = ExactRow(DigestCatalogue(), code);
+    return row != nullptr ? AliasesOf(*row) : std::vector<std::string>{};
+}
 std::vector<std::string> CipherAliases(std::int32_t code) {
-    auto aliases = AliasesOf(CipherCatalogue(), CipherClassName, code);
-    for (const auto& [alias, row] : CipherNicknames)
-        if (row == code) aliases.emplace_back(alias);
-    return aliases;
+    const auto* row = ExactRow(CipherCatalogue(), code);
+    return row != nullptr ? AliasesOf(*row) : std::vector<std::string>{};
 }
 
-std::string DigestChoices() { return Choices(DigestCatalogue()); }
-std::string CipherChoices() {
-    std::string text = Choices(CipherCatalogue());
-    for (const auto& [alias, code] : CipherNicknames) text += "; " + std::string(alias) + " is " + std::string(CipherName(code));
-    return text;
-}
+std::string DigestChoices(std::span<const TKC_digestrow> rows) { return Choices(rows); }
+std::string CipherChoices(std::span<const TKC_cipherrow> rows) { return Choices(rows); }
 
 std::string_view CipherName(std::int32_t code) noexcept {
-    for (const auto& row : CipherCatalogue())
-        if (row.code == code) return row.name;
-    return {};
+    const auto* row = ExactRow(CipherCatalogue(), code);
+    return row != nullptr ? row->name : std::string_view{};
 }
 
 std::string_view DigestName(std::int32_t code) noexcept {
-    for (const auto& row : DigestCatalogue())
-        if (row.code == code) return row.name;
-    return {};
+    const auto* row = ExactRow(DigestCatalogue(), code);
+    return row != nullptr ? row->name : std::string_view{};
 }
 
 }  // namespace kestrune::cli

@@ -4,20 +4,26 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "object/KCcatalogue.h"
 
 namespace kestrune::cli {
 
 // A code of the catalogue (0 to 9 for digests, 0 to 19 for ciphers; the
 // object's fallback for other codes is refused here), a catalogue name
 // ("SHA-256", "Triple DES"), a class name with or without its prefix
-// ("TKC_sha256", "3des"), the text a built class gives as its algorithm
+// ("TKC_sha256", "3des"), the text the class gives as its algorithm
 // ("SHA256") or an alias ("aes" for Rijndael). Names compare without
 // regard to case, spaces, hyphens or underscores. Empty when nothing matches.
+// The shipped table, or (the second pair) the rows a caller such as a test gives.
 std::optional<std::int32_t> ParseDigest(std::string_view text);
 std::optional<std::int32_t> ParseCipher(std::string_view text);
+std::optional<std::int32_t> ParseDigest(std::string_view text, std::span<const TKC_digestrow> rows);
+std::optional<std::int32_t> ParseCipher(std::string_view text, std::span<const TKC_cipherrow> rows);
 
 // cbc, cfb8, cfbblock, ofb, ctr (any case) or 0 to 4.
 std::optional<std::int32_t> ParseMode(std::string_view text);
@@ -32,12 +38,17 @@ std::string_view CipherName(std::int32_t code) noexcept;
 std::string_view DigestName(std::int32_t code) noexcept;
 
 // Names a row also answers to that do not fold to its catalogue name
-// ("3des" for Triple DES), for list --json and the completions.
+// ("3des" for Triple DES, "aes" for Rijndael), for list --json and the completions.
+std::vector<std::string> Aliases(const TKC_digestrow& row);
+std::vector<std::string> Aliases(const TKC_cipherrow& row);
+// Of those, the ones the row lists itself ("aes"), not taken from its class name.
+std::vector<std::string_view> OwnAliases(const TKC_digestrow& row);
+std::vector<std::string_view> OwnAliases(const TKC_cipherrow& row);
 std::vector<std::string> DigestAliases(std::int32_t code);
 std::vector<std::string> CipherAliases(std::int32_t code);
 
 // The accepted names, for help texts and error messages.
-std::string DigestChoices();
-std::string CipherChoices();
+std::string DigestChoices(std::span<const TKC_digestrow> rows = DigestCatalogue());
+std::string CipherChoices(std::span<const TKC_cipherrow> rows = CipherCatalogue());
 
 }  // namespace kestrune::cli

@@ -6,9 +6,11 @@
 #include <iosfwd>
 #include <istream>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "object/KCcatalogue.h"
 #include "object/KCfiles.h"
 
 namespace kestrune::cli {
@@ -52,15 +54,19 @@ void RemoveTemporaryFilesOnSignals();
 // empty for hashing; "-" stands for standard input or output.
 std::string FileFailureReason(const FileStatus& status, const std::string& source, const std::string& dest);
 
-// Both catalogues with names, classes, sizes and ids, then the modes.
-void WriteCatalogue(std::ostream& out);
+// Both catalogues with names, classes, sizes and ids, then the modes. The
+// tables are the shipped ones unless a caller (a test) gives others.
+void WriteCatalogue(std::ostream& out, std::span<const TKC_digestrow> digests = DigestCatalogue(),
+                    std::span<const TKC_cipherrow> ciphers = CipherCatalogue());
 
 // The same as one JSON object: "digests" and "ciphers" (code, name, class,
-// aliases, default, and where built algorithm, sizes in bits, id; a stream
-// cipher's block is null) and "modes" (code, name, default).
-void WriteCatalogueJson(std::ostream& out);
+// aliases, default, algorithm, sizes in bits, id; a stream cipher's block
+// is null) and "modes" (code, name, default).
+void WriteCatalogueJson(std::ostream& out, std::span<const TKC_digestrow> digests = DigestCatalogue(),
+                        std::span<const TKC_cipherrow> ciphers = CipherCatalogue());
 
-// Runs every built class's self-test and reports each row; 0 when none fails.
-int RunSelfTest(std::ostream& out);
+// Runs every row's self-test and reports each; 0 when none fails.
+int RunSelfTest(std::ostream& out, std::span<const TKC_digestrow> digests = DigestCatalogue(),
+                std::span<const TKC_cipherrow> ciphers = CipherCatalogue());
 
 }  // namespace kestrune::cli

@@ -516,7 +516,7 @@ std::string NormalisedDigest(std::string_view text) {
         upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     }
     for (const auto& row : DigestCatalogue())
-        if (row.digestClass != nullptr && upper.size() * 4 == static_cast<std::size_t>(row.digestClass->GetHashSize()))
+        if (upper.size() * 4 == static_cast<std::size_t>(row.algorithmClass.GetHashSize()))
             return upper;
     throw std::invalid_argument("no digest has " + std::to_string(upper.size()) +
                                 " hexadecimal digits: the catalogue's digests have 32, 40, 48, 64, 96 or 128");
@@ -582,7 +582,7 @@ TIdentifyResult IdentifyFileStart(ConstBytes start, std::span<const TSecretText>
     const std::size_t count = passwords.size() * work.ciphers.size() * work.digests.size();
     std::size_t tried = 0;
     for (const auto& row : CipherCatalogue())
-        tried += row.cipherClass != nullptr && row.cipherClass->GetBlockSize() < 0 ? 1 : ModeCount;
+        tried += row.algorithmClass.GetBlockSize() < 0 ? 1 : ModeCount;
     tried *= passwords.size() * work.digests.size();
     // libmagic first where the start shows structure, which real files
     // nearly always do; the rest only when that finds nothing that no

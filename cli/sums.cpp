@@ -21,12 +21,6 @@
 namespace kestrune::cli {
 namespace {
 
-const TKC_digestrow& RowFor(std::int32_t digest) noexcept {
-    const auto rows = DigestCatalogue();
-    const auto row = std::find_if(rows.begin(), rows.end(), [digest](const TKC_digestrow& r) { return r.code == digest; });
-    return row != rows.end() ? *row : rows.back();  // the default row, as the object chooses
-}
-
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 bool IsHex(std::string_view text) noexcept {
@@ -107,14 +101,13 @@ std::optional<TSumFormat> ParseSumFormat(std::string_view text) {
 }
 
 std::string DigestTag(std::int32_t digest) {
-    std::string tag(RowFor(digest).name);
+    std::string tag(RowFor(DigestCatalogue(), digest).name);
     std::erase(tag, '-');
     return tag;
 }
 
 std::size_t DigestHexDigits(std::int32_t digest) {
-    const auto* digestClass = RowFor(digest).digestClass;
-    return digestClass == nullptr ? 0 : (static_cast<std::size_t>(digestClass->GetHashSize()) + 7) / 8 * 2;
+    return (static_cast<std::size_t>(DigestClassFor(digest).GetHashSize()) + 7) / 8 * 2;
 }
 
 bool NeedsEscape(std::string_view name) noexcept { return name.find_first_of("\\\n\r") != std::string_view::npos; }

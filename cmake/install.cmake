@@ -12,12 +12,43 @@ file(RELATIVE_PATH kestrune_bin_to_private ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_LIBDIR}/kestrune)
 
 # The C++ library (the framework, the algorithms and the object) with its
-# headers, laid out as in the source tree under include/kestrune/, so that
-# a program includes <kestrune/object/UKestrune.h>.
+# public headers: include/kestrune/kestrune.h, the headers it lists, and
+# every header those include, found by following their #include "..."
+# lines as the compiler does (beside the including header, else from the
+# source root). They go under include/kestrune/ as laid out here, so that
+# a program includes <kestrune/kestrune.h> or <kestrune/object/UKestrune.h>.
+# No other header is installed: code pages, file and processor-path
+# internals, lanes and tables stay private.
 install(TARGETS kestrune_core EXPORT KestruneTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-foreach(dir framework hashes ciphers object)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrune/${dir}
-            FILES_MATCHING PATTERN "*.h")
+set(kestrune_pending include/kestrune/kestrune.h)
+set(kestrune_public_headers)
+while(kestrune_pending)
+    list(POP_FRONT kestrune_pending header)
+    if(header IN_LIST kestrune_public_headers)
+        continue()
+    endif()
+    list(APPEND kestrune_public_headers ${header})
+    file(STRINGS ${PROJECT_SOURCE_DIR}/${header} lines REGEX "^#include \"")
+    cmake_path(GET header PARENT_PATH dir)
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" name "${line}")
+        cmake_path(APPEND dir ${name} OUTPUT_VARIABLE beside)
+        cmake_path(NORMAL_PATH beside)
+        if(EXISTS ${PROJECT_SOURCE_DIR}/${beside})
+            list(APPEND kestrune_pending ${beside})
+        elseif(EXISTS ${PROJECT_SOURCE_DIR}/${name})
+            list(APPEND kestrune_pending ${name})
+        else()
+            message(FATAL_ERROR "${header} includes ${name}, which is not in the source tree")
+        endif()
+    endforeach()
+endwhile()
+foreach(header IN LISTS kestrune_public_headers)
+    string(REGEX REPLACE "^include/kestrune/" "" installed ${header})
+    cmake_path(GET installed PARENT_PATH subdir)
+    install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrune/${subdir})
+    # Configured again when a header's includes change.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${header})
 endforeach()
 
 install(EXPORT KestruneTargets NAMESPACE Kestrune:: DESTINATION ${KESTRUNE_CMAKEDIR})

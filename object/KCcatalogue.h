@@ -1,8 +1,11 @@
-// The two catalogues: a selection code becomes a digest or a cipher class.
-// Codes outside the table select the default row (MD5, Blowfish).
+// The algorithm tables, one per family: a row holds everything the object,
+// the tool and the tests know of an algorithm, so that adding one is its
+// unit, its vectors and one row. The object's two catalogues are these
+// tables; codes outside a table select its default row (MD5, Blowfish).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -10,26 +13,47 @@
 
 namespace kestrune {
 
-struct TKC_digestrow {
-    std::int32_t code;
-    std::string_view name;
-    const TKC_hashclass* digestClass;  // null while the algorithm is not built
+template <typename Class>
+struct TKC_catalogrow {
+    std::int32_t code;           // selection code; the default row has 0
+    std::string_view name;       // catalogue name ("Triple DES")
+    std::string_view className;  // "TKC_3des"
+    const Class& algorithmClass;
+    // Further names the tool accepts for this row, separated by spaces
+    // ("aes"), beside the catalogue name, the class name with or without
+    // its prefix, the class's algorithm text and the code.
+    std::string_view aliases = {};
 };
 
-struct TKC_cipherrow {
-    std::int32_t code;
-    std::string_view name;
-    const TKC_cipherclass* cipherClass;  // null while the algorithm is not built
-};
+using TKC_digestrow = TKC_catalogrow<TKC_hashclass>;
+using TKC_cipherrow = TKC_catalogrow<TKC_cipherclass>;
 
 // Rows in code order; the last is the default row, listed with code 0.
 std::span<const TKC_digestrow> DigestCatalogue() noexcept;
 std::span<const TKC_cipherrow> CipherCatalogue() noexcept;
 
-// Raise EKestrune for a row whose algorithm is not built, rather than
-// silently using another algorithm.
-const TKC_hashclass& DigestClassFor(std::int32_t code);
-const TKC_cipherclass& CipherClassFor(std::int32_t code);
+// The row for code in a table of that shape; the last row for any code
+// that no other row has.
+template <typename Class>
+constexpr const TKC_catalogrow<Class>& RowFor(std::span<const TKC_catalogrow<Class>> rows, std::int32_t code) noexcept {
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+        if (rows[i].code == code) return rows[i];
+    return rows.back();
+}
+
+// What the lookups rely on: rows exist, the default row comes last with
+// code 0, and no code or class (told by its id) appears twice.
+template <typename Class>
+constexpr bool IsWellFormed(std::span<const TKC_catalogrow<Class>> rows) noexcept {
+    if (rows.empty() || rows.back().code != 0) return false;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = i + 1; j < rows.size(); ++j)
+            if (rows[i].code == rows[j].code || rows[i].algorithmClass.id == rows[j].algorithmClass.id) return false;
+    return true;
+}
+
+const TKC_hashclass& DigestClassFor(std::int32_t code) noexcept;
+const TKC_cipherclass& CipherClassFor(std::int32_t code) noexcept;
 std::unique_ptr<TKC_cipher> CreateCipherFor(std::int32_t code);
 
 }  // namespace kestrune

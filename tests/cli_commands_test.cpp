@@ -98,24 +98,21 @@ TEST(FileFailures, TheReasonNamesTheFileConcernedAndTheCauseFound) {
     fs::remove_all(dir);
 }
 
-TEST(Reports, ListAndSelfTestCoverEveryRowBuiltOrNot) {
+TEST(Reports, ListAndSelfTestCoverEveryRow) {
     std::ostringstream list, selfTest;
     WriteCatalogue(list);
     EXPECT_EQ(RunSelfTest(selfTest), 0) << selfTest.str();
-    std::size_t notBuilt = 0;
-    const auto check = [&](std::string_view name, bool built) {
+    const auto check = [&](std::string_view name) {
         const std::string text(name);
         EXPECT_NE(list.str().find("  " + text + "  "), std::string::npos) << name;
         const auto line = selfTest.str().find("  " + text + "  ");
         ASSERT_NE(line, std::string::npos) << name;
         const std::string rest = selfTest.str().substr(line, selfTest.str().find('\n', line) - line);
-        EXPECT_NE(rest.find(built ? " ok" : " not built"), std::string::npos) << rest;
-        notBuilt += built ? 0 : 1;
+        EXPECT_NE(rest.find(" ok"), std::string::npos) << rest;
     };
-    for (const auto& row : DigestCatalogue()) check(row.name, row.digestClass != nullptr);
-    for (const auto& row : CipherCatalogue()) check(row.name, row.cipherClass != nullptr);
-    EXPECT_NE(selfTest.str().find(" 0 failed, " + std::to_string(notBuilt) + " not built"), std::string::npos)
-        << selfTest.str();
+    for (const auto& row : DigestCatalogue()) check(row.name);
+    for (const auto& row : CipherCatalogue()) check(row.name);
+    EXPECT_NE(selfTest.str().find("30 passed, 0 failed, 0 not built"), std::string::npos) << selfTest.str();
 }
 
 }  // namespace

@@ -270,7 +270,7 @@ TEST_F(Tool, ListAsJsonCarriesTheWholeCatalogue) {
         EXPECT_EQ(entry.at("code"), digests[i].code);
         EXPECT_EQ(entry.at("name"), digests[i].name);
         EXPECT_EQ(entry.at("class"), kestrune::cli::DigestClassName(digests[i].code));
-        EXPECT_EQ(entry.at("bits"), digests[i].digestClass->GetHashSize());
+        EXPECT_EQ(entry.at("bits"), digests[i].algorithmClass.GetHashSize());
         EXPECT_EQ(entry.at("default"), digests[i].code == 0);
     }
     const auto ciphers = kestrune::CipherCatalogue();
@@ -278,8 +278,8 @@ TEST_F(Tool, ListAsJsonCarriesTheWholeCatalogue) {
     for (std::size_t i = 0; i < ciphers.size(); ++i) {
         const auto& entry = catalogue["ciphers"][i];
         EXPECT_EQ(entry.at("name"), ciphers[i].name);
-        EXPECT_EQ(entry.at("max_key"), ciphers[i].cipherClass->GetMaxKeySize());
-        const int block = ciphers[i].cipherClass->GetBlockSize();
+        EXPECT_EQ(entry.at("max_key"), ciphers[i].algorithmClass.GetMaxKeySize());
+        const int block = ciphers[i].algorithmClass.GetBlockSize();
         EXPECT_EQ(entry.at("block"), block < 0 ? nlohmann::json() : nlohmann::json(block)) << entry;
         EXPECT_EQ(entry.at("aliases"), nlohmann::json(kestrune::cli::CipherAliases(ciphers[i].code)));
     }
