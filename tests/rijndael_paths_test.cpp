@@ -1,5 +1,5 @@
 // Rijndael's block paths (the processor's AES instructions and the portable
-// tables) in the fused modes against OpenSSL's AES, across calls and at the
+// bitsliced one) in the fused modes against OpenSSL's AES, across calls and at the
 // counter's carries. The published values and the agreement of the paths
 // in every mode are checked with the other block ciphers.
 #include <gtest/gtest.h>
