@@ -135,17 +135,22 @@ inline void InvSubBytes(Slices& q) noexcept {
     InvAffine(q);
 }
 
-// Row r moves left by r columns: a rotation of its lane right by 4r bits.
+// Row r moves left by r columns: its lane rotates right by 4r bits, done
+// as a swap of bytes in the lanes of rows 2 and 3 (a rotation by 8), then
+// a rotation by 4 in the lanes of rows 1 and 3.
+inline std::uint64_t SwapRowBytes(std::uint64_t x) noexcept {
+    const std::uint64_t t = ((x >> 8) ^ x) & 0x00FF00FF00000000;
+    return x ^ t ^ (t << 8);
+}
+
 inline std::uint64_t ShiftRow(std::uint64_t x) noexcept {
-    return (x & 0x000000000000FFFF) | ((x & 0x00000000FFF00000) >> 4) | ((x & 0x00000000000F0000) << 12) |
-           ((x & 0x0000FF0000000000) >> 8) | ((x & 0x000000FF00000000) << 8) | ((x & 0xF000000000000000) >> 12) |
-           ((x & 0x0FFF000000000000) << 4);
+    x = SwapRowBytes(x);
+    return (x & 0x0000FFFF0000FFFF) | ((x >> 4) & 0x0FFF00000FFF0000) | ((x << 12) & 0xF0000000F0000000);
 }
 
 inline std::uint64_t InvShiftRow(std::uint64_t x) noexcept {
-    return (x & 0x000000000000FFFF) | ((x & 0x000000000FFF0000) << 4) | ((x & 0x00000000F0000000) >> 12) |
-           ((x & 0x0000FF0000000000) >> 8) | ((x & 0x000000FF00000000) << 8) | ((x & 0xFFF0000000000000) >> 4) |
-           ((x & 0x000F000000000000) << 12);
+    x = SwapRowBytes(x);
+    return (x & 0x0000FFFF0000FFFF) | ((x << 4) & 0xFFF00000FFF00000) | ((x >> 12) & 0x000F0000000F0000);
 }
 
 // Multiplication by x in GF(2^8) on every byte: a shift of the planes, the
