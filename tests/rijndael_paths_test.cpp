@@ -200,5 +200,28 @@ TEST(RijndaelPaths, InstancesKeepTheirPathAndInteroperate) {
     EXPECT_EQ(buffer, data);
 }
 
+// Keying an instance again on another path uses only the new schedule,
+// whichever path and key size came before.
+TEST(RijndaelPaths, RekeyingMovesAnInstanceBetweenPaths) {
+    const std::vector<std::uint8_t> first(24, 0x11), second(16, 0x22), plain(16, 0x5C);
+    const auto expected = OpenSslEcb(second, plain, true);
+    for (const auto& before : Paths()) {
+        for (const auto& after : Paths()) {
+            TKC_rijndael cipher;
+            {
+                const CpuFeatures::Restriction only(before.allowed);
+                cipher.Init(first, 192);
+            }
+            const CpuFeatures::Restriction only(after.allowed);
+            cipher.Init(second, 128);
+            std::vector<std::uint8_t> block = plain;
+            cipher.EncryptBlock(block, block);
+            EXPECT_EQ(test::ToHex(block), test::ToHex(expected)) << before.provider << " then " << after.provider;
+            cipher.DecryptBlock(block, block);
+            EXPECT_EQ(block, plain) << before.provider << " then " << after.provider;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestrune
