@@ -238,31 +238,34 @@ void CryptSliced(const std::uint64_t* sk, std::uint32_t rounds, ConstBytes sourc
     SecureZero(group);
 }
 
-// SubWord for the key expansion through the same circuit: the four bytes
-// in the first four bit positions of the planes.
+// SubWord for the key expansion through the same circuit: the word's four
+// bytes become byte lanes 0..3 of the planes by one transposition, and
+// come back by another.
 std::uint32_t SubWord(std::uint32_t w) noexcept {
-    Slices q{};
-    for (unsigned bit = 0; bit < 8; ++bit)
-        for (unsigned n = 0; n < 4; ++n) q[bit] |= std::uint64_t{(w >> (8 * n + bit)) & 1} << n;
+    Slices q{w};
+    Transpose(q);
     SubBytes(q);
-    std::uint32_t out = 0;
-    for (unsigned bit = 0; bit < 8; ++bit)
-        for (unsigned n = 0; n < 4; ++n) out |= static_cast<std::uint32_t>((q[bit] >> n) & 1) << (8 * n + bit);
+    Transpose(q);
+    const auto out = static_cast<std::uint32_t>(q[0]);
     SecureZero(q);
     return out;
 }
 
-// Each round key in the sliced layout, the same for all four blocks.
+// Each round key in the sliced layout, the same for all four blocks: four
+// round keys are sliced at once as if they were four blocks, then block
+// b's bits are spread over the other three.
 void SliceRoundKeys(const std::uint32_t* rk, std::uint32_t rounds, std::uint64_t* sk) noexcept {
-    std::array<std::uint8_t, 64> copies;
-    for (std::uint32_t r = 0; r <= rounds; ++r) {
-        for (std::size_t b = 0; b < 4; ++b)
-            for (std::size_t c = 0; c < 4; ++c) StoreLE32(Bytes(copies).subspan(16 * b + 4 * c, 4), rk[4 * r + c]);
-        Slices q = Load4(copies.data());
-        std::copy(q.begin(), q.end(), sk + 8 * r);
+    std::array<std::uint8_t, 64> keys;
+    for (std::uint32_t first = 0; first <= rounds; first += 4) {
+        const std::uint32_t count = std::min<std::uint32_t>(4, rounds + 1 - first);
+        keys.fill(0);
+        for (std::size_t i = 0; i < 4 * count; ++i) StoreLE32(Bytes(keys).subspan(4 * i, 4), rk[4 * first + i]);
+        Slices q = Load4(keys.data());
+        for (std::uint32_t b = 0; b < count; ++b)
+            for (std::size_t i = 0; i < 8; ++i) sk[8 * (first + b) + i] = ((q[i] >> b) & 0x1111111111111111) * 0xF;
         SecureZero(q);
     }
-    SecureZero(copies);
+    SecureZero(keys);
 }
 
 #ifdef KESTRUNE_AESNI
