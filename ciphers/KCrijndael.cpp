@@ -77,7 +77,8 @@ inline void Store4(Slices x, std::uint8_t* out) noexcept {
 // The S-box as a circuit of 113 gates: the depth-16 circuit of Boyar and
 // Peralta (a linear layer, the inversion in GF(2^8) through GF(2^4), a
 // linear layer with the affine map). u0 is the most significant bit.
-inline void SubBytes(Slices& q) noexcept {
+// Inlined, so that the planes stay in registers between the round's steps.
+[[gnu::always_inline]] inline void SubBytes(Slices& q) noexcept {
     const std::uint64_t u0 = q[7], u1 = q[6], u2 = q[5], u3 = q[4], u4 = q[3], u5 = q[2], u6 = q[1], u7 = q[0];
 
     const std::uint64_t t1 = u0 ^ u3, t2 = u0 ^ u5, t3 = u0 ^ u6, t4 = u3 ^ u5, t5 = u4 ^ u6;
