@@ -14,84 +14,259 @@
 namespace kestrune {
 namespace {
 
-using tables::RijndaelInvSBox;
-using tables::RijndaelSBox;
-using tables::RijndaelTd;
-using tables::RijndaelTe;
+// The portable path is bitsliced, so that no memory address and no branch
+// depends on the key or the data (a table look-up per byte leaks both
+// through the cache). Four blocks lie in eight 64-bit words: word i holds
+// bit i of all 64 state bytes, byte (row, column) of block b at bit
+// 16 * row + 4 * column + b. A row rotation is then a rotation of the word
+// by 16 bits, and ShiftRows a rotation inside each 16-bit lane.
+using Slices = std::array<std::uint64_t, 8>;
 
-constexpr std::uint32_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
-
-inline std::uint32_t SubWord(std::uint32_t w) noexcept {
-    return std::uint32_t{RijndaelSBox[Byte(w, 0)]} | std::uint32_t{RijndaelSBox[Byte(w, 1)]} << 8 |
-           std::uint32_t{RijndaelSBox[Byte(w, 2)]} << 16 | std::uint32_t{RijndaelSBox[Byte(w, 3)]} << 24;
+inline void SwapMove(std::uint64_t& a, std::uint64_t& b, std::uint64_t mask, unsigned n) noexcept {
+    const std::uint64_t t = ((a >> n) ^ b) & mask;
+    b ^= t;
+    a ^= t << n;
 }
 
-// Td[j][S[b]] is InvMixColumns of byte b in row j, which turns an encryption
-// round key into one of the equivalent inverse cipher.
-std::uint32_t InvMixColumn(std::uint32_t w) noexcept {
-    return RijndaelTd[0][RijndaelSBox[Byte(w, 0)]] ^ RijndaelTd[1][RijndaelSBox[Byte(w, 1)]] ^
-           RijndaelTd[2][RijndaelSBox[Byte(w, 2)]] ^ RijndaelTd[3][RijndaelSBox[Byte(w, 3)]];
+// Bit i of byte m of word j trades places with bit j of byte m of word i.
+// Its own inverse.
+inline void Transpose(Slices& x) noexcept {
+    for (std::size_t j = 0; j < 8; j += 2) SwapMove(x[j], x[j + 1], 0x5555555555555555, 1);
+    for (std::size_t j : {0u, 1u, 4u, 5u}) SwapMove(x[j], x[j + 2], 0x3333333333333333, 2);
+    for (std::size_t j = 0; j < 4; ++j) SwapMove(x[j], x[j + 4], 0x0F0F0F0F0F0F0F0F, 4);
 }
 
-void EncryptPortable(const std::uint32_t* rk, std::uint32_t rounds, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t s0 = LoadLE32(in) ^ rk[0], s1 = LoadLE32(in.subspan(4)) ^ rk[1];
-        std::uint32_t s2 = LoadLE32(in.subspan(8)) ^ rk[2], s3 = LoadLE32(in.subspan(12)) ^ rk[3];
-        const std::uint32_t* k = rk + 4;
-        // SubBytes, ShiftRows and MixColumns in one look-up per byte: row r
-        // of output column c comes from input column c + r.
-        for (std::uint32_t r = 1; r < rounds; ++r, k += 4) {
-            const std::uint32_t t0 = RijndaelTe[0][Byte(s0, 0)] ^ RijndaelTe[1][Byte(s1, 1)] ^
-                                     RijndaelTe[2][Byte(s2, 2)] ^ RijndaelTe[3][Byte(s3, 3)] ^ k[0];
-            const std::uint32_t t1 = RijndaelTe[0][Byte(s1, 0)] ^ RijndaelTe[1][Byte(s2, 1)] ^
-                                     RijndaelTe[2][Byte(s3, 2)] ^ RijndaelTe[3][Byte(s0, 3)] ^ k[1];
-            const std::uint32_t t2 = RijndaelTe[0][Byte(s2, 0)] ^ RijndaelTe[1][Byte(s3, 1)] ^
-                                     RijndaelTe[2][Byte(s0, 2)] ^ RijndaelTe[3][Byte(s1, 3)] ^ k[2];
-            const std::uint32_t t3 = RijndaelTe[0][Byte(s3, 0)] ^ RijndaelTe[1][Byte(s0, 1)] ^
-                                     RijndaelTe[2][Byte(s1, 2)] ^ RijndaelTe[3][Byte(s2, 3)] ^ k[3];
-            s0 = t0, s1 = t1, s2 = t2, s3 = t3;
-        }
-        const auto last = [](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-            return std::uint32_t{RijndaelSBox[Byte(a, 0)]} | std::uint32_t{RijndaelSBox[Byte(b, 1)]} << 8 |
-                   std::uint32_t{RijndaelSBox[Byte(c, 2)]} << 16 | std::uint32_t{RijndaelSBox[Byte(d, 3)]} << 24;
-        };
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, last(s0, s1, s2, s3) ^ k[0]);
-        StoreLE32(out.subspan(4), last(s1, s2, s3, s0) ^ k[1]);
-        StoreLE32(out.subspan(8), last(s2, s3, s0, s1) ^ k[2]);
-        StoreLE32(out.subspan(12), last(s3, s0, s1, s2) ^ k[3]);
+// Bytes 0..3 and 4..7 of z interleaved (0 4 1 5 2 6 3 7), and back.
+inline std::uint64_t Zip(std::uint64_t z) noexcept {
+    std::uint64_t t = ((z >> 16) ^ z) & 0x00000000FFFF0000;
+    z ^= t ^ (t << 16);
+    t = ((z >> 8) ^ z) & 0x0000FF000000FF00;
+    return z ^ t ^ (t << 8);
+}
+
+inline std::uint64_t Unzip(std::uint64_t z) noexcept {
+    std::uint64_t t = ((z >> 8) ^ z) & 0x0000FF000000FF00;
+    z ^= t ^ (t << 8);
+    t = ((z >> 16) ^ z) & 0x00000000FFFF0000;
+    return z ^ t ^ (t << 16);
+}
+
+// Word 4 * (column & 1) + b gets block b's columns 0 and 2 (or 1 and 3),
+// row by row, so that the transposition lands each byte where the layout
+// above wants it.
+inline Slices Load4(const std::uint8_t* in) noexcept {
+    Slices x;
+    for (std::size_t b = 0; b < 4; ++b) {
+        const std::uint64_t lo = LoadLE64(ConstBytes(in + 16 * b, 8)), hi = LoadLE64(ConstBytes(in + 16 * b + 8, 8));
+        x[b] = Zip((lo & 0xFFFFFFFF) | (hi << 32));
+        x[4 + b] = Zip((lo >> 32) | (hi & 0xFFFFFFFF00000000));
+    }
+    Transpose(x);
+    return x;
+}
+
+inline void Store4(Slices x, std::uint8_t* out) noexcept {
+    Transpose(x);
+    for (std::size_t b = 0; b < 4; ++b) {
+        const std::uint64_t even = Unzip(x[b]), odd = Unzip(x[4 + b]);
+        StoreLE64(Bytes(out + 16 * b, 8), (even & 0xFFFFFFFF) | (odd << 32));
+        StoreLE64(Bytes(out + 16 * b + 8, 8), (even >> 32) | (odd & 0xFFFFFFFF00000000));
     }
 }
 
-void DecryptPortable(const std::uint32_t* dk, std::uint32_t rounds, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t s0 = LoadLE32(in) ^ dk[0], s1 = LoadLE32(in.subspan(4)) ^ dk[1];
-        std::uint32_t s2 = LoadLE32(in.subspan(8)) ^ dk[2], s3 = LoadLE32(in.subspan(12)) ^ dk[3];
-        const std::uint32_t* k = dk + 4;
-        // InvShiftRows: row r of output column c comes from column c - r.
-        for (std::uint32_t r = 1; r < rounds; ++r, k += 4) {
-            const std::uint32_t t0 = RijndaelTd[0][Byte(s0, 0)] ^ RijndaelTd[1][Byte(s3, 1)] ^
-                                     RijndaelTd[2][Byte(s2, 2)] ^ RijndaelTd[3][Byte(s1, 3)] ^ k[0];
-            const std::uint32_t t1 = RijndaelTd[0][Byte(s1, 0)] ^ RijndaelTd[1][Byte(s0, 1)] ^
-                                     RijndaelTd[2][Byte(s3, 2)] ^ RijndaelTd[3][Byte(s2, 3)] ^ k[1];
-            const std::uint32_t t2 = RijndaelTd[0][Byte(s2, 0)] ^ RijndaelTd[1][Byte(s1, 1)] ^
-                                     RijndaelTd[2][Byte(s0, 2)] ^ RijndaelTd[3][Byte(s3, 3)] ^ k[2];
-            const std::uint32_t t3 = RijndaelTd[0][Byte(s3, 0)] ^ RijndaelTd[1][Byte(s2, 1)] ^
-                                     RijndaelTd[2][Byte(s1, 2)] ^ RijndaelTd[3][Byte(s0, 3)] ^ k[3];
-            s0 = t0, s1 = t1, s2 = t2, s3 = t3;
-        }
-        const auto last = [](std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-            return std::uint32_t{RijndaelInvSBox[Byte(a, 0)]} | std::uint32_t{RijndaelInvSBox[Byte(b, 1)]} << 8 |
-                   std::uint32_t{RijndaelInvSBox[Byte(c, 2)]} << 16 | std::uint32_t{RijndaelInvSBox[Byte(d, 3)]} << 24;
-        };
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, last(s0, s3, s2, s1) ^ k[0]);
-        StoreLE32(out.subspan(4), last(s1, s0, s3, s2) ^ k[1]);
-        StoreLE32(out.subspan(8), last(s2, s1, s0, s3) ^ k[2]);
-        StoreLE32(out.subspan(12), last(s3, s2, s1, s0) ^ k[3]);
+// The S-box as a circuit of 113 gates: the depth-16 circuit of Boyar and
+// Peralta (a linear layer, the inversion in GF(2^8) through GF(2^4), a
+// linear layer with the affine map). u0 is the most significant bit.
+// Inlined, so that the planes stay in registers between the round's steps.
+[[gnu::always_inline]] inline void SubBytes(Slices& q) noexcept {
+    const std::uint64_t u0 = q[7], u1 = q[6], u2 = q[5], u3 = q[4], u4 = q[3], u5 = q[2], u6 = q[1], u7 = q[0];
+
+    const std::uint64_t t1 = u0 ^ u3, t2 = u0 ^ u5, t3 = u0 ^ u6, t4 = u3 ^ u5, t5 = u4 ^ u6;
+    const std::uint64_t t6 = t1 ^ t5, t7 = u1 ^ u2, t8 = u7 ^ t6, t9 = u7 ^ t7, t10 = t6 ^ t7;
+    const std::uint64_t t11 = u1 ^ u5, t12 = u2 ^ u5, t13 = t3 ^ t4, t14 = t6 ^ t11, t15 = t5 ^ t11;
+    const std::uint64_t t16 = t5 ^ t12, t17 = t9 ^ t16, t18 = u3 ^ u7, t19 = t7 ^ t18, t20 = t1 ^ t19;
+    const std::uint64_t t21 = u6 ^ u7, t22 = t7 ^ t21, t23 = t2 ^ t22, t24 = t2 ^ t10, t25 = t20 ^ t17;
+    const std::uint64_t t26 = t3 ^ t16, t27 = t1 ^ t12;
+
+    const std::uint64_t m1 = t13 & t6, m2 = t23 & t8, m3 = t14 ^ m1, m4 = t19 & u7, m5 = m4 ^ m1;
+    const std::uint64_t m6 = t3 & t16, m7 = t22 & t9, m8 = t26 ^ m6, m9 = t20 & t17, m10 = m9 ^ m6;
+    const std::uint64_t m11 = t1 & t15, m12 = t4 & t27, m13 = m12 ^ m11, m14 = t2 & t10, m15 = m14 ^ m11;
+    const std::uint64_t m16 = m3 ^ m2, m17 = m5 ^ t24, m18 = m8 ^ m7, m19 = m10 ^ m15, m20 = m16 ^ m13;
+    const std::uint64_t m21 = m17 ^ m15, m22 = m18 ^ m13, m23 = m19 ^ t25, m24 = m22 ^ m23, m25 = m22 & m20;
+    const std::uint64_t m26 = m21 ^ m25, m27 = m20 ^ m21, m28 = m23 ^ m25, m29 = m28 & m27, m30 = m26 & m24;
+    const std::uint64_t m31 = m20 & m23, m32 = m27 & m31, m33 = m27 ^ m25, m34 = m21 & m22, m35 = m24 & m34;
+    const std::uint64_t m36 = m24 ^ m25, m37 = m21 ^ m29, m38 = m32 ^ m33, m39 = m23 ^ m30, m40 = m35 ^ m36;
+    const std::uint64_t m41 = m38 ^ m40, m42 = m37 ^ m39, m43 = m37 ^ m38, m44 = m39 ^ m40, m45 = m42 ^ m41;
+    const std::uint64_t m46 = m44 & t6, m47 = m40 & t8, m48 = m39 & u7, m49 = m43 & t16, m50 = m38 & t9;
+    const std::uint64_t m51 = m37 & t17, m52 = m42 & t15, m53 = m45 & t27, m54 = m41 & t10, m55 = m44 & t13;
+    const std::uint64_t m56 = m40 & t23, m57 = m39 & t19, m58 = m43 & t3, m59 = m38 & t22, m60 = m37 & t20;
+    const std::uint64_t m61 = m42 & t1, m62 = m45 & t4, m63 = m41 & t2;
+
+    const std::uint64_t l0 = m61 ^ m62, l1 = m50 ^ m56, l2 = m46 ^ m48, l3 = m47 ^ m55, l4 = m54 ^ m58;
+    const std::uint64_t l5 = m49 ^ m61, l6 = m62 ^ l5, l7 = m46 ^ l3, l8 = m51 ^ m59, l9 = m52 ^ m53;
+    const std::uint64_t l10 = m53 ^ l4, l11 = m60 ^ l2, l12 = m48 ^ m51, l13 = m50 ^ l0, l14 = m52 ^ m61;
+    const std::uint64_t l15 = m55 ^ l1, l16 = m56 ^ l0, l17 = m57 ^ l1, l18 = m58 ^ l8, l19 = m63 ^ l4;
+    const std::uint64_t l20 = l0 ^ l1, l21 = l1 ^ l7, l22 = l3 ^ l12, l23 = l18 ^ l2, l24 = l15 ^ l9;
+    const std::uint64_t l25 = l6 ^ l10, l26 = l7 ^ l9, l27 = l8 ^ l10, l28 = l11 ^ l14, l29 = l11 ^ l17;
+
+    q[7] = l6 ^ l24;
+    q[6] = ~(l16 ^ l26);
+    q[5] = ~(l19 ^ l28);
+    q[4] = l6 ^ l21;
+    q[3] = l20 ^ l22;
+    q[2] = l25 ^ l29;
+    q[1] = ~(l13 ^ l27);
+    q[0] = ~(l6 ^ l23);
+}
+
+// The inverse of the S-box's affine map (x <<< 1 ^ x <<< 3 ^ x <<< 6 ^ 0x05
+// on each byte). Since S = A o inv, inv = A' o S, and the inverse S-box,
+// inv o A', is A' o S o A': one circuit serves both directions.
+inline void InvAffine(Slices& q) noexcept {
+    const Slices x = q;
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) q[i] = x[(i + 7) % 8] ^ x[(i + 5) % 8] ^ x[(i + 2) % 8];
+    q[0] = ~q[0];
+    q[2] = ~q[2];
+}
+
+inline void InvSubBytes(Slices& q) noexcept {
+    InvAffine(q);
+    SubBytes(q);
+    InvAffine(q);
+}
+
+// Row r moves left by r columns: its lane rotates right by 4r bits, done
+// as a swap of bytes in the lanes of rows 2 and 3 (a rotation by 8), then
+// a rotation by 4 in the lanes of rows 1 and 3.
+inline std::uint64_t SwapRowBytes(std::uint64_t x) noexcept {
+    const std::uint64_t t = ((x >> 8) ^ x) & 0x00FF00FF00000000;
+    return x ^ t ^ (t << 8);
+}
+
+inline std::uint64_t ShiftRow(std::uint64_t x) noexcept {
+    x = SwapRowBytes(x);
+    return (x & 0x0000FFFF0000FFFF) | ((x >> 4) & 0x0FFF00000FFF0000) | ((x << 12) & 0xF0000000F0000000);
+}
+
+inline std::uint64_t InvShiftRow(std::uint64_t x) noexcept {
+    x = SwapRowBytes(x);
+    return (x & 0x0000FFFF0000FFFF) | ((x << 4) & 0xFFF00000FFF00000) | ((x >> 12) & 0x000F0000000F0000);
+}
+
+// Multiplication by x in GF(2^8) on every byte: a shift of the planes, the
+// reduction by x^8 + x^4 + x^3 + x + 1 folding the top plane back in.
+inline Slices Times2(const Slices& a) noexcept {
+    return {a[7], a[0] ^ a[7], a[1], a[2] ^ a[7], a[3] ^ a[7], a[4], a[5], a[6]};
+}
+
+// out_r = 2 a_r + 3 a_r+1 + a_r+2 + a_r+3 = 2 t_r + a_r+1 + t_r+2, with
+// t_r = a_r + a_r+1; row r + k is a rotation by 16k.
+inline void MixColumns(Slices& q) noexcept {
+    Slices t;
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) t[i] = q[i] ^ Ror64(q[i], 16);
+    const Slices t2 = Times2(t);
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) q[i] = t2[i] ^ Ror64(q[i], 16) ^ Ror64(t[i], 32);
+}
+
+// InvMixColumns is MixColumns after the circulant (5, 0, 4, 0):
+// a_r += 4 (a_r + a_r+2).
+inline void InvMixColumns(Slices& q) noexcept {
+    Slices t;
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) t[i] = q[i] ^ Ror64(q[i], 32);
+    const Slices t4 = Times2(Times2(t));
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) q[i] ^= t4[i];
+    MixColumns(q);
+}
+
+inline void AddRoundKey(Slices& q, const std::uint64_t* k) noexcept {
+    #pragma GCC unroll 8
+    for (std::size_t i = 0; i < 8; ++i) q[i] ^= k[i];
+}
+
+void Encrypt4(const std::uint64_t* sk, std::uint32_t rounds, Slices& q) noexcept {
+    AddRoundKey(q, sk);
+    for (std::uint32_t r = 1; r < rounds; ++r) {
+        SubBytes(q);
+        #pragma GCC unroll 8
+        for (auto& w : q) w = ShiftRow(w);
+        MixColumns(q);
+        AddRoundKey(q, sk + 8 * r);
     }
+    SubBytes(q);
+    #pragma GCC unroll 8
+    for (auto& w : q) w = ShiftRow(w);
+    AddRoundKey(q, sk + 8 * rounds);
+}
+
+void Decrypt4(const std::uint64_t* sk, std::uint32_t rounds, Slices& q) noexcept {
+    AddRoundKey(q, sk + 8 * rounds);
+    for (std::uint32_t r = rounds - 1; r > 0; --r) {
+        #pragma GCC unroll 8
+        for (auto& w : q) w = InvShiftRow(w);
+        InvSubBytes(q);
+        AddRoundKey(q, sk + 8 * r);
+        InvMixColumns(q);
+    }
+    #pragma GCC unroll 8
+    for (auto& w : q) w = InvShiftRow(w);
+    InvSubBytes(q);
+    AddRoundKey(q, sk);
+}
+
+// Groups of four blocks; a last group of one to three is padded in a local
+// buffer that is wiped afterwards.
+template <bool Encrypting>
+void CryptSliced(const std::uint64_t* sk, std::uint32_t rounds, ConstBytes source, Bytes dest) noexcept {
+    const auto crypt = [&](const std::uint8_t* in, std::uint8_t* out) {
+        Slices q = Load4(in);
+        Encrypting ? Encrypt4(sk, rounds, q) : Decrypt4(sk, rounds, q);
+        Store4(q, out);
+        SecureZero(q);
+    };
+    const std::size_t whole = source.size() / 64 * 64;
+    for (std::size_t off = 0; off < whole; off += 64) crypt(source.data() + off, dest.data() + off);
+    if (whole == source.size()) return;
+    std::array<std::uint8_t, 64> group{};
+    const std::size_t rest = source.size() - whole;
+    std::copy_n(source.data() + whole, rest, group.data());
+    crypt(group.data(), group.data());
+    std::copy_n(group.data(), rest, dest.data() + whole);
+    SecureZero(group);
+}
+
+// SubWord for the key expansion through the same circuit: the word's four
+// bytes become byte lanes 0..3 of the planes by one transposition, and
+// come back by another.
+std::uint32_t SubWord(std::uint32_t w) noexcept {
+    Slices q{w};
+    Transpose(q);
+    SubBytes(q);
+    Transpose(q);
+    const auto out = static_cast<std::uint32_t>(q[0]);
+    SecureZero(q);
+    return out;
+}
+
+// Each round key in the sliced layout, the same for all four blocks: four
+// round keys are sliced at once as if they were four blocks, then block
+// b's bits are spread over the other three.
+void SliceRoundKeys(const std::uint32_t* rk, std::uint32_t rounds, std::uint64_t* sk) noexcept {
+    std::array<std::uint8_t, 64> keys;
+    for (std::uint32_t first = 0; first <= rounds; first += 4) {
+        const std::uint32_t count = std::min<std::uint32_t>(4, rounds + 1 - first);
+        keys.fill(0);
+        for (std::size_t i = 0; i < 4 * count; ++i) StoreLE32(Bytes(keys).subspan(4 * i, 4), rk[4 * first + i]);
+        Slices q = Load4(keys.data());
+        for (std::uint32_t b = 0; b < count; ++b)
+            for (std::size_t i = 0; i < 8; ++i) sk[8 * (first + b) + i] = ((q[i] >> b) & 0x1111111111111111) * 0xF;
+        SecureZero(q);
+    }
+    SecureZero(keys);
 }
 
 #ifdef KESTRUNE_AESNI
@@ -178,7 +353,7 @@ KESTRUNE_AES_TARGET void ExpandKey256(const std::uint8_t* key, std::uint32_t* rk
 }
 
 // The equivalent inverse cipher's round keys, in decryption order: the middle
-// ones take one AESIMC each, where the table form costs eight look-ups per word.
+// ones take one AESIMC each.
 KESTRUNE_AES_TARGET void InverseRoundKeys(const std::uint32_t* enc, std::uint32_t* dec, std::uint32_t rounds) noexcept {
     const std::size_t last = 4 * rounds;
     _mm_store_si128(reinterpret_cast<__m128i*>(dec), _mm_load_si128(reinterpret_cast<const __m128i*>(enc + last)));
@@ -615,6 +790,7 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
         SecureZero(padded);
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
+        SlicedKeys.Wipe();
         return;
     }
 #endif
@@ -634,15 +810,16 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         if (++k == nk) k = 0;
     }
 #ifdef KESTRUNE_AESNI
-    if (Path != PathPortable) return InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-#endif
-    const std::size_t last = 4 * RoundCount;
-    for (std::size_t c = 0; c < 4; ++c) {
-        DecKeys[c] = EncKeys[last + c];
-        DecKeys[last + c] = EncKeys[c];
+    if (Path != PathPortable) {
+        InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
+        SlicedKeys.Wipe();
+        return;
     }
-    for (std::size_t r = 1; r < RoundCount; ++r)
-        for (std::size_t c = 0; c < 4; ++c) DecKeys[4 * r + c] = InvMixColumn(EncKeys[last - 4 * r + c]);
+#endif
+    // Both directions run on the sliced encryption keys (the inverse cipher
+    // takes them in reverse order); no word keys are kept.
+    SliceRoundKeys(EncKeys.data(), RoundCount, SlicedKeys.data());
+    WipeAll(EncKeys, DecKeys);
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
@@ -650,7 +827,7 @@ void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     if (Path == PathVaes) return CryptWide<true>(EncKeys.data(), RoundCount, source, dest);
     if (Path == PathAesNi) return CryptHardware<true>(EncKeys.data(), RoundCount, source, dest);
 #endif
-    EncryptPortable(EncKeys.data(), RoundCount, source, dest);
+    CryptSliced<true>(SlicedKeys.data(), RoundCount, source, dest);
 }
 
 void TKC_rijndael::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
@@ -658,7 +835,7 @@ void TKC_rijndael::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     if (Path == PathVaes) return CryptWide<false>(DecKeys.data(), RoundCount, source, dest);
     if (Path == PathAesNi) return CryptHardware<false>(DecKeys.data(), RoundCount, source, dest);
 #endif
-    DecryptPortable(DecKeys.data(), RoundCount, source, dest);
+    CryptSliced<false>(SlicedKeys.data(), RoundCount, source, dest);
 }
 
 void TKC_rijndael::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {

@@ -17,13 +17,14 @@ public:
 
     void Wipe() noexcept override {
         RoundCount = 0, Path = PathPortable;
-        WipeAll(EncKeys, DecKeys);
+        WipeAll(EncKeys, DecKeys, SlicedKeys);
         TKC_blockcipher128::Wipe();
     }
 
     // The path this instance takes, chosen when keyed through CpuFeatures:
     // "vaes" (AES instructions on 256-bit registers, sixteen blocks in
-    // flight), "aesni" (eight in flight) or "portable".
+    // flight), "aesni" (eight in flight) or "portable" (bitsliced, four
+    // blocks at a time, no secret-dependent branch or memory address).
     std::string_view Provider() const noexcept override;
     static constexpr std::uint8_t PathPortable = 0, PathAesNi = 1, PathVaes = 2;
 
@@ -50,6 +51,9 @@ private:
     // The equivalent inverse cipher's round keys in the order decryption
     // uses them: round Nr first, InvMixColumns applied to rounds 1..Nr-1.
     alignas(16) Wiped<std::array<std::uint32_t, 60>, 0> DecKeys;
+    // The portable path's round keys, each as the eight bit planes of four
+    // copies of it; the word keys are wiped once these are made.
+    Wiped<std::array<std::uint64_t, 120>, 0> SlicedKeys;
 };
 
 }  // namespace kestrune

@@ -50,11 +50,16 @@ std::array<std::uint32_t, N> Xor(std::array<std::uint32_t, N> a, const std::arra
 }
 
 // The counter of CTR: one big-endian number of the block's width; a carry
-// out of the first byte is dropped.
+// out of the first byte is dropped. The carry runs through every byte
+// without a branch: a counter derived from the key is as secret as the key.
 template <std::size_t B>
 void IncrementCounter(std::array<std::uint8_t, B>& counter) noexcept {
-    for (std::size_t i = B; i-- > 0;)
-        if (++counter[i] != 0) break;
+    unsigned carry = 1;
+    for (std::size_t i = B; i-- > 0;) {
+        carry += counter[i];
+        counter[i] = static_cast<std::uint8_t>(carry);
+        carry >>= 8;
+    }
 }
 
 }  // namespace
@@ -362,8 +367,11 @@ void TKC_blockcipherN<B>::EncryptCTRBlocks(Block& counterBlock, ConstBytes sourc
         for (std::size_t b = 0; b < n; b += B) {
             for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(ks.subspan(b + 8 * w), counter[w]);
             // IncrementCounter, a word at a time.
-            for (std::size_t w = B / 8; w-- > 0;)
-                if (++counter[w] != 0) break;
+            std::uint64_t carry = 1;
+            for (std::size_t w = B / 8; w-- > 0;) {
+                counter[w] += carry;
+                carry = counter[w] < carry;
+            }
         }
         for (std::size_t w = 0; w < B / 8; ++w) StoreBE64(Bytes(counterBlock).subspan(8 * w), counter[w]);
         EncryptBlocks(ks, ks);

@@ -260,40 +260,17 @@ def nested_array(ctype, name, rows, width, per_line=8):
 
 
 def gen_rijndael():
-    # FIPS-197 section 5.1.1: the multiplicative inverse in GF(2^8) modulo
-    # x^8+x^4+x^3+x+1, then the affine map with constant 0x63.
-    inverse = [0] * 256
-    for a in range(1, 256):
-        inverse[a] = next(b for b in range(1, 256) if gf_mul(a, b, 0x11B) == 1)
-    sbox = []
-    for a in range(256):
-        x, y = inverse[a], 0
-        for i in range(8):
-            bit = (x >> i ^ x >> (i + 4) % 8 ^ x >> (i + 5) % 8 ^ x >> (i + 6) % 8 ^ x >> (i + 7) % 8 ^ 0x63 >> i) & 1
-            y |= bit << i
-        sbox.append(y)
-    assert sbox[0] == 0x63 and sbox[0x53] == 0xED and len(set(sbox)) == 256
-    inv_sbox = [sbox.index(x) for x in range(256)]
-    # Round tables, column words little-endian (row r in bits 8r..8r+7):
-    # Te0 = SubBytes then MixColumns column (2,1,1,3); Td0 = InvSubBytes then
-    # InvMixColumns column (14,9,13,11); Te1..3 and Td1..3 are byte rotations.
-    te0 = [le_word(gf_mul(s, 2, 0x11B), s, s, gf_mul(s, 3, 0x11B)) for s in sbox]
-    td0 = [le_word(gf_mul(s, 14, 0x11B), gf_mul(s, 9, 0x11B), gf_mul(s, 13, 0x11B), gf_mul(s, 11, 0x11B))
-           for s in inv_sbox]
+    # The key expansion's round constants, x^(i-1) in GF(2^8). The S-box is
+    # a circuit in the code, not a table: a look-up would leak its index.
     rcon, r = [], 1
     for _ in range(10):
         rcon.append(r)
         r = gf_mul(r, 2, 0x11B)
-    body = "// Rijndael S-box and inverse, computed from their GF(2^8) construction.\n"
-    body += c_array("std::uint8_t", "RijndaelSBox", sbox, 2, 16)
-    body += c_array("std::uint8_t", "RijndaelInvSBox", inv_sbox, 2, 16)
-    body += c_array("std::uint8_t", "RijndaelRcon", rcon, 2, 10)
-    body += nested_array("std::uint32_t", "RijndaelTe", [[rotl32(v, 8 * t) for v in te0] for t in range(4)], 8)
-    body += nested_array("std::uint32_t", "RijndaelTd", [[rotl32(v, 8 * t) for v in td0] for t in range(4)], 8)
+    body = c_array("std::uint8_t", "RijndaelRcon", rcon, 2, 10)
     recs = records_with_comments("rijndael.vec", "Rijndael")
     chosen = [next(r for r in recs if r["#"] == f"ecb_tbl.txt KEYSIZE={k} I=1") for k in (128, 192, 256)]
     body += self_test_vectors("Rijndael", chosen)
-    write("ciphers/KCrijndael_tables.inc", ["the FIPS-197 construction", "tests/data/rijndael.vec"], body)
+    write("ciphers/KCrijndael_tables.inc", ["tests/data/rijndael.vec"], body)
 
 
 def gen_twofish():

@@ -1,5 +1,5 @@
 // Rijndael's block paths (the processor's AES instructions and the portable
-// tables) in the fused modes against OpenSSL's AES, across calls and at the
+// bitsliced one) in the fused modes against OpenSSL's AES, across calls and at the
 // counter's carries. The published values and the agreement of the paths
 // in every mode are checked with the other block ciphers.
 #include <gtest/gtest.h>
@@ -198,6 +198,29 @@ TEST(RijndaelPaths, InstancesKeepTheirPathAndInteroperate) {
     EXPECT_EQ(portable.Provider(), "portable");
     portable.Decrypt(buffer, buffer);
     EXPECT_EQ(buffer, data);
+}
+
+// Keying an instance again on another path uses only the new schedule,
+// whichever path and key size came before.
+TEST(RijndaelPaths, RekeyingMovesAnInstanceBetweenPaths) {
+    const std::vector<std::uint8_t> first(24, 0x11), second(16, 0x22), plain(16, 0x5C);
+    const auto expected = OpenSslEcb(second, plain, true);
+    for (const auto& before : Paths()) {
+        for (const auto& after : Paths()) {
+            TKC_rijndael cipher;
+            {
+                const CpuFeatures::Restriction only(before.allowed);
+                cipher.Init(first, 192);
+            }
+            const CpuFeatures::Restriction only(after.allowed);
+            cipher.Init(second, 128);
+            std::vector<std::uint8_t> block = plain;
+            cipher.EncryptBlock(block, block);
+            EXPECT_EQ(test::ToHex(block), test::ToHex(expected)) << before.provider << " then " << after.provider;
+            cipher.DecryptBlock(block, block);
+            EXPECT_EQ(block, plain) << before.provider << " then " << after.provider;
+        }
+    }
 }
 
 }  // namespace
