@@ -19,7 +19,7 @@ constexpr Named Names[] = {
     {CpuFeature::AesNi, "aes"},         {CpuFeature::Pclmul, "pclmul"},     {CpuFeature::Ssse3, "ssse3"},
     {CpuFeature::Sse41, "sse4.1"},      {CpuFeature::Avx2, "avx2"},         {CpuFeature::Bmi2, "bmi2"},
     {CpuFeature::Sha, "sha"},           {CpuFeature::Vaes, "vaes"},         {CpuFeature::Avx512F, "avx512f"},
-    {CpuFeature::Avx512BW, "avx512bw"}, {CpuFeature::Avx512VL, "avx512vl"},
+    {CpuFeature::Avx512BW, "avx512bw"}, {CpuFeature::Avx512VL, "avx512vl"}, {CpuFeature::Sse2, "sse2"},
     // The names under which the paths report themselves, as aliases.
     {CpuFeature::AesNi, "aesni"},       {CpuFeature::Sha, "sha-ni"},
 };
@@ -42,6 +42,7 @@ CpuFeatures::Mask Probe() noexcept {
     };
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
+    set(d & (1u << 26), F::Sse2);
     set(c & (1u << 25), F::AesNi);
     set(c & (1u << 1), F::Pclmul);
     set(c & (1u << 9), F::Ssse3);

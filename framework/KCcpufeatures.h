@@ -22,6 +22,7 @@ enum class CpuFeature : std::uint32_t {
     Avx512F = 1u << 8,
     Avx512BW = 1u << 9,
     Avx512VL = 1u << 10,
+    Sse2 = 1u << 11,
 };
 
 class CpuFeatures {
