@@ -25,6 +25,7 @@ std::u16string DigestText(ConstBytes digest) {
 
 // Passwords are converted into a buffer that is wiped when it goes.
 struct AnsiSecret {
+    AnsiSecret() = default;
     explicit AnsiSecret(std::u16string_view text) : value(ToAnsi(text)) {}
     ~AnsiSecret() { SecureFill(value.data(), value.size(), 0); }
     AnsiSecret(const AnsiSecret&) = delete;
@@ -139,7 +140,7 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
         const AnsiSecret key(password);
         cipher->InitFromPassword(key.value, *digestClass);
         AnsiSecret input(inputStr);
-        AnsiSecret output(u"");
+        AnsiSecret output;
         output.value = encrypt ? cipher->EncryptString(input.value) : cipher->DecryptString(input.value);
         cipher->Wipe();
         return FromAnsi(output.value);
