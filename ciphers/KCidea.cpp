@@ -4,8 +4,11 @@
 
 #include "KCidea_tables.inc"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include "../framework/KCcpufeatures.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KESTRUNE_IDEA_LANES 1
 #endif
 
 namespace kestrune {
@@ -53,77 +56,103 @@ std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& k
 
 std::uint16_t AddInverse(std::uint16_t x) noexcept { return static_cast<std::uint16_t>(0x10000 - x); }
 
-#if defined(__SSE2__)
-// Eight blocks at once, one 16-bit lane each (CBC decryption, CTR and CFB
-// decryption hand over many blocks). Scalar IDEA is bound by its operation
-// count rather than by latency, so interleaving blocks gains nothing; SSE2
-// does eight multiplications in one.
-constexpr std::size_t VectorBlocks = 8;
-
-// Mul above, lane by lane: lo - hi, plus one where lo < hi; where the
-// product is zero, 1 - a - b.
-inline __m128i MulLanes(__m128i a, __m128i b) noexcept {
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
-    const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epu16(a, b);
-    const __m128i hiNotAbove = _mm_cmpeq_epi16(_mm_subs_epu16(hi, lo), zero);  // -1 where lo >= hi
-    const __m128i product = _mm_add_epi16(_mm_add_epi16(_mm_sub_epi16(lo, hi), hiNotAbove), one);
-    const __m128i isZero = _mm_cmpeq_epi16(_mm_or_si128(lo, hi), zero);
-    const __m128i other = _mm_sub_epi16(_mm_sub_epi16(one, a), b);
-    return _mm_or_si128(_mm_andnot_si128(isZero, product), _mm_and_si128(isZero, other));
+#ifdef KESTRUNE_IDEA_LANES
+// IDEA is bound by its operation count rather than by latency, so
+// interleaving scalar blocks gains nothing; 16-bit lanes do eight (SSE2) or
+// sixteen (AVX2) multiplications in one. CBC and CFB decryption and CTR
+// hand over many blocks.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse2")
+#endif
+namespace sse2 {
+using V = __m128i;
+constexpr std::size_t Lanes = 8;
+[[gnu::always_inline]] inline V Load(const std::uint8_t* p) noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const V*>(p));
 }
-
-// Whole groups of eight blocks; returns the bytes done.
-std::size_t CryptVector(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest) noexcept {
-    constexpr std::size_t group = 8 * VectorBlocks;
-    const std::size_t done = source.size() / group * group;
-    const auto key = [&z](std::size_t i) { return _mm_set1_epi16(static_cast<short>(z[i])); };
-    // Word w of block b goes to lane b of words[w].
-    alignas(16) std::uint16_t words[4][VectorBlocks];
-    for (std::size_t off = 0; off < done; off += group) {
-        const std::uint8_t* in = source.data() + off;
-        for (std::size_t b = 0; b < VectorBlocks; ++b)
-            for (std::size_t w = 0; w < 4; ++w)
-                words[w][b] = static_cast<std::uint16_t>(in[8 * b + 2 * w] << 8 | in[8 * b + 2 * w + 1]);
-        __m128i x1 = _mm_load_si128(reinterpret_cast<const __m128i*>(words[0]));
-        __m128i x2 = _mm_load_si128(reinterpret_cast<const __m128i*>(words[1]));
-        __m128i x3 = _mm_load_si128(reinterpret_cast<const __m128i*>(words[2]));
-        __m128i x4 = _mm_load_si128(reinterpret_cast<const __m128i*>(words[3]));
-        for (std::size_t k = 0; k < 48; k += 6) {
-            x1 = MulLanes(x1, key(k));
-            x2 = _mm_add_epi16(x2, key(k + 1));
-            x3 = _mm_add_epi16(x3, key(k + 2));
-            x4 = MulLanes(x4, key(k + 3));
-            const __m128i s = MulLanes(_mm_xor_si128(x1, x3), key(k + 4));
-            const __m128i t = MulLanes(_mm_add_epi16(s, _mm_xor_si128(x2, x4)), key(k + 5));
-            const __m128i u = _mm_add_epi16(s, t);
-            x1 = _mm_xor_si128(x1, t);
-            x4 = _mm_xor_si128(x4, u);
-            const __m128i middle = _mm_xor_si128(x2, u);
-            x2 = _mm_xor_si128(x3, t);
-            x3 = middle;
-        }
-        // The output transformation undoes the last swap of the middle words.
-        _mm_store_si128(reinterpret_cast<__m128i*>(words[0]), MulLanes(x1, key(48)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(words[1]), _mm_add_epi16(x3, key(49)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(words[2]), _mm_add_epi16(x2, key(50)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(words[3]), MulLanes(x4, key(51)));
-        std::uint8_t* out = dest.data() + off;
-        for (std::size_t b = 0; b < VectorBlocks; ++b)
-            for (std::size_t w = 0; w < 4; ++w) {
-                out[8 * b + 2 * w] = static_cast<std::uint8_t>(words[w][b] >> 8);
-                out[8 * b + 2 * w + 1] = static_cast<std::uint8_t>(words[w][b]);
-            }
-    }
-    SecureZero(words);
+[[gnu::always_inline]] inline void Store(std::uint8_t* p, V x) noexcept { _mm_storeu_si128(reinterpret_cast<V*>(p), x); }
+[[gnu::always_inline]] inline V Set1(short x) noexcept { return _mm_set1_epi16(x); }
+[[gnu::always_inline]] inline V Zero() noexcept { return _mm_setzero_si128(); }
+[[gnu::always_inline]] inline V Add(V a, V b) noexcept { return _mm_add_epi16(a, b); }
+[[gnu::always_inline]] inline V Sub(V a, V b) noexcept { return _mm_sub_epi16(a, b); }
+[[gnu::always_inline]] inline V Subs(V a, V b) noexcept { return _mm_subs_epu16(a, b); }
+[[gnu::always_inline]] inline V Mullo(V a, V b) noexcept { return _mm_mullo_epi16(a, b); }
+[[gnu::always_inline]] inline V Mulhi(V a, V b) noexcept { return _mm_mulhi_epu16(a, b); }
+[[gnu::always_inline]] inline V Cmpeq(V a, V b) noexcept { return _mm_cmpeq_epi16(a, b); }
+[[gnu::always_inline]] inline V Xor(V a, V b) noexcept { return _mm_xor_si128(a, b); }
+[[gnu::always_inline]] inline V Or(V a, V b) noexcept { return _mm_or_si128(a, b); }
+[[gnu::always_inline]] inline V And(V a, V b) noexcept { return _mm_and_si128(a, b); }
+[[gnu::always_inline]] inline V Andnot(V a, V b) noexcept { return _mm_andnot_si128(a, b); }
+[[gnu::always_inline]] inline V Shl8(V x) noexcept { return _mm_slli_epi16(x, 8); }
+[[gnu::always_inline]] inline V Shr8(V x) noexcept { return _mm_srli_epi16(x, 8); }
+[[gnu::always_inline]] inline V Unpacklo16(V a, V b) noexcept { return _mm_unpacklo_epi16(a, b); }
+[[gnu::always_inline]] inline V Unpackhi16(V a, V b) noexcept { return _mm_unpackhi_epi16(a, b); }
+[[gnu::always_inline]] inline V Unpacklo64(V a, V b) noexcept { return _mm_unpacklo_epi64(a, b); }
+[[gnu::always_inline]] inline V Unpackhi64(V a, V b) noexcept { return _mm_unpackhi_epi64(a, b); }
+#include "KCidea_lanes.inc"
+}  // namespace sse2
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+using V = __m256i;
+constexpr std::size_t Lanes = 16;
+[[gnu::always_inline]] inline V Load(const std::uint8_t* p) noexcept {
+    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+}
+[[gnu::always_inline]] inline void Store(std::uint8_t* p, V x) noexcept {
+    _mm256_storeu_si256(reinterpret_cast<V*>(p), x);
+}
+[[gnu::always_inline]] inline V Set1(short x) noexcept { return _mm256_set1_epi16(x); }
+[[gnu::always_inline]] inline V Zero() noexcept { return _mm256_setzero_si256(); }
+[[gnu::always_inline]] inline V Add(V a, V b) noexcept { return _mm256_add_epi16(a, b); }
+[[gnu::always_inline]] inline V Sub(V a, V b) noexcept { return _mm256_sub_epi16(a, b); }
+[[gnu::always_inline]] inline V Subs(V a, V b) noexcept { return _mm256_subs_epu16(a, b); }
+[[gnu::always_inline]] inline V Mullo(V a, V b) noexcept { return _mm256_mullo_epi16(a, b); }
+[[gnu::always_inline]] inline V Mulhi(V a, V b) noexcept { return _mm256_mulhi_epu16(a, b); }
+[[gnu::always_inline]] inline V Cmpeq(V a, V b) noexcept { return _mm256_cmpeq_epi16(a, b); }
+[[gnu::always_inline]] inline V Xor(V a, V b) noexcept { return _mm256_xor_si256(a, b); }
+[[gnu::always_inline]] inline V Or(V a, V b) noexcept { return _mm256_or_si256(a, b); }
+[[gnu::always_inline]] inline V And(V a, V b) noexcept { return _mm256_and_si256(a, b); }
+[[gnu::always_inline]] inline V Andnot(V a, V b) noexcept { return _mm256_andnot_si256(a, b); }
+[[gnu::always_inline]] inline V Shl8(V x) noexcept { return _mm256_slli_epi16(x, 8); }
+[[gnu::always_inline]] inline V Shr8(V x) noexcept { return _mm256_srli_epi16(x, 8); }
+[[gnu::always_inline]] inline V Unpacklo16(V a, V b) noexcept { return _mm256_unpacklo_epi16(a, b); }
+[[gnu::always_inline]] inline V Unpackhi16(V a, V b) noexcept { return _mm256_unpackhi_epi16(a, b); }
+[[gnu::always_inline]] inline V Unpacklo64(V a, V b) noexcept { return _mm256_unpacklo_epi64(a, b); }
+[[gnu::always_inline]] inline V Unpackhi64(V a, V b) noexcept { return _mm256_unpackhi_epi64(a, b); }
+#include "KCidea_lanes.inc"
+// The upper halves of the registers are cleared before SSE code runs again.
+std::size_t CryptLanesWide(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest) noexcept {
+    const std::size_t done = CryptLanes(z, source, dest);
+    _mm256_zeroupper();
     return done;
 }
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 #endif
 
-void Crypt(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest) noexcept {
-#if defined(__SSE2__)
-    const std::size_t grouped = CryptVector(z, source, dest);
+// Whole groups of blocks go through the lanes of the path chosen when
+// keyed; the rest, one block at a time.
+void Crypt(std::uint8_t path, const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest) noexcept {
+    std::size_t grouped = 0;
+#ifdef KESTRUNE_IDEA_LANES
+    if (path == TKC_idea::PathAvx2) grouped = avx2::CryptLanesWide(z, source, dest);
+    if (path != TKC_idea::PathPortable) grouped += sse2::CryptLanes(z, source.subspan(grouped), dest.subspan(grouped));
 #else
-    const std::size_t grouped = 0;
+    (void)path;
 #endif
     for (std::size_t off = grouped; off < source.size(); off += 8) {
         const std::uint32_t a = LoadBE32(source.subspan(off, 4)), b = LoadBE32(source.subspan(off + 4, 4));
@@ -149,9 +178,26 @@ void Crypt(const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest
     }
 }
 
+std::uint8_t UsablePath() noexcept {
+#ifdef KESTRUNE_IDEA_LANES
+    if (CpuFeatures::Has(CpuFeature::Avx2, CpuFeature::Sse2)) return TKC_idea::PathAvx2;
+    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_idea::PathSse2;
+#endif
+    return TKC_idea::PathPortable;
+}
+
 }  // namespace
 
+std::string_view TKC_idea::Provider() const noexcept {
+    switch (IsInitialized() ? Path : UsablePath()) {
+    case PathAvx2: return "avx2";
+    case PathSse2: return "sse2";
+    default: return "portable";
+    }
+}
+
 void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    Path = UsablePath();
     std::array<std::uint8_t, 16> padded{};  // shorter keys are padded with zero bytes
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     std::uint64_t hi = LoadBE64(padded), lo = LoadBE64(ConstBytes(padded).subspan(8));
@@ -193,9 +239,9 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     SecureZero(inverses);
 }
 
-void TKC_idea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(EncSubkeys, source, dest); }
+void TKC_idea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(Path, EncSubkeys, source, dest); }
 
-void TKC_idea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(DecSubkeys, source, dest); }
+void TKC_idea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(Path, DecSubkeys, source, dest); }
 
 bool TKC_idea::SelfTest() {
     TKC_idea cipher;

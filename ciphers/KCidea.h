@@ -15,7 +15,16 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_idea>; }
 
-    void Wipe() noexcept override { WipeAll(EncSubkeys, DecSubkeys); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        Path = PathPortable;
+        WipeAll(EncSubkeys, DecSubkeys);
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "avx2" (sixteen blocks in 16-bit lanes), "sse2" (eight) or "portable".
+    std::string_view Provider() const noexcept override;
+    static constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -23,6 +32,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint16_t, 52>, 0> EncSubkeys;
     Wiped<std::array<std::uint16_t, 52>, 0> DecSubkeys;
 };

@@ -1,6 +1,7 @@
 #include "KCrc4.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -26,18 +27,33 @@ void TKC_rc4::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv) {
         Wipe();
         throw EKC_cipher(messages::InvalidKeySize);
     }
-    for (std::uint32_t i = 0; i < 256; ++i) Permutation[i] = i;
+    // The key schedule runs on the saved bytes, then widens them: a quarter
+    // of the memory to fill, copy and wipe at each key set-up, which is most
+    // of a short EncryptString.
+    std::uint8_t* const s = SavedPermutation.data();
+    for (std::uint32_t i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
     std::uint32_t j = 0;
-    for (std::size_t i = 0, k = 0; i < 256; ++i, k = (k + 1 == keyBytes) ? 0 : k + 1) {
-        j = (j + Permutation[i] + key[k]) & 0xFF;
-        std::swap(Permutation[i], Permutation[j]);
+    for (std::size_t i = 0; i < 256;) {
+        for (std::size_t k = 0; k < keyBytes && i < 256; ++k, ++i) {
+            j = (j + s[i] + key[k]) & 0xFF;
+            std::swap(s[i], s[j]);
+        }
     }
-    SavedPermutation = Permutation;
+    Widen();
+}
+
+void TKC_rc4::Widen() noexcept {
+    // Through a local run, which no store can change: the compiler widens it in registers.
+    for (std::size_t i = 0; i < 256; i += 16) {
+        std::uint8_t run[16];
+        std::memcpy(run, SavedPermutation.data() + i, sizeof run);
+        for (std::size_t k = 0; k < 16; ++k) Permutation[i + k] = run[k];
+    }
 }
 
 void TKC_rc4::Reset() {
     RequireInitialized();
-    Permutation = SavedPermutation;
+    Widen();
 }
 
 void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {

@@ -30,11 +30,13 @@ public:
 
 private:
     void RequireInitialized() const;
+    void Widen() noexcept;  // the saved permutation into the running one
 
     // Entries are byte values; held in words, which the key-stream loop
     // reads and writes faster than bytes.
     Wiped<std::array<std::uint32_t, 256>, 0xFF> Permutation;
-    Wiped<std::array<std::uint32_t, 256>, 0xFF> SavedPermutation;
+    // As it stood after key set-up, one byte per entry.
+    Wiped<std::array<std::uint8_t, 256>, 0xFF> SavedPermutation;
 };
 
 }  // namespace kestrune

@@ -1,8 +1,10 @@
 #include "KCcodepage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
+#include "KCcodepage_ascii.h"
 #include "KCcodepage_bestfit.inc"
 
 namespace kestrune {
@@ -17,19 +19,39 @@ constexpr auto BuildCp1252Encoder() {
 
 constexpr auto Cp1252Encoder = BuildCp1252Encoder();
 
+constexpr bool AsciiMapsToItself() {
+    for (char16_t unit = 0; unit < 0x80; ++unit)
+        if (Cp1252Encoder[unit] != unit || tables::Cp1252Decoding[unit] != unit) return false;
+    return true;
+}
+static_assert(AsciiMapsToItself(), "the ASCII runs below copy without the tables");
+
 constexpr char32_t Replacement = 0xFFFD;
 
 }  // namespace
 
+// ASCII in runs, anything else through the tables one run at a time. The
+// output is written through a local pointer: stores through the string's own
+// would make the compiler reload its buffer after each one.
 std::string ToCp1252(std::u16string_view text) {
     std::string out(text.size(), '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(Cp1252Encoder[text[i]]);
+    char* const p = out.data();
+    for (std::size_t i = 0; i < text.size();) {
+        i += CopyAsciiRuns(text.data() + i, text.size() - i, p + i);
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
+            p[i] = static_cast<char>(Cp1252Encoder[text[i]]);
+    }
     return out;
 }
 
 std::u16string FromCp1252(std::string_view text) {
     std::u16string out(text.size(), u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) out[i] = tables::Cp1252Decoding[static_cast<std::uint8_t>(text[i])];
+    char16_t* const p = out.data();
+    for (std::size_t i = 0; i < text.size();) {
+        i += CopyAsciiRuns(text.data() + i, text.size() - i, p + i);
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
+            p[i] = tables::Cp1252Decoding[static_cast<std::uint8_t>(text[i])];
+    }
     return out;
 }
 

@@ -1,5 +1,9 @@
 #include "KCcodepage_pages.h"
 
+#include <algorithm>
+
+#include "KCcodepage_ascii.h"
+
 namespace kestrune::tables {
 namespace {
 
@@ -46,30 +50,58 @@ TCodePageConverter::TCodePageConverter(const CodePageData& data) : encoder_(Deri
     }
     for (const Run& run : data.encoding)
         ForEach(run, data.pool, [&](std::uint32_t unit, std::uint16_t code) { encoder_[unit] = code; });
+    asciiRuns_ = true;
+    for (std::uint16_t c = 0; c < 0x80; ++c)
+        asciiRuns_ = asciiRuns_ && encoder_[c] == c && single_[c] == c && !lead_[c];
+    twoByteCodes_ = std::any_of(encoder_.begin(), encoder_.end(), [](std::uint16_t code) { return code > 0xFF; });
 }
 
+// Sized once: the text may be a password, and a string that grew would
+// leave its first buffer behind unwiped. On a page with pairs, the units
+// outside ASCII runs are counted for the second bytes they may take.
 std::string TCodePageConverter::Encode(std::u16string_view text) const {
-    std::string out;
-    out.reserve(text.size());
-    for (const char16_t unit : text) {
-        const std::uint16_t code = encoder_[unit];
-        if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
-        out.push_back(static_cast<char>(code & 0xFF));
+    const std::uint16_t* const encoder = encoder_.data();  // not reloaded after each byte stored
+    std::size_t size = text.size();
+    for (std::size_t i = 0; twoByteCodes_ && i < text.size();) {
+        if (asciiRuns_) i += AsciiRuns(text.data() + i, text.size() - i);
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
+            size += encoder[text[i]] > 0xFF;
+    }
+    std::string out(size, '\0');
+    char* p = out.data();
+    for (std::size_t i = 0; i < text.size();) {
+        if (asciiRuns_) {
+            const std::size_t copied = CopyAsciiRuns(text.data() + i, text.size() - i, p);
+            i += copied, p += copied;
+        }
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i) {
+            const std::uint16_t code = encoder[text[i]];
+            if (code > 0xFF) *p++ = static_cast<char>(code >> 8);
+            *p++ = static_cast<char>(code & 0xFF);
+        }
     }
     return out;
 }
 
+// Never longer than the bytes: a pair becomes one unit.
 std::u16string TCodePageConverter::Decode(std::string_view text) const {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(text[i]);
-        if (lead_[b] && i + 1 < text.size() && !nonTrail_[static_cast<std::uint8_t>(text[i + 1])]) {
-            out.push_back(pairs_[b << 8 | static_cast<std::uint8_t>(text[++i])]);
-        } else {
-            out.push_back(single_[b]);
+    std::u16string out(text.size(), u'\0');
+    char16_t* p = out.data();
+    for (std::size_t i = 0; i < text.size();) {
+        if (asciiRuns_) {
+            const std::size_t copied = CopyAsciiRuns(text.data() + i, text.size() - i, p);
+            i += copied, p += copied;
+        }
+        // A pair's trail byte may take i past end: the next pass starts after it.
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i) {
+            const auto b = static_cast<std::uint8_t>(text[i]);
+            if (lead_[b] && i + 1 < text.size() && !nonTrail_[static_cast<std::uint8_t>(text[i + 1])])
+                *p++ = pairs_[b << 8 | static_cast<std::uint8_t>(text[++i])];
+            else
+                *p++ = single_[b];
         }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

@@ -72,6 +72,8 @@ private:
     std::array<char16_t, 256> single_{};
     std::vector<char16_t> pairs_;  // lead << 8 | trail; empty for single-byte pages
     std::vector<std::uint16_t> encoder_;
+    bool asciiRuns_ = false;     // ASCII maps to itself both ways: copied in runs
+    bool twoByteCodes_ = false;  // some unit encodes as a pair
 };
 
 }  // namespace kestrune::tables

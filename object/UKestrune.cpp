@@ -1,6 +1,8 @@
 #include "UKestrune.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "KCcatalogue.h"
 #include "KCcodepage.h"
@@ -11,20 +13,28 @@
 namespace kestrune {
 namespace {
 
+// The two hex digits of every byte value.
+constexpr std::array<std::array<char16_t, 2>, 256> MakeHexPairs() {
+    constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    std::array<std::array<char16_t, 2>, 256> pairs{};
+    for (std::size_t b = 0; b < pairs.size(); ++b) pairs[b] = {Digits[b >> 4], Digits[b & 15]};
+    return pairs;
+}
+constexpr auto HexPairs = MakeHexPairs();
+
 std::u16string DigestText(ConstBytes digest) {
-    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
-    // Sized once and filled by index: pushing character by character cost
-    // more than the digest itself for short texts.
-    std::u16string text(digest.size() * 2, u'0');
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        text[2 * i] = Digits[digest[i] >> 4];
-        text[2 * i + 1] = Digits[digest[i] & 15];
-    }
-    return text;
+    // Filled in a local buffer, a pair per byte, then copied once: filling
+    // the string first and storing digit by digit cost more than the digest
+    // itself for short texts.
+    std::array<char16_t, 2 * 64> text;
+    const std::size_t bytes = std::min(digest.size(), text.size() / 2);
+    for (std::size_t i = 0; i < bytes; ++i) std::memcpy(&text[2 * i], HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
+    return std::u16string(text.data(), 2 * bytes);
 }
 
 // Passwords are converted into a buffer that is wiped when it goes.
 struct AnsiSecret {
+    AnsiSecret() = default;
     explicit AnsiSecret(std::u16string_view text) : value(ToAnsi(text)) {}
     ~AnsiSecret() { SecureFill(value.data(), value.size(), 0); }
     AnsiSecret(const AnsiSecret&) = delete;
@@ -139,7 +149,7 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
         const AnsiSecret key(password);
         cipher->InitFromPassword(key.value, *digestClass);
         AnsiSecret input(inputStr);
-        AnsiSecret output(u"");
+        AnsiSecret output;
         output.value = encrypt ? cipher->EncryptString(input.value) : cipher->DecryptString(input.value);
         cipher->Wipe();
         return FromAnsi(output.value);

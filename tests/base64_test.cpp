@@ -29,6 +29,20 @@ TEST(Base64, EncodedLengthAndNoLineBreaks) {
     }
 }
 
+// Every 12-bit value in both halves of a group, against the encoding six
+// bits at a time.
+TEST(Base64, EveryTwelveBitsEncodeAsTheirSixBitCharacters) {
+    static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes, expected;
+    for (std::uint32_t v = 0; v < 4096; ++v) {
+        const std::uint32_t group = v << 12 | (4095 - v);
+        for (const int shift : {16, 8, 0}) bytes += static_cast<char>(group >> shift);
+        for (const int shift : {18, 12, 6, 0}) expected += Alphabet[(group >> shift) & 63];
+    }
+    EXPECT_EQ(EncodeBase64String(bytes), expected);
+    EXPECT_EQ(DecodeBase64String(expected), bytes);
+}
+
 TEST(Base64, TrailingPartialGroupIsIgnored) {
     EXPECT_EQ(DecodeBase64String("Zm9v"), "foo");
     EXPECT_EQ(DecodeBase64String("Zm9vY"), "foo");

@@ -102,6 +102,41 @@ TEST(CodepagePages, TextInContext) {
     EXPECT_EQ(ToCodePage(932, u"\U0001F600"), "??");
 }
 
+// ASCII goes through in runs, everything else unit by unit: texts that mix
+// them at every offset of a run convert as their units do one by one, pairs
+// included.
+TEST(CodepagePages, LongTextsConvertAsTheirUnitsDo) {
+    for (const unsigned page : SupportedCodePages()) {
+        // Units the page has, as single bytes and as pairs, and one it lacks.
+        std::vector<std::u16string> others = {u"\u4E2D", u"\U0001F600"};
+        for (const char* bytes : {"\x80", "\xA4", "\xC7", "\xE9", "\xFE", "\x93\xFA", "\xA4\xA4", "\xB1\xDB"})
+            others.push_back(FromCodePage(page, bytes));
+        std::u16string text;
+        std::string encoded;
+        std::u16string decoded;
+        for (std::size_t i = 0; i < 120; ++i) {
+            const std::u16string ascii(i % 37, static_cast<char16_t>(u' ' + i % 95));
+            const std::u16string& other = others[i % others.size()];
+            for (const std::u16string* part : {&ascii, &other}) {
+                text += *part;
+                for (const char16_t unit : *part) {
+                    const std::string bytes = ToCodePage(page, std::u16string(1, unit));
+                    encoded += bytes;
+                    decoded += FromCodePage(page, bytes);
+                }
+            }
+        }
+        EXPECT_EQ(ToCodePage(page, text), encoded) << page;
+        EXPECT_EQ(FromCodePage(page, encoded), decoded) << page;
+        for (std::size_t cut = 1; cut < 40; ++cut) {  // every offset against the runs
+            const std::size_t bytes = ToCodePage(page, text.substr(0, cut)).size();
+            const std::size_t units = FromCodePage(page, encoded.substr(0, bytes)).size();
+            EXPECT_EQ(ToCodePage(page, text.substr(cut)), encoded.substr(bytes)) << page << " from " << cut;
+            EXPECT_EQ(FromCodePage(page, encoded.substr(bytes)), decoded.substr(units)) << page << " from " << cut;
+        }
+    }
+}
+
 TEST(CodepagePages, UnsupportedPagesAreRefusedByName) {
     for (const char* text : {"437", "65001", "0", "", "1252x", "-1251", "99999999"}) {
         try {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "ciphers/KCidea.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCserpent.h"
 #include "framework/KCcpufeatures.h"
@@ -31,6 +32,7 @@ TEST(CpuFeatures, SettingNamesTheFeaturesToTurnOff) {
         {" -aes , sse4.1", CpuFeatures::Of(F::AesNi, F::Sse41)},
         {"-aesni,-sha-ni", CpuFeatures::Of(F::AesNi, F::Sha)},
         {"-avx512f,-avx512bw,-avx512vl,-vaes", CpuFeatures::Of(F::Avx512F, F::Avx512BW, F::Avx512VL, F::Vaes)},
+        {"-sse2", CpuFeatures::Of(F::Sse2)},
         {"-neon,,-", 0},  // unknown and empty names do nothing
         {"-bmi2,portable", all},
     };
@@ -72,9 +74,16 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
         const CpuFeatures::Restriction none(CpuFeatures::None);
         EXPECT_EQ(serpent.Provider(), keyedOn);
     }
+    const bool sse2 = CpuFeatures::Has(F::Sse2);
+    EXPECT_EQ(TKC_idea().Provider(), sse2 && CpuFeatures::Has(F::Avx2) ? "avx2" : sse2 ? "sse2" : "portable");
+    {
+        const CpuFeatures::Restriction noAvx2(~CpuFeatures::Of(F::Avx2));
+        EXPECT_EQ(TKC_idea().Provider(), sse2 ? "sse2" : "portable");
+    }
     const CpuFeatures::Restriction none(CpuFeatures::None);
     EXPECT_EQ(TKC_rijndael().Provider(), "portable");
     EXPECT_EQ(TKC_serpent().Provider(), "portable");
+    EXPECT_EQ(TKC_idea().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }

@@ -8,6 +8,7 @@
 #include "ciphers/KCrc2.h"
 #include "ciphers/KCrc5.h"
 #include "tests/block_oracle.h"
+#include "tests/cpu_paths.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -57,6 +58,50 @@ TEST(Idea, MatchesLibgcryptAndShortKeysArePadded) {
             ours, [&](const Block8& b) { return run(b, true); }, [&](const Block8& b) { return run(b, false); },
             "IDEA " + std::to_string(8 * bytes) + "-bit key");
         gcry_cipher_close(handle);
+    }
+}
+
+// The lane paths multiply sixteen or eight blocks at once: 0 stands for
+// 65536 there too, in keys and in data, and groups cut anywhere. CBC
+// decryption runs the decryption keys over many blocks, CFB decryption the
+// encryption keys.
+TEST(Idea, EveryPathMatchesLibgcryptOnZeroAndExtremeWords) {
+    ASSERT_NE(gcry_check_version(nullptr), nullptr);
+    std::vector<std::vector<std::uint8_t>> keys = {std::vector<std::uint8_t>(16, 0), test::RandomBytes(16, 43)};
+    keys.push_back(keys[1]);
+    for (std::size_t i = 0; i < 16; i += 4) keys[2][i] = keys[2][i + 1] = 0;  // zero words among the subkeys
+    auto data = test::RandomBytes(8 * 53, 44);
+    const std::uint16_t extremes[] = {0x0000, 0x0001, 0xFFFF, 0x8000};
+    for (std::size_t w = 0; w < data.size() / 2; w += 3) data[2 * w] = data[2 * w + 1] = 0;
+    for (std::size_t w = 1; w < data.size() / 2; w += 5) {
+        data[2 * w] = static_cast<std::uint8_t>(extremes[w % 4] >> 8);
+        data[2 * w + 1] = static_cast<std::uint8_t>(extremes[w % 4]);
+    }
+    const std::vector<std::uint8_t> iv(8, 0x5A);
+    const auto paths = test::CpuPathsOf([] { return TKC_idea().Provider(); });
+    for (const auto& key : keys) {
+        for (const int mode : {GCRY_CIPHER_MODE_CBC, GCRY_CIPHER_MODE_CFB}) {
+            gcry_cipher_hd_t handle;
+            ASSERT_EQ(gcry_cipher_open(&handle, GCRY_CIPHER_IDEA, mode, 0), 0u);
+            ASSERT_EQ(gcry_cipher_setkey(handle, key.data(), key.size()), 0u);
+            ASSERT_EQ(gcry_cipher_setiv(handle, iv.data(), iv.size()), 0u);
+            std::vector<std::uint8_t> expected(data.size());
+            ASSERT_EQ(gcry_cipher_decrypt(handle, expected.data(), expected.size(), data.data(), data.size()), 0u);
+            gcry_cipher_close(handle);
+            for (const auto& path : paths) {
+                const CpuFeatures::Restriction only(path.allowed);
+                for (const std::size_t cut : {std::size_t{0}, std::size_t{8 * 3}, std::size_t{8 * 17}}) {
+                    TKC_idea ours;
+                    ours.CipherMode = mode == GCRY_CIPHER_MODE_CBC ? TKC_ciphermode::cmCBC : TKC_ciphermode::cmCFBblock;
+                    ours.Init(key, 128, iv);
+                    std::vector<std::uint8_t> plain = data;
+                    ours.Decrypt(ConstBytes(plain).first(cut), Bytes(plain).first(cut));
+                    ours.Decrypt(ConstBytes(plain).subspan(cut), Bytes(plain).subspan(cut));
+                    EXPECT_EQ(test::ToHex(plain), test::ToHex(expected))
+                        << path.provider << ", mode " << mode << ", cut " << cut;
+                }
+            }
+        }
     }
 }
 
