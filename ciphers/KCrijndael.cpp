@@ -778,6 +778,7 @@ std::string_view TKC_rijndael::Provider() const noexcept {
 
 void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
+    const bool slicedInUse = SlicedInUse();
     const std::size_t n = keyBits / 8;
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), n, padded.begin());
@@ -790,7 +791,7 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
         SecureZero(padded);
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        SlicedKeys.Wipe();
+        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif
@@ -812,7 +813,7 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 #ifdef KESTRUNE_AESNI
     if (Path != PathPortable) {
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        SlicedKeys.Wipe();
+        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif

@@ -16,8 +16,12 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rijndael>; }
 
     void Wipe() noexcept override {
+        // The sliced keys (960 bytes) hold something only after a portable
+        // keying: wiping them on every keying cost more than an AES-NI key
+        // set-up itself.
+        if (SlicedInUse()) SlicedKeys.Wipe();
         RoundCount = 0, Path = PathPortable;
-        WipeAll(EncKeys, DecKeys, SlicedKeys);
+        WipeAll(EncKeys, DecKeys);
         TKC_blockcipher128::Wipe();
     }
 
@@ -43,6 +47,7 @@ protected:
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    bool SlicedInUse() const noexcept { return RoundCount != 0 && Path == PathPortable; }
     std::uint32_t RoundCount = 0;
     std::uint8_t Path = PathPortable;
     // Four words per round, round 0 first. A word holds one state column,
