@@ -23,13 +23,13 @@ constexpr std::array<std::array<char16_t, 2>, 256> MakeHexPairs() {
 constexpr auto HexPairs = MakeHexPairs();
 
 std::u16string DigestText(ConstBytes digest) {
-    // Filled in a local buffer, a pair per byte, then copied once: filling
-    // the string first and storing digit by digit cost more than the digest
-    // itself for short texts.
-    std::array<char16_t, 2 * 64> text;
-    const std::size_t bytes = std::min(digest.size(), text.size() / 2);
-    for (std::size_t i = 0; i < bytes; ++i) std::memcpy(&text[2 * i], HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
-    return std::u16string(text.data(), 2 * bytes);
+    // Sized once and filled a pair per byte through a plain pointer: storing
+    // digit by digit through the string cost more than the digest itself for
+    // short texts.
+    std::u16string text(2 * digest.size(), u'0');
+    char16_t* const p = text.data();
+    for (std::size_t i = 0; i < digest.size(); ++i) std::memcpy(p + 2 * i, HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
+    return text;
 }
 
 // Passwords are converted into a buffer that is wiped when it goes.
