@@ -60,12 +60,44 @@ constexpr bool SwapsMatchTables() {
 }
 static_assert(SwapsMatchTables(), "the IP and FP swaps must be the FIPS permutations");
 
+// The combined tables repeated four times over: indexed by a whole byte of
+// the expanded half, the two bits above each 6-bit group need no masking.
+constexpr auto WideSP = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> wide{};
+    for (std::size_t box = 0; box < 8; ++box)
+        for (std::size_t x = 0; x < 256; ++x) wide[box][x] = tables::DesSP[64 * box + (x & 0x3F)];
+    return wide;
+}();
+
+// Holds a partial result as computed: an empty assembler statement the
+// optimizer cannot look through, so it does not rearrange the tree into a chain.
+[[gnu::always_inline]] inline void KeepValue([[maybe_unused]] std::uint32_t& x) noexcept {
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#endif
+}
+
+// A byte of a word, as a table index.
+constexpr std::size_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
+
+// One block at a time (Alone), a round's latency is all that counts, and a
+// chain of eight look-ups and exclusive-ors is most of it: summed as a tree
+// instead. Several blocks at once hide the chain, and the tree's live
+// values would only crowd the registers.
+template <bool Alone>
 inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
-    const std::uint32_t* sp = tables::DesSP.data();
+    const auto& sp = WideSP;
     const std::uint32_t odd = Ror32(r, 4) ^ k[0], even = r ^ k[1];
-    return sp[0 * 64 + ((odd >> 24) & 0x3F)] ^ sp[2 * 64 + ((odd >> 16) & 0x3F)] ^ sp[4 * 64 + ((odd >> 8) & 0x3F)] ^
-           sp[6 * 64 + (odd & 0x3F)] ^ sp[1 * 64 + ((even >> 24) & 0x3F)] ^ sp[3 * 64 + ((even >> 16) & 0x3F)] ^
-           sp[5 * 64 + ((even >> 8) & 0x3F)] ^ sp[7 * 64 + (even & 0x3F)];
+    if constexpr (Alone) {
+        std::uint32_t x0 = sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)];
+        std::uint32_t x1 = sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)];
+        std::uint32_t x2 = sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)];
+        std::uint32_t x3 = sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
+        KeepValue(x0), KeepValue(x1), KeepValue(x2), KeepValue(x3);
+        return (x0 ^ x1) ^ (x2 ^ x3);
+    }
+    return sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)] ^ sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)] ^
+           sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)] ^ sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
 }
 
 // Sixteen rounds without the final swap, for N blocks at once: afterwards
@@ -73,24 +105,25 @@ inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
 // the first. Several blocks go round by round: each block's rounds are one
 // chain of dependent look-ups, and the chains of other blocks fill its
 // waits (CBC decryption, CTR and CFB decryption hand over many blocks).
+// The loop over the rounds stays a loop: unrolled, Triple DES's three
+// passes over four blocks made 30 KB of code, more than the processor
+// keeps decoded, and ran a quarter slower.
 template <bool Forward, std::size_t N>
 [[gnu::always_inline]] inline void Rounds(std::uint32_t (&l)[N], std::uint32_t (&r)[N],
                                           const std::uint32_t* k) noexcept {
     if constexpr (Forward) {
-#pragma GCC unroll 8
         for (int i = 0; i < 32; i += 4) {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i);
+            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i + 2);
+            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i + 2);
         }
     } else {
-#pragma GCC unroll 8
         for (int i = 28; i >= 0; i -= 4) {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i + 2);
+            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i + 2);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i);
+            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i);
         }
     }
 }
