@@ -29,20 +29,42 @@ inline std::uint32_t F3(std::uint32_t d, std::uint32_t kr, std::uint32_t km) noe
 
 struct Quad {
     std::uint32_t a, b, c, d;
-
-    void Forward(const std::array<std::uint32_t, 4>& kr, const std::array<std::uint32_t, 4>& km) noexcept {
-        c ^= F1(d, kr[0], km[0]);
-        b ^= F2(c, kr[1], km[1]);
-        a ^= F3(b, kr[2], km[2]);
-        d ^= F1(a, kr[3], km[3]);
-    }
-    void Reverse(const std::array<std::uint32_t, 4>& kr, const std::array<std::uint32_t, 4>& km) noexcept {
-        d ^= F1(a, kr[3], km[3]);
-        a ^= F3(b, kr[2], km[2]);
-        b ^= F2(c, kr[1], km[1]);
-        c ^= F1(d, kr[0], km[0]);
-    }
 };
+
+using KeyTable = std::array<std::array<std::uint32_t, 4>, 12>;
+
+// The forward and reverse quad-rounds for N blocks at once, each step taken
+// for every block before the next: one block's quad-round is a chain of four
+// dependent look-up rounds, and the other blocks' chains fill its waits (CBC
+// decryption, CTR and CFB decryption hand over many blocks).
+template <std::size_t N>
+[[gnu::always_inline]] inline void Forward(Quad (&q)[N], const std::array<std::uint32_t, 4>& kr,
+                                           const std::array<std::uint32_t, 4>& km) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].c ^= F1(q[k].d, kr[0], km[0]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].b ^= F2(q[k].c, kr[1], km[1]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].a ^= F3(q[k].b, kr[2], km[2]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].d ^= F1(q[k].a, kr[3], km[3]);
+}
+
+template <std::size_t N>
+[[gnu::always_inline]] inline void Reverse(Quad (&q)[N], const std::array<std::uint32_t, 4>& kr,
+                                           const std::array<std::uint32_t, 4>& km) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].d ^= F1(q[k].a, kr[3], km[3]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].a ^= F3(q[k].b, kr[2], km[2]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].b ^= F2(q[k].c, kr[1], km[1]);
+#pragma GCC unroll 4
+    for (std::size_t k = 0; k < N; ++k) q[k].c ^= F1(q[k].d, kr[0], km[0]);
+}
+
+// Four chains fit the registers of x86-64, two those of 32-bit x86.
+constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
 
 Quad Load(ConstBytes in) noexcept {
     return {LoadBE32(in), LoadBE32(in.subspan(4)), LoadBE32(in.subspan(8)), LoadBE32(in.subspan(12))};
@@ -90,22 +112,48 @@ void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     SecureFill(k, 0xFF);
 }
 
-void TKC_cast256::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        Quad q = Load(source.subspan(off, 16));
-        for (std::size_t i = 0; i < 6; ++i) q.Forward(RotationKeys[i], MaskingKeys[i]);
-        for (std::size_t i = 6; i < 12; ++i) q.Reverse(RotationKeys[i], MaskingKeys[i]);
-        Store(dest.subspan(off, 16), q);
+namespace {
+
+// Six forward quad-rounds and six reverse ones; decryption runs them the
+// other way round with the keys in reverse order.
+template <bool Encrypting, std::size_t N>
+void CryptQuads(const KeyTable& kr, const KeyTable& km, Quad (&q)[N]) noexcept {
+    if constexpr (Encrypting) {
+        for (std::size_t i = 0; i < 6; ++i) Forward(q, kr[i], km[i]);
+        for (std::size_t i = 6; i < 12; ++i) Reverse(q, kr[i], km[i]);
+    } else {
+        for (std::size_t i = 12; i-- > 6;) Forward(q, kr[i], km[i]);
+        for (std::size_t i = 6; i-- > 0;) Reverse(q, kr[i], km[i]);
     }
 }
 
-void TKC_cast256::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        Quad q = Load(source.subspan(off, 16));
-        for (std::size_t i = 12; i-- > 6;) q.Forward(RotationKeys[i], MaskingKeys[i]);
-        for (std::size_t i = 6; i-- > 0;) q.Reverse(RotationKeys[i], MaskingKeys[i]);
-        Store(dest.subspan(off, 16), q);
+// Whole groups of Lanes blocks, then the rest one by one.
+template <bool Encrypting>
+void CryptBlocks(const KeyTable& kr, const KeyTable& km, ConstBytes source,
+                 Bytes dest) noexcept {
+    constexpr std::size_t group = 16 * Lanes;
+    std::size_t off = 0;
+    for (; off + group <= source.size(); off += group) {
+        Quad q[Lanes];
+        for (std::size_t k = 0; k < Lanes; ++k) q[k] = Load(source.subspan(off + 16 * k, 16));
+        CryptQuads<Encrypting>(kr, km, q);
+        for (std::size_t k = 0; k < Lanes; ++k) Store(dest.subspan(off + 16 * k, 16), q[k]);
     }
+    for (; off < source.size(); off += 16) {
+        Quad q[1] = {Load(source.subspan(off, 16))};
+        CryptQuads<Encrypting>(kr, km, q);
+        Store(dest.subspan(off, 16), q[0]);
+    }
+}
+
+}  // namespace
+
+void TKC_cast256::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    CryptBlocks<true>(RotationKeys, MaskingKeys, source, dest);
+}
+
+void TKC_cast256::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    CryptBlocks<false>(RotationKeys, MaskingKeys, source, dest);
 }
 
 bool TKC_cast256::SelfTest() {
