@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "KClanes.h"
 #include "KCice_tables.inc"
 
 namespace kestrune {
@@ -123,34 +124,55 @@ inline std::uint32_t F(const IceSBoxes& s, std::uint32_t p, std::uint32_t v0, st
 
 }  // namespace
 
+namespace {
+
+// Several blocks at once, round by round: each block's rounds are one chain
+// of dependent look-ups, and the chains of other blocks fill its waits (CBC
+// decryption, CTR and CFB decryption hand over many blocks). Four chains
+// fit the registers of x86-64, two those of 32-bit x86.
+constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
+
+// The rounds for N blocks; decryption takes the subkeys from the last. The
+// halves leave swapped.
+template <bool Encrypting, std::uint32_t Rounds, typename Keys, std::size_t N>
+[[gnu::always_inline]] inline void IceRounds(const IceSBoxes& s, const Keys& k, std::uint32_t (&l)[N],
+                                             std::uint32_t (&r)[N]) noexcept {
+    for (std::size_t i = 0; i < Rounds; i += 2) {
+        const auto& a = k[Encrypting ? i : Rounds - 1 - i];
+        const auto& b = k[Encrypting ? i + 1 : Rounds - 2 - i];
+#pragma GCC unroll 4
+        for (std::size_t n = 0; n < N; ++n) l[n] ^= F(s, r[n], a.v0, a.v1, a.salt);
+#pragma GCC unroll 4
+        for (std::size_t n = 0; n < N; ++n) r[n] ^= F(s, l[n], b.v0, b.v1, b.salt);
+    }
+    for (std::size_t n = 0; n < N; ++n) std::swap(l[n], r[n]);
+}
+
+// Whole groups of Lanes blocks, then the rest one by one.
+template <bool Encrypting, std::uint32_t Rounds, typename Keys>
+void CryptIce(const IceSBoxes& s, const Keys& k, ConstBytes source, Bytes dest) noexcept {
+    const std::size_t done = CryptGroupsBE<Lanes>(
+        source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) __attribute__((always_inline)) {
+            IceRounds<Encrypting, Rounds>(s, k, l, r);
+        });
+    for (std::size_t off = done; off < source.size(); off += 8) {
+        std::uint32_t l[1] = {LoadBE32(source.subspan(off))}, r[1] = {LoadBE32(source.subspan(off + 4))};
+        IceRounds<Encrypting, Rounds>(s, k, l, r);
+        StoreBE32(dest.subspan(off), l[0]);
+        StoreBE32(dest.subspan(off + 4), r[0]);
+    }
+}
+
+}  // namespace
+
 template <std::uint32_t Rounds>
 void TKC_customice::EncryptRounds(ConstBytes source, Bytes dest) const noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t l = LoadBE32(source.subspan(off)), r = LoadBE32(source.subspan(off + 4));
-        for (std::size_t i = 0; i < Rounds; i += 2) {
-            const Subkey& a = Subkeys[i];
-            const Subkey& b = Subkeys[i + 1];
-            l ^= F(SBoxes, r, a.v0, a.v1, a.salt);
-            r ^= F(SBoxes, l, b.v0, b.v1, b.salt);
-        }
-        StoreBE32(dest.subspan(off), r);
-        StoreBE32(dest.subspan(off + 4), l);
-    }
+    CryptIce<true, Rounds>(SBoxes, Subkeys, source, dest);
 }
 
 template <std::uint32_t Rounds>
 void TKC_customice::DecryptRounds(ConstBytes source, Bytes dest) const noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t l = LoadBE32(source.subspan(off)), r = LoadBE32(source.subspan(off + 4));
-        for (std::size_t i = Rounds; i >= 2; i -= 2) {
-            const Subkey& a = Subkeys[i - 1];
-            const Subkey& b = Subkeys[i - 2];
-            l ^= F(SBoxes, r, a.v0, a.v1, a.salt);
-            r ^= F(SBoxes, l, b.v0, b.v1, b.salt);
-        }
-        StoreBE32(dest.subspan(off), r);
-        StoreBE32(dest.subspan(off + 4), l);
-    }
+    CryptIce<false, Rounds>(SBoxes, Subkeys, source, dest);
 }
 
 void TKC_customice::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
