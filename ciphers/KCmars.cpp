@@ -75,25 +75,55 @@ void TKC_mars::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     SecureZero(t);
 }
 
-void TKC_mars::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& K = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t a = LoadLE32(in) + K[0], b = LoadLE32(in.subspan(4)) + K[1];
-        std::uint32_t c = LoadLE32(in.subspan(8)) + K[2], d = LoadLE32(in.subspan(12)) + K[3];
-        // Forward mixing; the words rotate one place per round.
-        for (int i = 0; i < 8; ++i) {
+namespace {
+
+// One block's state: four words that move one place per round.
+struct Words {
+    std::uint32_t a, b, c, d;
+    void Rotate() noexcept {
+        const std::uint32_t x = a;
+        a = b, b = c, c = d, d = x;
+    }
+    void RotateBack() noexcept {
+        const std::uint32_t x = d;
+        d = c, c = b, b = a, a = x;
+    }
+};
+
+// A round's step for each of N blocks before the next round: one block's
+// rounds are a chain of dependent look-ups and multiplications, and the
+// other blocks' chains fill its waits (CBC decryption, CTR and CFB
+// decryption hand over many blocks). Four fit the registers of x86-64, two
+// those of 32-bit x86.
+constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
+
+template <std::size_t N, typename Step>
+[[gnu::always_inline]] inline void ForEachBlock(Words (&w)[N], Step step) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t n = 0; n < N; ++n) step(w[n]);
+}
+
+// The mixing rounds are unrolled, so that their round-dependent additions
+// are fixed where they stand; the keyed core stays a loop.
+template <std::size_t N>
+[[gnu::always_inline]] inline void EncryptWords(const std::uint32_t* K, Words (&w)[N]) noexcept {
+    // Forward mixing.
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i)
+        ForEachBlock(w, [i](Words& s) {
+            auto& [a, b, c, d] = s;
             b = (b ^ S0(a)) + S1(a >> 8);
             c += S0(a >> 16);
             d ^= S1(a >> 24);
             a = Ror32(a, 24);
             if (i == 0 || i == 4) a += d;
             if (i == 1 || i == 5) a += b;
-            const std::uint32_t x = a;
-            a = b, b = c, c = d, d = x;
-        }
-        // Keyed core: eight rounds in forward mode, eight in backward mode.
-        for (int i = 0; i < 16; ++i) {
+            s.Rotate();
+        });
+    // Keyed core: eight rounds in forward mode, eight in backward mode.
+    for (int i = 0; i < 16; ++i)
+        ForEachBlock(w, [i, K](Words& s) {
+            auto& [a, b, c, d] = s;
             const EOut e = E(a, K[2 * i + 4], K[2 * i + 5]);
             a = Rol32(a, 13);
             c += e.m;
@@ -104,49 +134,43 @@ void TKC_mars::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
                 d += e.l;
                 b ^= e.r;
             }
-            const std::uint32_t x = a;
-            a = b, b = c, c = d, d = x;
-        }
-        // Backward mixing.
-        for (int i = 0; i < 8; ++i) {
+            s.Rotate();
+        });
+    // Backward mixing.
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i)
+        ForEachBlock(w, [i](Words& s) {
+            auto& [a, b, c, d] = s;
             if (i == 2 || i == 6) a -= d;
             if (i == 3 || i == 7) a -= b;
             b ^= S1(a);
             c -= S0(a >> 24);
             d = (d - S1(a >> 16)) ^ S0(a >> 8);
             a = Rol32(a, 24);
-            const std::uint32_t x = a;
-            a = b, b = c, c = d, d = x;
-        }
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, a - K[36]);
-        StoreLE32(out.subspan(4), b - K[37]);
-        StoreLE32(out.subspan(8), c - K[38]);
-        StoreLE32(out.subspan(12), d - K[39]);
-    }
+            s.Rotate();
+        });
 }
 
-void TKC_mars::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& K = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t a = LoadLE32(in) + K[36], b = LoadLE32(in.subspan(4)) + K[37];
-        std::uint32_t c = LoadLE32(in.subspan(8)) + K[38], d = LoadLE32(in.subspan(12)) + K[39];
-        // Undo the backward mixing.
-        for (int i = 7; i >= 0; --i) {
-            const std::uint32_t x = d;
-            d = c, c = b, b = a, a = x;
+template <std::size_t N>
+[[gnu::always_inline]] inline void DecryptWords(const std::uint32_t* K, Words (&w)[N]) noexcept {
+    // Undo the backward mixing.
+#pragma GCC unroll 8
+    for (int i = 7; i >= 0; --i)
+        ForEachBlock(w, [i](Words& s) {
+            s.RotateBack();
+            auto& [a, b, c, d] = s;
             a = Ror32(a, 24);
             d = (d ^ S0(a >> 8)) + S1(a >> 16);
             c += S0(a >> 24);
             b ^= S1(a);
             if (i == 3 || i == 7) a += b;
             if (i == 2 || i == 6) a += d;
-        }
-        // Undo the keyed core.
-        for (int i = 15; i >= 0; --i) {
-            const std::uint32_t x = d;
-            d = c, c = b, b = a, a = x;
+        });
+    // Undo the keyed core.
+    for (int i = 15; i >= 0; --i)
+        ForEachBlock(w, [i, K](Words& s) {
+            s.RotateBack();
+            auto& [a, b, c, d] = s;
             a = Ror32(a, 13);
             const EOut e = E(a, K[2 * i + 4], K[2 * i + 5]);
             c -= e.m;
@@ -157,24 +181,68 @@ void TKC_mars::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
                 d -= e.l;
                 b ^= e.r;
             }
-        }
-        // Undo the forward mixing.
-        for (int i = 7; i >= 0; --i) {
-            const std::uint32_t x = d;
-            d = c, c = b, b = a, a = x;
+        });
+    // Undo the forward mixing.
+#pragma GCC unroll 8
+    for (int i = 7; i >= 0; --i)
+        ForEachBlock(w, [i](Words& s) {
+            s.RotateBack();
+            auto& [a, b, c, d] = s;
             if (i == 1 || i == 5) a -= b;
             if (i == 0 || i == 4) a -= d;
             a = Rol32(a, 24);
             d ^= S1(a >> 24);
             c -= S0(a >> 16);
             b = (b - S1(a >> 8)) ^ S0(a);
+        });
+}
+
+// Whole groups of Lanes blocks, then the rest one by one; the key words
+// whitening the block on the way in and out swap ends for decryption.
+template <bool Encrypting>
+void CryptBlocks(const std::uint32_t* K, ConstBytes source, Bytes dest) noexcept {
+    const std::uint32_t* in = Encrypting ? K : K + 36;
+    const std::uint32_t* out = Encrypting ? K + 36 : K;
+    const auto run = [&](auto& w, std::size_t off) __attribute__((always_inline)) {
+        for (auto& s : w) {
+            const auto block = source.subspan(off, 16);
+            s = {LoadLE32(block) + in[0], LoadLE32(block.subspan(4)) + in[1], LoadLE32(block.subspan(8)) + in[2],
+                 LoadLE32(block.subspan(12)) + in[3]};
+            off += 16;
         }
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, a - K[0]);
-        StoreLE32(out.subspan(4), b - K[1]);
-        StoreLE32(out.subspan(8), c - K[2]);
-        StoreLE32(out.subspan(12), d - K[3]);
+        if constexpr (Encrypting)
+            EncryptWords(K, w);
+        else
+            DecryptWords(K, w);
+        off -= 16 * std::size(w);
+        for (const auto& s : w) {
+            const auto block = dest.subspan(off, 16);
+            StoreLE32(block, s.a - out[0]);
+            StoreLE32(block.subspan(4), s.b - out[1]);
+            StoreLE32(block.subspan(8), s.c - out[2]);
+            StoreLE32(block.subspan(12), s.d - out[3]);
+            off += 16;
+        }
+    };
+    std::size_t off = 0;
+    for (; off + 16 * Lanes <= source.size(); off += 16 * Lanes) {
+        Words w[Lanes];
+        run(w, off);
     }
+    for (; off < source.size(); off += 16) {
+        Words w[1];
+        run(w, off);
+    }
+}
+
+}  // namespace
+
+void TKC_mars::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    CryptBlocks<true>(ExpandedKey.data(), source, dest);
+}
+
+void TKC_mars::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    CryptBlocks<false>(ExpandedKey.data(), source, dest);
 }
 
 bool TKC_mars::SelfTest() {
