@@ -36,11 +36,17 @@ struct OffsetLook {
 // The plain indexed form, whose byte extraction takes fewer instructions:
 // where several blocks' chains run together, throughput counts rather than
 // one chain's latency.
+// The four boxes in one array: one register holds its address for all four
+// look-ups (position-independent code cannot name each box's address in the
+// instruction), which leaves the registers to the blocks' words.
+constexpr std::array<std::array<std::uint32_t, 256>, 4> JoinedBoxes{tables::Cast128S1, tables::Cast128S2,
+                                                                    tables::Cast128S3, tables::Cast128S4};
+
 struct IndexedLook {
-    std::uint32_t A(std::uint32_t i) const noexcept { return tables::Cast128S1[i >> 24]; }
-    std::uint32_t B(std::uint32_t i) const noexcept { return tables::Cast128S2[(i >> 16) & 0xFF]; }
-    std::uint32_t C(std::uint32_t i) const noexcept { return tables::Cast128S3[(i >> 8) & 0xFF]; }
-    std::uint32_t D(std::uint32_t i) const noexcept { return tables::Cast128S4[i & 0xFF]; }
+    std::uint32_t A(std::uint32_t i) const noexcept { return JoinedBoxes[0][i >> 24]; }
+    std::uint32_t B(std::uint32_t i) const noexcept { return JoinedBoxes[1][(i >> 16) & 0xFF]; }
+    std::uint32_t C(std::uint32_t i) const noexcept { return JoinedBoxes[2][(i >> 8) & 0xFF]; }
+    std::uint32_t D(std::uint32_t i) const noexcept { return JoinedBoxes[3][i & 0xFF]; }
 };
 
 template <typename Look>
