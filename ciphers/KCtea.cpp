@@ -42,17 +42,17 @@ inline void Rounds(const Key& k, W (&y)[Sets], W (&z)[Sets]) noexcept {
         std::uint32_t sum = 0;
         for (int round = 0; round < 32; ++round) {
             sum += Delta;
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) y[s] += (z[s] << 4) + (k[0] ^ z[s]) + (sum ^ (z[s] >> 5)) + k[1];
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) z[s] += (y[s] << 4) + (k[2] ^ y[s]) + (sum ^ (y[s] >> 5)) + k[3];
         }
     } else {
         std::uint32_t sum = FinalSum;
         for (int round = 0; round < 32; ++round) {
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) z[s] -= (y[s] << 4) + (k[2] ^ y[s]) + (sum ^ (y[s] >> 5)) + k[3];
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) y[s] -= (z[s] << 4) + (k[0] ^ z[s]) + (sum ^ (z[s] >> 5)) + k[1];
             sum -= Delta;
         }

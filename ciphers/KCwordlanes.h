@@ -121,7 +121,7 @@ inline std::size_t CryptPairs(ConstBytes source, Bytes dest, Crypt crypt) noexce
     const std::size_t done = source.size() / group * group;
     for (std::size_t off = 0; off < done; off += group) {
         W first[Sets], second[Sets];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (std::size_t s = 0; s < Sets; ++s) {
             const std::uint8_t* in = source.data() + off + s * set;
             Load(first[s], in), Load(second[s], in + sizeof(W));
@@ -129,7 +129,7 @@ inline std::size_t CryptPairs(ConstBytes source, Bytes dest, Crypt crypt) noexce
             Split(first[s], second[s]);
         }
         crypt(first, second);
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (std::size_t s = 0; s < Sets; ++s) {
             Join(first[s], second[s]);
             if constexpr (BigEndian) SwapBytes(first[s]), SwapBytes(second[s]);
@@ -147,14 +147,14 @@ inline std::size_t CryptQuads(ConstBytes source, Bytes dest, Crypt crypt) noexce
     const std::size_t done = source.size() / group * group;
     for (std::size_t off = 0; off < done; off += group) {
         W a[Sets], b[Sets], c[Sets], d[Sets];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (std::size_t s = 0; s < Sets; ++s) {
             const std::uint8_t* in = source.data() + off + s * set;
             Load(a[s], in), Load(b[s], in + sizeof(W)), Load(c[s], in + 2 * sizeof(W)), Load(d[s], in + 3 * sizeof(W));
             Transpose(a[s], b[s], c[s], d[s]);
         }
         crypt(a, b, c, d);
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (std::size_t s = 0; s < Sets; ++s) {
             Transpose(a[s], b[s], c[s], d[s]);
             std::uint8_t* out = dest.data() + off + s * set;

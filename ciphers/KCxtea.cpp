@@ -26,16 +26,16 @@ template <bool Encrypting, typename W, std::size_t Sets>
 inline void Rounds(const Sums& keyed, W (&y)[Sets], W (&z)[Sets]) noexcept {
     if constexpr (Encrypting) {
         for (std::size_t i = 0; i < 64; i += 2) {
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) y[s] += ((z[s] << 4) ^ (z[s] >> 5)) ^ keyed[i];
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) z[s] += ((y[s] << 4) ^ (y[s] >> 5)) ^ keyed[i + 1];
         }
     } else {
         for (std::size_t i = 64; i != 0; i -= 2) {
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) z[s] -= ((y[s] << 4) ^ (y[s] >> 5)) ^ keyed[i - 1];
-            #pragma GCC unroll 8
+#pragma GCC unroll 8
             for (std::size_t s = 0; s < Sets; ++s) y[s] -= ((z[s] << 4) ^ (z[s] >> 5)) ^ keyed[i - 2];
         }
     }
