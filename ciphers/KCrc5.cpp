@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "../framework/KCcpufeatures.h"
+#include "KCwordlanes.h"
+
 #include "KCrc5_tables.inc"
 
 namespace kestrune {
@@ -11,6 +14,90 @@ namespace {
 // (phi - 1) * 2^32.
 constexpr std::uint32_t P32 = 0xB7E15163U;
 constexpr std::uint32_t Q32 = 0x9E3779B9U;
+
+using Schedule = std::array<std::uint32_t, 26>;
+
+// The rounds are written once over a word type W: a plain word for one
+// block, or a vector that carries a block per lane. Each half round of
+// every set right after the same one of the others: a set alone waits on
+// the chain of operations within its half round.
+template <bool Encrypting, typename W, std::size_t Sets>
+inline void Rounds(const Schedule& s, W (&a)[Sets], W (&b)[Sets]) noexcept {
+    if constexpr (Encrypting) {
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) a[k] += s[0], b[k] += s[1];
+        for (std::size_t i = 2; i < 26; i += 2) {
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < Sets; ++k) {
+                a[k] ^= b[k];
+                lanes::RotlBy(a[k], b[k]);
+                a[k] += s[i];
+            }
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < Sets; ++k) {
+                b[k] ^= a[k];
+                lanes::RotlBy(b[k], a[k]);
+                b[k] += s[i + 1];
+            }
+        }
+    } else {
+        for (std::size_t i = 24; i >= 2; i -= 2) {
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < Sets; ++k) {
+                b[k] -= s[i + 1];
+                lanes::RotrBy(b[k], a[k]);
+                b[k] ^= a[k];
+            }
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < Sets; ++k) {
+                a[k] -= s[i];
+                lanes::RotrBy(a[k], b[k]);
+                a[k] ^= b[k];
+            }
+        }
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) a[k] -= s[0], b[k] -= s[1];
+    }
+}
+
+template <bool Encrypting>
+void CryptPortable(const Schedule& s, ConstBytes source, Bytes dest) noexcept {
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        std::uint32_t a[1] = {LoadLE32(source.subspan(off, 4))}, b[1] = {LoadLE32(source.subspan(off + 4, 4))};
+        Rounds<Encrypting>(s, a, b);
+        StoreLE32(dest.subspan(off, 4), a[0]);
+        StoreLE32(dest.subspan(off + 4, 4), b[0]);
+    }
+}
+
+// SSE2 has no shift by a count per lane, and so no RC5 path.
+#ifdef KESTRUNE_WORD_LANES
+template <bool Encrypting>
+__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Schedule& s, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return lanes::CryptPairsInFlight<lanes::Word8, false>(source, dest,
+                                                          [&s](auto& a, auto& b) { Rounds<Encrypting>(s, a, b); });
+}
+#endif
+
+// Whole groups on the path chosen at keying; the rest, one block at a time.
+template <bool Encrypting>
+void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_WORD_LANES
+    if (path == TKC_rc5::PathAvx2) done = CryptAvx2<Encrypting>(s, source, dest);
+#else
+    static_cast<void>(path);
+#endif
+    CryptPortable<Encrypting>(s, source.subspan(done), dest.subspan(done));
+}
+
+std::uint8_t UsablePath() noexcept {
+#ifdef KESTRUNE_WORD_LANES
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_rc5::PathAvx2;
+#endif
+    return TKC_rc5::PathPortable;
+}
 
 }  // namespace
 
@@ -34,32 +121,19 @@ void TKC_rc5::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         j = j + 1 == c ? 0 : j + 1;
     }
     SecureZero(l);
+    Path = UsablePath();
+}
+
+std::string_view TKC_rc5::Provider() const noexcept {
+    return (IsInitialized() ? Path : UsablePath()) == PathAvx2 ? "avx2" : "portable";
 }
 
 void TKC_rc5::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& s = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t a = LoadLE32(source.subspan(off, 4)) + s[0], b = LoadLE32(source.subspan(off + 4, 4)) + s[1];
-        for (std::size_t i = 2; i < 26; i += 2) {
-            a = Rol32(a ^ b, b) + s[i];
-            b = Rol32(b ^ a, a) + s[i + 1];
-        }
-        StoreLE32(dest.subspan(off, 4), a);
-        StoreLE32(dest.subspan(off + 4, 4), b);
-    }
+    Crypt<true>(Path, ExpandedKey, source, dest);
 }
 
 void TKC_rc5::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& s = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t a = LoadLE32(source.subspan(off, 4)), b = LoadLE32(source.subspan(off + 4, 4));
-        for (std::size_t i = 24; i >= 2; i -= 2) {
-            b = Ror32(b - s[i + 1], a) ^ a;
-            a = Ror32(a - s[i], b) ^ b;
-        }
-        StoreLE32(dest.subspan(off, 4), a - s[0]);
-        StoreLE32(dest.subspan(off + 4, 4), b - s[1]);
-    }
+    Crypt<false>(Path, ExpandedKey, source, dest);
 }
 
 bool TKC_rc5::SelfTest() {

@@ -2,9 +2,135 @@
 
 #include <algorithm>
 
+#include "../framework/KCcpufeatures.h"
+#include "KCwordlanes.h"
+
 #include "KCrc6_tables.inc"
 
 namespace kestrune {
+
+namespace {
+
+using Schedule = std::array<std::uint32_t, 44>;
+template <typename W, std::size_t Sets>
+using Words = W[Sets];
+
+// The rounds are written once over a word type W: a plain word for one
+// block, or a vector that carries a block per lane; each step of every set
+// right after the same step of the others, so that the sets' chains of
+// multiplications and rotations overlap. The words change roles from
+// round to round (a, b, c, d become b, c, d, a): the callers pass them
+// turned, rather than moving them.
+template <typename W>
+inline void Quadratic(W& t, const W& x) noexcept {
+    t = x * (x + x + 1U);
+    t = (t << 5) | (t >> 27);
+}
+
+template <typename W, std::size_t Sets>
+inline void Round(Words<W, Sets>& a, const Words<W, Sets>& b, Words<W, Sets>& c, const Words<W, Sets>& d,
+                  const Schedule& s, std::size_t i) noexcept {
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < Sets; ++k) {
+        W t, u;
+        Quadratic(t, b[k]), Quadratic(u, d[k]);
+        a[k] ^= t, c[k] ^= u;
+        lanes::RotlBy(a[k], u), lanes::RotlBy(c[k], t);
+        a[k] += s[i], c[k] += s[i + 1];
+    }
+}
+
+template <typename W, std::size_t Sets>
+inline void InverseRound(Words<W, Sets>& a, const Words<W, Sets>& b, Words<W, Sets>& c, const Words<W, Sets>& d,
+                         const Schedule& s, std::size_t i) noexcept {
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < Sets; ++k) {
+        W t, u;
+        Quadratic(t, b[k]), Quadratic(u, d[k]);
+        c[k] -= s[i + 1], a[k] -= s[i];
+        lanes::RotrBy(c[k], t), lanes::RotrBy(a[k], u);
+        c[k] ^= u, a[k] ^= t;
+    }
+}
+
+template <bool Encrypting, typename W, std::size_t Sets>
+inline void Rounds(const Schedule& s, Words<W, Sets>& a, Words<W, Sets>& b, Words<W, Sets>& c,
+                   Words<W, Sets>& d) noexcept {
+    if constexpr (Encrypting) {
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) b[k] += s[0], d[k] += s[1];
+        // Twenty rounds, four role turns each pass: the roles end where they began.
+        for (std::size_t i = 2; i < 42; i += 8) {
+            Round(a, b, c, d, s, i);
+            Round(b, c, d, a, s, i + 2);
+            Round(c, d, a, b, s, i + 4);
+            Round(d, a, b, c, s, i + 6);
+        }
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) a[k] += s[42], c[k] += s[43];
+    } else {
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) a[k] -= s[42], c[k] -= s[43];
+        for (std::size_t i = 40; i >= 2; i -= 8) {
+            InverseRound(d, a, b, c, s, i);
+            InverseRound(c, d, a, b, s, i - 2);
+            InverseRound(b, c, d, a, s, i - 4);
+            InverseRound(a, b, c, d, s, i - 6);
+        }
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < Sets; ++k) b[k] -= s[0], d[k] -= s[1];
+    }
+}
+
+template <bool Encrypting>
+void CryptPortable(const Schedule& s, ConstBytes source, Bytes dest) noexcept {
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        const auto in = source.subspan(off, 16);
+        std::uint32_t a[1] = {LoadLE32(in)}, b[1] = {LoadLE32(in.subspan(4))};
+        std::uint32_t c[1] = {LoadLE32(in.subspan(8))}, d[1] = {LoadLE32(in.subspan(12))};
+        Rounds<Encrypting>(s, a, b, c, d);
+        const auto out = dest.subspan(off, 16);
+        StoreLE32(out, a[0]);
+        StoreLE32(out.subspan(4), b[0]);
+        StoreLE32(out.subspan(8), c[0]);
+        StoreLE32(out.subspan(12), d[0]);
+    }
+}
+
+// SSE2 has no shift by a count per lane, and no 32-bit multiplication.
+#ifdef KESTRUNE_WORD_LANES
+template <bool Encrypting>
+__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Schedule& s, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return lanes::CryptQuadsInFlight<lanes::Word8>(
+        source, dest, [&s](auto& a, auto& b, auto& c, auto& d) { Rounds<Encrypting>(s, a, b, c, d); });
+}
+#endif
+
+// Whole groups on the path chosen at keying; the rest, one block at a time.
+template <bool Encrypting>
+void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_WORD_LANES
+    if (path == TKC_rc6::PathAvx2) done = CryptAvx2<Encrypting>(s, source, dest);
+#else
+    static_cast<void>(path);
+#endif
+    CryptPortable<Encrypting>(s, source.subspan(done), dest.subspan(done));
+}
+
+std::uint8_t UsablePath() noexcept {
+#ifdef KESTRUNE_WORD_LANES
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_rc6::PathAvx2;
+#endif
+    return TKC_rc6::PathPortable;
+}
+
+}  // namespace
+
+std::string_view TKC_rc6::Provider() const noexcept {
+    return (IsInitialized() ? Path : UsablePath()) == PathAvx2 ? "avx2" : "portable";
+}
 
 void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t b = keyBits / 8;
@@ -26,48 +152,15 @@ void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureZero(bytes);
     SecureZero(L);
+    Path = UsablePath();
 }
 
 void TKC_rc6::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& S = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t a = LoadLE32(in), b = LoadLE32(in.subspan(4)) + S[0];
-        std::uint32_t c = LoadLE32(in.subspan(8)), d = LoadLE32(in.subspan(12)) + S[1];
-        for (std::size_t i = 2; i < 42; i += 2) {
-            const std::uint32_t t = Rol32(b * (2 * b + 1), 5), u = Rol32(d * (2 * d + 1), 5);
-            a = Rol32(a ^ t, u) + S[i];
-            c = Rol32(c ^ u, t) + S[i + 1];
-            const std::uint32_t x = a;
-            a = b, b = c, c = d, d = x;
-        }
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, a + S[42]);
-        StoreLE32(out.subspan(4), b);
-        StoreLE32(out.subspan(8), c + S[43]);
-        StoreLE32(out.subspan(12), d);
-    }
+    Crypt<true>(Path, ExpandedKey, source, dest);
 }
 
 void TKC_rc6::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto& S = ExpandedKey;
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t a = LoadLE32(in) - S[42], b = LoadLE32(in.subspan(4));
-        std::uint32_t c = LoadLE32(in.subspan(8)) - S[43], d = LoadLE32(in.subspan(12));
-        for (std::size_t i = 40; i >= 2; i -= 2) {
-            const std::uint32_t x = d;
-            d = c, c = b, b = a, a = x;
-            const std::uint32_t t = Rol32(b * (2 * b + 1), 5), u = Rol32(d * (2 * d + 1), 5);
-            c = Ror32(c - S[i + 1], t) ^ u;
-            a = Ror32(a - S[i], u) ^ t;
-        }
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, a);
-        StoreLE32(out.subspan(4), b - S[0]);
-        StoreLE32(out.subspan(8), c);
-        StoreLE32(out.subspan(12), d - S[1]);
-    }
+    Crypt<false>(Path, ExpandedKey, source, dest);
 }
 
 bool TKC_rc6::SelfTest() {

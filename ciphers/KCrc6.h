@@ -14,7 +14,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc6>; }
 
-    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher128::Wipe(); }
+    void Wipe() noexcept override {
+        Path = PathPortable;
+        WipeAll(ExpandedKey);
+        TKC_blockcipher128::Wipe();
+    }
+
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "avx2" (eight blocks to a register, each lane rotated by its own
+    // count) or "portable".
+    std::string_view Provider() const noexcept override;
+    static constexpr std::uint8_t PathPortable = 0, PathAvx2 = 2;
 
 protected:
     // The schedule cycles over the key's bytes; a shorter key has none.
@@ -24,6 +34,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint32_t, 44>, 0xFF> ExpandedKey;
 };
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "../framework/KCcpufeatures.h"
+#include "KCwordlanes.h"
+
 namespace kestrune {
 using tea::Delta;
 using tea::FinalSum;
@@ -20,40 +23,112 @@ bool tea::SelfTestRoundTrip(TKC_blockcipher64& cipher) {
     return CheckRoundTrip(cipher, key, key.first(8));
 }
 
-void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) { KeyWords = tea::KeyWordsOf(key, keyBits); }
+namespace {
+
+using Key = std::array<std::uint32_t, 4>;
 
 // This system's round adds three terms, combining the key words with the
 // half by xor and the sum with the shifted half by xor; the published TEA
 // xors ((z << 4) + K0), (z + sum) and ((z >> 5) + K1) instead. Stored data
 // depends on this form, so it must stay as it is.
-void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto [k0, k1, k2, k3] = KeyWords.Plain();
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t y = LoadBE32(source.subspan(off)), z = LoadBE32(source.subspan(off + 4));
+//
+// The rounds are written once over a word type W: a plain word for one
+// block, or a vector that carries a block per lane. Each half round of
+// every set right after the same one of the others: a set alone waits on
+// the chain of additions within its half round.
+template <bool Encrypting, typename W, std::size_t Sets>
+inline void Rounds(const Key& k, W (&y)[Sets], W (&z)[Sets]) noexcept {
+    if constexpr (Encrypting) {
         std::uint32_t sum = 0;
         for (int round = 0; round < 32; ++round) {
             sum += Delta;
-            y += (z << 4) + (k0 ^ z) + (sum ^ (z >> 5)) + k1;
-            z += (y << 4) + (k2 ^ y) + (sum ^ (y >> 5)) + k3;
+#pragma GCC unroll 8
+            for (std::size_t s = 0; s < Sets; ++s) y[s] += (z[s] << 4) + (k[0] ^ z[s]) + (sum ^ (z[s] >> 5)) + k[1];
+#pragma GCC unroll 8
+            for (std::size_t s = 0; s < Sets; ++s) z[s] += (y[s] << 4) + (k[2] ^ y[s]) + (sum ^ (y[s] >> 5)) + k[3];
         }
-        StoreBE32(dest.subspan(off), y);
-        StoreBE32(dest.subspan(off + 4), z);
+    } else {
+        std::uint32_t sum = FinalSum;
+        for (int round = 0; round < 32; ++round) {
+#pragma GCC unroll 8
+            for (std::size_t s = 0; s < Sets; ++s) z[s] -= (y[s] << 4) + (k[2] ^ y[s]) + (sum ^ (y[s] >> 5)) + k[3];
+#pragma GCC unroll 8
+            for (std::size_t s = 0; s < Sets; ++s) y[s] -= (z[s] << 4) + (k[0] ^ z[s]) + (sum ^ (z[s] >> 5)) + k[1];
+            sum -= Delta;
+        }
     }
 }
 
-void TKC_tea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const auto [k0, k1, k2, k3] = KeyWords.Plain();
+template <bool Encrypting>
+void CryptPortable(const Key& k, ConstBytes source, Bytes dest) noexcept {
     for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t y = LoadBE32(source.subspan(off)), z = LoadBE32(source.subspan(off + 4));
-        std::uint32_t sum = FinalSum;
-        for (int round = 0; round < 32; ++round) {
-            z -= (y << 4) + (k2 ^ y) + (sum ^ (y >> 5)) + k3;
-            y -= (z << 4) + (k0 ^ z) + (sum ^ (z >> 5)) + k1;
-            sum -= Delta;
-        }
-        StoreBE32(dest.subspan(off), y);
-        StoreBE32(dest.subspan(off + 4), z);
+        std::uint32_t y[1] = {LoadBE32(source.subspan(off))}, z[1] = {LoadBE32(source.subspan(off + 4))};
+        Rounds<Encrypting>(k, y, z);
+        StoreBE32(dest.subspan(off), y[0]);
+        StoreBE32(dest.subspan(off + 4), z[0]);
     }
+}
+
+#ifdef KESTRUNE_WORD_LANES
+template <bool Encrypting>
+__attribute__((target("sse2"), flatten)) std::size_t CryptSse2(const Key& k, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return lanes::CryptPairsInFlight<lanes::Word4, true>(source, dest,
+                                                         [&k](auto& y, auto& z) { Rounds<Encrypting>(k, y, z); });
+}
+
+template <bool Encrypting>
+__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Key& k, ConstBytes source,
+                                                               Bytes dest) noexcept {
+    return lanes::CryptPairsInFlight<lanes::Word8, true>(source, dest,
+                                                         [&k](auto& y, auto& z) { Rounds<Encrypting>(k, y, z); });
+}
+#endif
+
+// Whole groups on the path chosen at keying; the rest, one block at a time.
+template <bool Encrypting>
+void Crypt(std::uint8_t path, const Key& k, ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_WORD_LANES
+    if (path == TKC_tea::PathAvx2)
+        done = CryptAvx2<Encrypting>(k, source, dest);
+    else if (path == TKC_tea::PathSse2)
+        done = CryptSse2<Encrypting>(k, source, dest);
+#else
+    static_cast<void>(path);
+#endif
+    CryptPortable<Encrypting>(k, source.subspan(done), dest.subspan(done));
+}
+
+std::uint8_t UsablePath() noexcept {
+#ifdef KESTRUNE_WORD_LANES
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_tea::PathAvx2;
+    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_tea::PathSse2;
+#endif
+    return TKC_tea::PathPortable;
+}
+
+}  // namespace
+
+std::string_view TKC_tea::Provider() const noexcept {
+    switch (IsInitialized() ? Path : UsablePath()) {
+    case PathAvx2: return "avx2";
+    case PathSse2: return "sse2";
+    default: return "portable";
+    }
+}
+
+void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    KeyWords = tea::KeyWordsOf(key, keyBits);
+    Path = UsablePath();
+}
+
+void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    Crypt<true>(Path, KeyWords, source, dest);
+}
+
+void TKC_tea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    Crypt<false>(Path, KeyWords, source, dest);
 }
 
 // No published vector applies to this variant: a round trip instead.

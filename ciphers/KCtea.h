@@ -27,7 +27,16 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_tea>; }
 
-    void Wipe() noexcept override { WipeAll(KeyWords); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        Path = PathPortable;
+        WipeAll(KeyWords);
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "avx2" (eight blocks to a register), "sse2" (four) or "portable".
+    std::string_view Provider() const noexcept override;
+    static constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -35,6 +44,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint32_t, 4>, 0> KeyWords;  // K0..K3
 };
 

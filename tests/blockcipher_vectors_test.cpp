@@ -19,6 +19,8 @@
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrc2.h"
 #include "ciphers/KCrc5.h"
+#include "ciphers/KCtea.h"
+#include "ciphers/KCxtea.h"
 #include "tests/cpu_paths.h"
 #include "tests/vectors.h"
 
@@ -26,7 +28,7 @@ namespace kestrune {
 namespace {
 
 struct CipherFamily {
-    const char* file;
+    const char* file;  // none for this system's own variants (tea_xtea_test checks them)
     const char* algorithm;  // section name in the file
     const TKC_cipherclass* cipherClass;
 };
@@ -49,6 +51,8 @@ const CipherFamily Families[] = {
     {"idea.vec", "IDEA", &CipherClassOf<TKC_idea>},
     {"rc2.vec", "RC2", &CipherClassOf<TKC_rc2>},
     {"rc5.vec", "RC5", &CipherClassOf<TKC_rc5>},
+    {nullptr, "TEA", &CipherClassOf<TKC_tea>},
+    {nullptr, "XTEA", &CipherClassOf<TKC_xtea>},
 };
 
 template <std::size_t B>
@@ -75,6 +79,7 @@ class BlockCipherVectors : public testing::TestWithParam<CipherFamily> {};
 
 TEST_P(BlockCipherVectors, MatchPublishedValuesBothWays) {
     const auto& family = GetParam();
+    if (!family.file) GTEST_SKIP() << "no published values for this variant";
     const auto records = test::RecordsFor(family.file, family.algorithm);
     ASSERT_FALSE(records.empty());
     for (const auto& path : PathsOf(*family.cipherClass)) {

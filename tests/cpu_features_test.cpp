@@ -6,7 +6,11 @@
 
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrijndael.h"
+#include "ciphers/KCrc5.h"
+#include "ciphers/KCrc6.h"
 #include "ciphers/KCserpent.h"
+#include "ciphers/KCtea.h"
+#include "ciphers/KCxtea.h"
 #include "framework/KCcpufeatures.h"
 #include "hashes/KCsha256.h"
 #include "hashes/KCsha512.h"
@@ -80,7 +84,19 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
         const CpuFeatures::Restriction noAvx2(~CpuFeatures::Of(F::Avx2));
         EXPECT_EQ(TKC_idea().Provider(), sse2 ? "sse2" : "portable");
     }
+    // Per-lane rotations need AVX2's variable shifts; TEA and XTEA also run in SSE2.
+    const bool avx2 = CpuFeatures::Has(F::Avx2);
+    for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>}) {
+        EXPECT_EQ(cls->Create()->Provider(), avx2 ? "avx2" : sse2 ? "sse2" : "portable") << cls->GetAlgorithm();
+        const CpuFeatures::Restriction noAvx2(~CpuFeatures::Of(F::Avx2));
+        EXPECT_EQ(cls->Create()->Provider(), sse2 ? "sse2" : "portable") << cls->GetAlgorithm();
+    }
+    for (const auto* cls : {&CipherClassOf<TKC_rc5>, &CipherClassOf<TKC_rc6>})
+        EXPECT_EQ(cls->Create()->Provider(), avx2 ? "avx2" : "portable") << cls->GetAlgorithm();
     const CpuFeatures::Restriction none(CpuFeatures::None);
+    for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
+                            &CipherClassOf<TKC_rc6>})
+        EXPECT_EQ(cls->Create()->Provider(), "portable") << cls->GetAlgorithm();
     EXPECT_EQ(TKC_rijndael().Provider(), "portable");
     EXPECT_EQ(TKC_serpent().Provider(), "portable");
     EXPECT_EQ(TKC_idea().Provider(), "portable");
