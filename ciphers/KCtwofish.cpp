@@ -117,40 +117,27 @@ namespace {
 using Subkeys = std::array<std::uint32_t, 40>;
 using KeyedBoxes = std::array<std::array<std::uint32_t, 256>, 4>;
 
-// g of x, and g of x rotated left by 8. The look-ups meet in two pairs: left
-// alone, the compiler chains the four into three xors in a row, which puts
-// a cycle more on the path of every round.
+// g of x, and g of x rotated left by 8.
 [[gnu::always_inline]] inline std::uint32_t G0(const KeyedBoxes& s, std::uint32_t x) noexcept {
-    std::uint32_t low = s[0][x & 0xFF] ^ s[1][(x >> 8) & 0xFF], high = s[2][(x >> 16) & 0xFF] ^ s[3][x >> 24];
-    KeepSum(low), KeepSum(high);
-    return low ^ high;
+    return s[0][x & 0xFF] ^ s[1][(x >> 8) & 0xFF] ^ s[2][(x >> 16) & 0xFF] ^ s[3][x >> 24];
 }
 [[gnu::always_inline]] inline std::uint32_t G1(const KeyedBoxes& s, std::uint32_t x) noexcept {
-    std::uint32_t low = s[0][x >> 24] ^ s[1][x & 0xFF], high = s[2][(x >> 8) & 0xFF] ^ s[3][(x >> 16) & 0xFF];
-    KeepSum(low), KeepSum(high);
-    return low ^ high;
+    return s[0][x >> 24] ^ s[1][x & 0xFF] ^ s[2][(x >> 8) & 0xFF] ^ s[3][(x >> 16) & 0xFF];
 }
 
-// One round of encryption with subkeys k[r], k[r + 1]: the halves (x0, x1)
-// go through g and the pseudo-Hadamard transform into (y0, y1). The subkeys
-// are added to the g of the second word first, which comes a cycle before
-// the first's (no rotation stands before it), so that only one addition
-// waits for the latest look-up.
+// One round with subkeys k[r], k[r + 1]: the halves (x0, x1) go through g
+// and the pseudo-Hadamard transform into (y0, y1).
 [[gnu::always_inline]] inline void EncryptRound(const Subkeys& k, const KeyedBoxes& s, std::size_t r, std::uint32_t x0,
                                                 std::uint32_t x1, std::uint32_t& y0, std::uint32_t& y1) noexcept {
     const std::uint32_t t0 = G0(s, x0), t1 = G1(s, x1);
-    std::uint32_t u = t1 + k[r], v = 2 * t1 + k[r + 1];
-    KeepSum(u), KeepSum(v);
-    y0 = Ror32(y0 ^ (t0 + u), 1);
-    y1 = Rol32(y1, 1) ^ (t0 + v);
+    y0 = Ror32(y0 ^ (t0 + t1 + k[r]), 1);
+    y1 = Rol32(y1, 1) ^ (t0 + 2 * t1 + k[r + 1]);
 }
 [[gnu::always_inline]] inline void DecryptRound(const Subkeys& k, const KeyedBoxes& s, std::size_t r, std::uint32_t x0,
                                                 std::uint32_t x1, std::uint32_t& y0, std::uint32_t& y1) noexcept {
     const std::uint32_t t0 = G0(s, x0), t1 = G1(s, x1);
-    std::uint32_t u = t1 + k[r], v = 2 * t1 + k[r + 1];
-    KeepSum(u), KeepSum(v);
-    y0 = Rol32(y0, 1) ^ (t0 + u);
-    y1 = Ror32(y1 ^ (t0 + v), 1);
+    y0 = Rol32(y0, 1) ^ (t0 + t1 + k[r]);
+    y1 = Ror32(y1 ^ (t0 + 2 * t1 + k[r + 1]), 1);
 }
 
 // Lanes blocks side by side, word by word. One block's rounds are a single
@@ -164,23 +151,43 @@ struct BlockWords {
 
 constexpr std::size_t LanesInFlight = 3;
 
-// The sixteen rounds, two per step so that the halves never need swapping.
+// Two rounds, so that the halves never need swapping.
+template <std::size_t Lanes>
+[[gnu::always_inline]] inline void EncryptTwoRounds(const Subkeys& k, const KeyedBoxes& s, BlockWords<Lanes>& w,
+                                                    std::size_t r) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < Lanes; ++i) EncryptRound(k, s, r, w.a[i], w.b[i], w.c[i], w.d[i]);
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < Lanes; ++i) EncryptRound(k, s, r + 2, w.c[i], w.d[i], w.a[i], w.b[i]);
+}
+template <std::size_t Lanes>
+[[gnu::always_inline]] inline void DecryptTwoRounds(const Subkeys& k, const KeyedBoxes& s, BlockWords<Lanes>& w,
+                                                    std::size_t r) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < Lanes; ++i) DecryptRound(k, s, r + 2, w.a[i], w.b[i], w.c[i], w.d[i]);
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < Lanes; ++i) DecryptRound(k, s, r, w.c[i], w.d[i], w.a[i], w.b[i]);
+}
+
+// The sixteen rounds. A single block's are unrolled: with the subkeys at
+// fixed offsets no register goes to a subkey pointer or a count, and the
+// block's words and the modes' pointers all stay in registers.
 template <std::size_t Lanes>
 [[gnu::always_inline]] inline void EncryptRounds(const Subkeys& k, const KeyedBoxes& s, BlockWords<Lanes>& w) noexcept {
-    for (std::size_t r = 8; r < 40; r += 4) {
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < Lanes; ++i) EncryptRound(k, s, r, w.a[i], w.b[i], w.c[i], w.d[i]);
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < Lanes; ++i) EncryptRound(k, s, r + 2, w.c[i], w.d[i], w.a[i], w.b[i]);
+    if constexpr (Lanes == 1) {
+#pragma GCC unroll 8
+        for (std::size_t r = 8; r < 40; r += 4) EncryptTwoRounds(k, s, w, r);
+    } else {
+        for (std::size_t r = 8; r < 40; r += 4) EncryptTwoRounds(k, s, w, r);
     }
 }
 template <std::size_t Lanes>
 [[gnu::always_inline]] inline void DecryptRounds(const Subkeys& k, const KeyedBoxes& s, BlockWords<Lanes>& w) noexcept {
-    for (std::size_t r = 36; r >= 8; r -= 4) {
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < Lanes; ++i) DecryptRound(k, s, r + 2, w.a[i], w.b[i], w.c[i], w.d[i]);
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < Lanes; ++i) DecryptRound(k, s, r, w.c[i], w.d[i], w.a[i], w.b[i]);
+    if constexpr (Lanes == 1) {
+#pragma GCC unroll 8
+        for (std::size_t r = 36; r >= 8; r -= 4) DecryptTwoRounds(k, s, w, r);
+    } else {
+        for (std::size_t r = 36; r >= 8; r -= 4) DecryptTwoRounds(k, s, w, r);
     }
 }
 
@@ -229,24 +236,36 @@ void Crypt(const Subkeys& k, const KeyedBoxes& s, ConstBytes source, Bytes dest)
 }
 
 // The serial modes keep their chaining value in registers as four words in
-// block order, with no store and reload of it between blocks.
-using Words = std::array<std::uint32_t, 4>;
+// block order, with no store and reload of it between blocks. Each word is
+// pinned to a general register: left alone, the compiler moves the value
+// through a vector register, and the moves between the two register files
+// lengthen every block's path.
+struct Words {
+    std::uint32_t w0, w1, w2, w3;
 
-inline Words LoadWords(ConstBytes in) noexcept {
-    return {LoadLE32(in), LoadLE32(in.subspan(4)), LoadLE32(in.subspan(8)), LoadLE32(in.subspan(12))};
-}
-inline void StoreWords(Bytes out, const Words& x) noexcept {
-    StoreLE32(out, x[0]), StoreLE32(out.subspan(4), x[1]), StoreLE32(out.subspan(8), x[2]);
-    StoreLE32(out.subspan(12), x[3]);
-}
-inline Words Xor(Words x, const Words& y) noexcept {
-    for (std::size_t i = 0; i < 4; ++i) x[i] ^= y[i];
-    return x;
-}
+    static Words Load(ConstBytes in) noexcept {
+        Words x{LoadLE32(in), LoadLE32(in.subspan(4)), LoadLE32(in.subspan(8)), LoadLE32(in.subspan(12))};
+        x.Pin();
+        return x;
+    }
+    void Store(Bytes out) const noexcept {
+        StoreLE32(out, w0), StoreLE32(out.subspan(4), w1), StoreLE32(out.subspan(8), w2);
+        StoreLE32(out.subspan(12), w3);
+    }
+    Words operator^(const Words& y) const noexcept { return {w0 ^ y.w0, w1 ^ y.w1, w2 ^ y.w2, w3 ^ y.w3}; }
+    void Pin() noexcept { KeepSum(w0), KeepSum(w1), KeepSum(w2), KeepSum(w3); }
+    void Wipe() noexcept {
+        w0 = w1 = w2 = w3 = 0;
+        Pin();
+    }
+};
+
 [[gnu::always_inline]] inline Words EncryptWords(const Subkeys& k, const KeyedBoxes& s, const Words& x) noexcept {
-    BlockWords<1> w{{x[0] ^ k[0]}, {x[1] ^ k[1]}, {x[2] ^ k[2]}, {x[3] ^ k[3]}};
+    BlockWords<1> w{{x.w0 ^ k[0]}, {x.w1 ^ k[1]}, {x.w2 ^ k[2]}, {x.w3 ^ k[3]}};
     EncryptRounds(k, s, w);
-    return {w.c[0] ^ k[4], w.d[0] ^ k[5], w.a[0] ^ k[6], w.b[0] ^ k[7]};
+    Words y{w.c[0] ^ k[4], w.d[0] ^ k[5], w.a[0] ^ k[6], w.b[0] ^ k[7]};
+    y.Pin();
+    return y;
 }
 
 }  // namespace
@@ -260,33 +279,33 @@ void TKC_twofish::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 void TKC_twofish::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Words x = LoadWords(chain);
+    Words x = Words::Load(chain);
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        x = EncryptWords(RoundSubkeys, KeyedSBoxes, Xor(x, LoadWords(source.subspan(off, 16))));
-        StoreWords(dest.subspan(off, 16), x);
+        x = EncryptWords(RoundSubkeys, KeyedSBoxes, x ^ Words::Load(source.subspan(off, 16)));
+        x.Store(dest.subspan(off, 16));
     }
-    StoreWords(chain, x);
-    SecureZero(x);
+    x.Store(chain);
+    x.Wipe();
 }
 
 void TKC_twofish::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Words x = LoadWords(chain);
+    Words x = Words::Load(chain);
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        x = Xor(EncryptWords(RoundSubkeys, KeyedSBoxes, x), LoadWords(source.subspan(off, 16)));
-        StoreWords(dest.subspan(off, 16), x);
+        x = EncryptWords(RoundSubkeys, KeyedSBoxes, x) ^ Words::Load(source.subspan(off, 16));
+        x.Store(dest.subspan(off, 16));
     }
-    StoreWords(chain, x);
-    SecureZero(x);
+    x.Store(chain);
+    x.Wipe();
 }
 
 void TKC_twofish::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Words x = LoadWords(chain);
+    Words x = Words::Load(chain);
     for (std::size_t off = 0; off < source.size(); off += 16) {
         x = EncryptWords(RoundSubkeys, KeyedSBoxes, x);
-        StoreWords(dest.subspan(off, 16), Xor(x, LoadWords(source.subspan(off, 16))));
+        (x ^ Words::Load(source.subspan(off, 16))).Store(dest.subspan(off, 16));
     }
-    StoreWords(chain, x);
-    SecureZero(x);
+    x.Store(chain);
+    x.Wipe();
 }
 
 // The iterated table test: 49 steps from an all-zero key and block, each
