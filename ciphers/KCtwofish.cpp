@@ -68,9 +68,16 @@ struct H {
     const TKC_twofish::MdsTable& mds;
     const std::array<std::uint32_t, 4>& list;
 
+    // The key bytes pass through KeepSum as words of unknown range: a byte
+    // xored with a known byte is narrowed to 8 bits, and each look-up that
+    // follows would wait for a zero extension.
     [[gnu::always_inline]] std::uint32_t Column(std::size_t j, std::uint32_t w) const noexcept {
-        const auto keyByte = [&](std::size_t i) { return static_cast<std::uint8_t>(list[i] >> (8 * j)); };
-        std::uint8_t b = static_cast<std::uint8_t>(w >> (8 * j));
+        const auto keyByte = [&](std::size_t i) {
+            std::uint32_t byte = (list[i] >> (8 * j)) & 0xFF;
+            KeepSum(byte);
+            return byte;
+        };
+        std::uint32_t b = (w >> (8 * j)) & 0xFF;
         if constexpr (K == 4) b = (*QStage3[j])[b] ^ keyByte(2);
         if constexpr (K >= 3) b = (*QStage2[j])[b] ^ keyByte(1);
         return mds[j][(*QStage1[j])[b] ^ keyByte(0)];
@@ -79,7 +86,7 @@ struct H {
     [[gnu::always_inline]] std::uint32_t Entered(std::size_t x) const noexcept {
         return FirstStage[K - 2][x] ^ list[K - 1];
     }
-    std::uint32_t operator()(std::size_t x) const noexcept {
+    [[gnu::always_inline]] std::uint32_t operator()(std::size_t x) const noexcept {
         const std::uint32_t w = Entered(x);
         return Column(0, w) ^ Column(1, w) ^ Column(2, w) ^ Column(3, w);
     }
