@@ -358,6 +358,18 @@ void TKC_twofish::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) 
     x.Wipe();
 }
 
+void TKC_twofish::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Words x = Words::Load(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const std::uint32_t c = source[i] ^ (EncryptWords(RoundSubkeys, KeyedSBoxes, x).w0 & 0xFF);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        x = {(x.w0 >> 8) | (x.w1 << 24), (x.w1 >> 8) | (x.w2 << 24), (x.w2 >> 8) | (x.w3 << 24), (x.w3 >> 8) | (c << 24)};
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
 // The iterated table test: 49 steps from an all-zero key and block, each
 // keyed with the previous plaintext followed by the leading bytes of the
 // previous key; the last ciphertext is the published end value.
