@@ -26,17 +26,13 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    // The serial modes with the chaining value kept in registers.
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint32_t G0(std::uint32_t x) const noexcept {
-        return KeyedSBoxes[0][x & 0xFF] ^ KeyedSBoxes[1][(x >> 8) & 0xFF] ^ KeyedSBoxes[2][(x >> 16) & 0xFF] ^
-               KeyedSBoxes[3][x >> 24];
-    }
-    // g of the word rotated left by 8.
-    std::uint32_t G1(std::uint32_t x) const noexcept {
-        return KeyedSBoxes[0][x >> 24] ^ KeyedSBoxes[1][x & 0xFF] ^ KeyedSBoxes[2][(x >> 8) & 0xFF] ^
-               KeyedSBoxes[3][(x >> 16) & 0xFF];
-    }
 
     const MdsTable& Mds;
     Wiped<std::array<std::uint32_t, 40>, 0xFF> RoundSubkeys;

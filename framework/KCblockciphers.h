@@ -114,6 +114,9 @@ protected:
     virtual void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    // CFB-8 encryption, a block encryption per byte, each waiting for the
+    // byte before; chain is the shift register, left updated.
+    virtual void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept;
 
 private:
     void WipeChain() noexcept {
