@@ -77,14 +77,13 @@ std::int32_t TKestrune::MaxKeySize() const { return CipherClassFor(FCipherAlgori
 std::int32_t TKestrune::HashSize(std::int32_t algorithm) const { return DigestClassFor(DigestCode(algorithm)).GetHashSize(); }
 
 std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t algorithm) const {
-    auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    const TKC_hashclass& digestClass = DigestClassFor(DigestCode(algorithm));
     CheckCodePage();
     try {
         std::array<std::uint8_t, 64> digest{};
-        hash->Init();
-        hash->UpdateFromString(ToAnsi(inputStr));
-        hash->Final(digest);
-        return DigestText(ConstBytes(digest).first(hash->DigestBytes()));
+        const std::string text = ToAnsi(inputStr);
+        digestClass.DigestMessage(ConstBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), digest);
+        return DigestText(ConstBytes(digest).first(static_cast<std::size_t>(digestClass.GetHashSize() + 7) / 8));
     } catch (const std::exception&) {
         return {};
     }
