@@ -175,10 +175,13 @@ struct TKC_cipherclass {
     std::int32_t GetBlockSize() const noexcept { return blockSize; }
 };
 
+// Made without value-initialization, which would zero the whole instance
+// (kilobytes for the table-keyed ciphers) before its members fill their
+// key schedules anyway: every member has an initializer or a constructor.
 template <typename Cipher>
 inline constexpr TKC_cipherclass CipherClassOf{
     Cipher::ClassId, Cipher::ClassAlgorithm, Cipher::ClassMaxKeySize, Cipher::ClassBlockSize, &Cipher::SelfTest,
-    [] { return std::unique_ptr<TKC_cipher>(std::make_unique<Cipher>()); }};
+    [] { return std::unique_ptr<TKC_cipher>(std::make_unique_for_overwrite<Cipher>()); }};
 
 class TKC_cipher {
 public:
