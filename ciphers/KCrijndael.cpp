@@ -776,9 +776,23 @@ std::string_view TKC_rijndael::Provider() const noexcept {
     }
 }
 
+void TKC_rijndael::WipeKeys() noexcept {
+    if (RoundCount == 0) return;
+    const std::size_t roundKeys = RoundCount + 1;
+    if (Path == PathPortable) {
+        SecureFill(SlicedKeys.data(), 8 * roundKeys * sizeof(std::uint64_t), 0);
+    } else {
+        SecureFill(EncKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
+        SecureFill(DecKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
+    }
+    RoundCount = 0, Path = PathPortable;
+}
+
 void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    // A schedule built again without a wipe (ExpandKey) may go to the other
+    // store or be shorter: the old one goes first.
+    WipeKeys();
     // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
-    const bool slicedInUse = SlicedInUse();
     const std::size_t n = keyBits / 8;
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), n, padded.begin());
@@ -791,7 +805,6 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
         SecureZero(padded);
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif
@@ -813,14 +826,13 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 #ifdef KESTRUNE_AESNI
     if (Path != PathPortable) {
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif
     // Both directions run on the sliced encryption keys (the inverse cipher
     // takes them in reverse order); no word keys are kept.
     SliceRoundKeys(EncKeys.data(), RoundCount, SlicedKeys.data());
-    WipeAll(EncKeys, DecKeys);
+    SecureFill(EncKeys.data(), 4 * (RoundCount + 1) * sizeof(std::uint32_t), 0);
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
