@@ -299,9 +299,10 @@ KESTRUNE_AES_TARGET inline void StoreBlock(std::uint8_t* p, __m128i x) noexcept 
 // constant is an immediate, so the rounds are spelt out); the bytes are
 // those of the word-by-word expansion.
 KESTRUNE_AES_TARGET inline __m128i ExpandStep(__m128i key, __m128i assist) noexcept {
+    // The running xor of the four words in two shifts (by one word, then by
+    // two) rather than three: the expansion is one chain through the rounds.
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
-    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
-    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
     return _mm_xor_si128(key, assist);
 }
 
