@@ -528,6 +528,24 @@ KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint
 
 // CFB and OFB encryption are chains like CBC: the chaining value stays in a
 // register. The plaintext joins CFB's last round key, as in CTR.
+// CFB-8 encryption: the shift register never leaves its register, each
+// ciphertext byte shifted in as the next block encryption starts.
+KESTRUNE_AES_TARGET void EncryptCFB8Hardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                             ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    __m128i shift = LoadBlock(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        __m128i x = _mm_xor_si128(shift, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        x = _mm_aesenclast_si128(x, last);
+        const auto c = static_cast<std::uint8_t>(source[i] ^ static_cast<std::uint8_t>(_mm_cvtsi128_si32(x)));
+        dest[i] = c;
+        shift = _mm_insert_epi8(_mm_srli_si128(shift, 1), c, 15);
+    }
+    StoreBlock(chain, shift);
+}
+
 KESTRUNE_AES_TARGET void EncryptCFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
     if (source.empty()) return;
@@ -895,6 +913,13 @@ void TKC_rijndael::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest)
     if (Path != PathPortable) return EncryptOFBHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
 #endif
     TKC_blockcipher128::EncryptOFBBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable) return EncryptCFB8Hardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptCFB8Bytes(chain, source, dest);
 }
 
 bool TKC_rijndael::SelfTest() {

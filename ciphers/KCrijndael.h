@@ -36,8 +36,8 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
-    // With the AES instructions the modes run fused: CBC, CFB and OFB
-    // encryption keep their chain in a register, CBC and CFB decryption and
+    // With the AES instructions the modes run fused: CBC, CFB, CFB-8 and
+    // OFB encryption keep their chain in a register, CBC and CFB decryption and
     // CTR work eight or sixteen blocks per pass.
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
@@ -45,6 +45,7 @@ protected:
     void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     // Zero-fills the round keys the last keying wrote, and only those: the

@@ -228,13 +228,18 @@ template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCFB8bit(ConstBytes source, Bytes dest) {
     RequireInitialized();
     RequireSameSize(source, dest);
+    EncryptCFB8Bytes(ChainBlock, source, dest);
+}
+
+template <std::size_t B>
+void TKC_blockcipherN<B>::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
     Block keystream;
     for (std::size_t i = 0; i < source.size(); ++i) {
-        EncryptBlocks(ChainBlock, keystream);
+        EncryptBlocks(chain, keystream);
         const std::uint8_t c = source[i] ^ keystream[0];
         dest[i] = c;
-        std::memmove(ChainBlock.data(), ChainBlock.data() + 1, B - 1);
-        ChainBlock[B - 1] = c;
+        std::memmove(chain.data(), chain.data() + 1, B - 1);
+        chain[B - 1] = c;
     }
     SecureFill(keystream, 0);
 }

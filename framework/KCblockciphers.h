@@ -114,6 +114,12 @@ protected:
     virtual void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
+    // CFB-8 encryption of any number of bytes (sizes equal; source and dest
+    // the same memory or disjoint), chain the shift register: one block
+    // encryption per byte, each waiting for the byte before, which every
+    // string call runs. A cipher can keep the register and its keys in
+    // registers across the bytes.
+    virtual void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept;
 
 private:
     void WipeChain() noexcept {
