@@ -32,11 +32,23 @@ void TKC_rc4::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv) {
     // of a short EncryptString.
     std::uint8_t* const s = SavedPermutation.data();
     for (std::uint32_t i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-    std::uint32_t j = 0;
+    // As in the key stream, the next entry is read before this step's swap,
+    // so that j's chain does not wait for the stores; a swap that wrote that
+    // entry (j = i + 1) is patched with a branch.
+    std::uint32_t j = 0, next = s[0];
     for (std::size_t i = 0; i < 256;) {
         for (std::size_t k = 0; k < keyBytes && i < 256; ++k, ++i) {
-            j = (j + s[i] + key[k]) & 0xFF;
-            std::swap(s[i], s[j]);
+            const std::uint32_t t = next;
+            j = (j + t + key[k]) & 0xFF;
+            const std::uint8_t u = s[j];
+            const std::uint32_t following = (i + 1) & 0xFF;
+            next = s[following];
+            s[i] = u;
+            s[j] = static_cast<std::uint8_t>(t);
+            if (j == following) [[unlikely]] {
+                next = t;
+                __asm__("" : "+r"(next));
+            }
         }
     }
     Widen();

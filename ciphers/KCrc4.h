@@ -19,9 +19,17 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc4>; }
 
 
+    TKC_rc4() noexcept = default;
+    TKC_rc4(const TKC_rc4&) = delete;
+    TKC_rc4& operator=(const TKC_rc4&) = delete;
+    ~TKC_rc4() override { WipePermutations(); }
+
     // The initial vector is accepted and ignored.
     void Init(ConstBytes key, std::uint32_t keyBits, ConstBytes iv = {}) override;
-    void Wipe() noexcept override { WipeAll(Permutation, SavedPermutation); TKC_cipher::Wipe(); }
+    void Wipe() noexcept override {
+        WipePermutations();
+        TKC_cipher::Wipe();
+    }
     // Back to the permutation as it stood right after key set-up.
     void Reset() override;
     // Both run the key stream from i = j = 0 over the current permutation.
@@ -32,11 +40,21 @@ private:
     void RequireInitialized() const;
     void Widen() noexcept;  // the saved permutation into the running one
 
+    // Both permutations hold key material only while the cipher is keyed
+    // (keying marks it first, every unkeying wipes): they are filled with
+    // 0xFF then, not also when an instance is made and destroyed, which cost
+    // a string call 2.5 KB of stores.
+    void WipePermutations() noexcept {
+        if (!IsInitialized()) return;
+        SecureFill(Permutation, 0xFF);
+        SecureFill(SavedPermutation, 0xFF);
+    }
+
     // Entries are byte values; held in words, which the key-stream loop
     // reads and writes faster than bytes.
-    Wiped<std::array<std::uint32_t, 256>, 0xFF> Permutation;
+    std::array<std::uint32_t, 256> Permutation;
     // As it stood after key set-up, one byte per entry.
-    Wiped<std::array<std::uint8_t, 256>, 0xFF> SavedPermutation;
+    std::array<std::uint8_t, 256> SavedPermutation;
 };
 
 }  // namespace kestrune

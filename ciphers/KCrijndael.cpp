@@ -299,9 +299,10 @@ KESTRUNE_AES_TARGET inline void StoreBlock(std::uint8_t* p, __m128i x) noexcept 
 // constant is an immediate, so the rounds are spelt out); the bytes are
 // those of the word-by-word expansion.
 KESTRUNE_AES_TARGET inline __m128i ExpandStep(__m128i key, __m128i assist) noexcept {
+    // The running xor of the four words in two shifts (by one word, then by
+    // two) rather than three: the expansion is one chain through the rounds.
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
-    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
-    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
     return _mm_xor_si128(key, assist);
 }
 
@@ -527,6 +528,24 @@ KESTRUNE_AES_TARGET void EncryptCTRHardware(const std::uint32_t* keys, std::uint
 
 // CFB and OFB encryption are chains like CBC: the chaining value stays in a
 // register. The plaintext joins CFB's last round key, as in CTR.
+// CFB-8 encryption: the shift register never leaves its register, each
+// ciphertext byte shifted in as the next block encryption starts.
+KESTRUNE_AES_TARGET void EncryptCFB8Hardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                             ConstBytes source, Bytes dest) noexcept {
+    const auto* rk = reinterpret_cast<const __m128i*>(keys);
+    const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
+    __m128i shift = LoadBlock(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        __m128i x = _mm_xor_si128(shift, first);
+        for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
+        x = _mm_aesenclast_si128(x, last);
+        const auto c = static_cast<std::uint8_t>(source[i] ^ static_cast<std::uint8_t>(_mm_cvtsi128_si32(x)));
+        dest[i] = c;
+        shift = _mm_insert_epi8(_mm_srli_si128(shift, 1), c, 15);
+    }
+    StoreBlock(chain, shift);
+}
+
 KESTRUNE_AES_TARGET void EncryptCFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
     if (source.empty()) return;
@@ -776,9 +795,23 @@ std::string_view TKC_rijndael::Provider() const noexcept {
     }
 }
 
+void TKC_rijndael::WipeKeys() noexcept {
+    if (RoundCount == 0) return;
+    const std::size_t roundKeys = RoundCount + 1;
+    if (Path == PathPortable) {
+        SecureFill(SlicedKeys.data(), 8 * roundKeys * sizeof(std::uint64_t), 0);
+    } else {
+        SecureFill(EncKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
+        SecureFill(DecKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
+    }
+    RoundCount = 0, Path = PathPortable;
+}
+
 void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    // A schedule built again without a wipe (ExpandKey) may go to the other
+    // store or be shorter: the old one goes first.
+    WipeKeys();
     // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
-    const bool slicedInUse = SlicedInUse();
     const std::size_t n = keyBits / 8;
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), n, padded.begin());
@@ -791,7 +824,6 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
         SecureZero(padded);
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif
@@ -813,14 +845,13 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 #ifdef KESTRUNE_AESNI
     if (Path != PathPortable) {
         InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
-        if (slicedInUse) SlicedKeys.Wipe();
         return;
     }
 #endif
     // Both directions run on the sliced encryption keys (the inverse cipher
     // takes them in reverse order); no word keys are kept.
     SliceRoundKeys(EncKeys.data(), RoundCount, SlicedKeys.data());
-    WipeAll(EncKeys, DecKeys);
+    SecureFill(EncKeys.data(), 4 * (RoundCount + 1) * sizeof(std::uint32_t), 0);
 }
 
 void TKC_rijndael::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
@@ -882,6 +913,13 @@ void TKC_rijndael::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest)
     if (Path != PathPortable) return EncryptOFBHardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
 #endif
     TKC_blockcipher128::EncryptOFBBlocks(chain, source, dest);
+}
+
+void TKC_rijndael::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+#ifdef KESTRUNE_AESNI
+    if (Path != PathPortable) return EncryptCFB8Hardware(EncKeys.data(), RoundCount, chain.data(), source, dest);
+#endif
+    TKC_blockcipher128::EncryptCFB8Bytes(chain, source, dest);
 }
 
 bool TKC_rijndael::SelfTest() {

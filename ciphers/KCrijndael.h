@@ -15,13 +15,13 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rijndael>; }
 
+    TKC_rijndael() noexcept = default;
+    TKC_rijndael(const TKC_rijndael&) = delete;
+    TKC_rijndael& operator=(const TKC_rijndael&) = delete;
+    ~TKC_rijndael() override { WipeKeys(); }
+
     void Wipe() noexcept override {
-        // The sliced keys (960 bytes) hold something only after a portable
-        // keying: wiping them on every keying cost more than an AES-NI key
-        // set-up itself.
-        if (SlicedInUse()) SlicedKeys.Wipe();
-        RoundCount = 0, Path = PathPortable;
-        WipeAll(EncKeys, DecKeys);
+        WipeKeys();
         TKC_blockcipher128::Wipe();
     }
 
@@ -36,8 +36,8 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
-    // With the AES instructions the modes run fused: CBC, CFB and OFB
-    // encryption keep their chain in a register, CBC and CFB decryption and
+    // With the AES instructions the modes run fused: CBC, CFB, CFB-8 and
+    // OFB encryption keep their chain in a register, CBC and CFB decryption and
     // CTR work eight or sixteen blocks per pass.
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
@@ -45,20 +45,26 @@ protected:
     void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    bool SlicedInUse() const noexcept { return RoundCount != 0 && Path == PathPortable; }
-    std::uint32_t RoundCount = 0;
+    // Zero-fills the round keys the last keying wrote, and only those: the
+    // word keys of a hardware path or the sliced keys of the portable one,
+    // as far as its rounds reach. Filling all 1.4 KB when an instance was
+    // made, wiped and destroyed cost more than a hardware key set-up; what
+    // no keying wrote holds nothing of a key.
+    void WipeKeys() noexcept;
+    std::uint32_t RoundCount = 0;  // 0: no round keys held
     std::uint8_t Path = PathPortable;
     // Four words per round, round 0 first. A word holds one state column,
     // row r in bits 8r..8r+7, so the bytes in memory are the FIPS-197 bytes.
-    alignas(16) Wiped<std::array<std::uint32_t, 60>, 0> EncKeys;
+    alignas(16) std::array<std::uint32_t, 60> EncKeys;
     // The equivalent inverse cipher's round keys in the order decryption
     // uses them: round Nr first, InvMixColumns applied to rounds 1..Nr-1.
-    alignas(16) Wiped<std::array<std::uint32_t, 60>, 0> DecKeys;
+    alignas(16) std::array<std::uint32_t, 60> DecKeys;
     // The portable path's round keys, each as the eight bit planes of four
     // copies of it; the word keys are wiped once these are made.
-    Wiped<std::array<std::uint64_t, 120>, 0> SlicedKeys;
+    std::array<std::uint64_t, 120> SlicedKeys;
 };
 
 }  // namespace kestrune

@@ -290,11 +290,15 @@ void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         word = (word & (bit - 1)) | bit;
     }
     // Each prekey needs the one just made: it stays in a register rather
-    // than making every step wait for its own store to come back.
+    // than making every step wait for its own store to come back, and is
+    // xored in last, so that the chain is one xor and one rotation per step
+    // (the compiler otherwise puts it first of five xors).
     std::uint32_t previous = w[7];
-    for (std::size_t i = 8; i < 140; ++i)
-        previous = w[i] =
-            Rol32(w[i - 8] ^ w[i - 5] ^ w[i - 3] ^ previous ^ 0x9E3779B9U ^ static_cast<std::uint32_t>(i - 8), 11);
+    for (std::size_t i = 8; i < 140; ++i) {
+        std::uint32_t others = w[i - 8] ^ w[i - 5] ^ w[i - 3] ^ 0x9E3779B9U ^ static_cast<std::uint32_t>(i - 8);
+        KeepSum(others);
+        previous = w[i] = Rol32(others ^ previous, 11);
+    }
     // Round key i is S[(3 - i) mod 8] of four prekeys.
     const auto roundKey = [&]<int Box>(std::size_t i) {
         if (i > 32) return;

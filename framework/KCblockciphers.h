@@ -114,8 +114,11 @@ protected:
     virtual void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
     virtual void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept;
-    // CFB-8 encryption, a block encryption per byte, each waiting for the
-    // byte before; chain is the shift register, left updated.
+    // CFB-8 encryption of any number of bytes (sizes equal; source and dest
+    // the same memory or disjoint), chain the shift register: one block
+    // encryption per byte, each waiting for the byte before, which every
+    // string call runs. A cipher can keep the register and its keys in
+    // registers across the bytes.
     virtual void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept;
 
 private:

@@ -66,24 +66,17 @@ void TKC_cipher::Init(ConstBytes key, std::uint32_t keyBits, ConstBytes /*iv*/) 
 
 void TKC_cipher::InitFromPassword(std::string_view password, const TKC_hashclass& digestClass) {
     if (Initialized) Wipe();
-    SecureBytes digest;
+    // Room for the largest digest, filled with 0xFF when made and when it goes.
+    Wiped<std::array<std::uint8_t, 64>, 0xFF> digest;
     try {
         const std::int32_t hashBits = digestClass.GetHashSize();
-        if (hashBits <= 0) throw EKC_cipher(messages::InvalidKeySize);
-        digest.resize(static_cast<std::size_t>(hashBits) / 8);
-        {
-            auto hash = digestClass.Create();
-            hash->Init();
-            hash->UpdateFromString(password);
-            hash->Final(digest);
-        }
+        if (hashBits <= 0 || static_cast<std::size_t>(hashBits) > 8 * digest.size()) throw EKC_cipher(messages::InvalidKeySize);
+        digestClass.DigestMessage(ConstBytes(reinterpret_cast<const std::uint8_t*>(password.data()), password.size()), digest);
         const std::int32_t keyBits = std::min(GetMaxKeySize(), hashBits);
-        Init(digest, static_cast<std::uint32_t>(keyBits));
+        Init(ConstBytes(digest).first(static_cast<std::size_t>(hashBits) / 8), static_cast<std::uint32_t>(keyBits));
     } catch (...) {
-        // The digest vector wipes itself on release, on this path too.
         throw EKC_cipher(messages::DigestAllocation);
     }
-    SecureFill(digest.data(), digest.size(), 0xFF);
 }
 
 std::string TKC_cipher::EncryptString(std::string_view text) {

@@ -93,6 +93,10 @@ struct TKC_hashclass {
     std::int32_t hashSize;  // bits
     bool (*SelfTest)();
     std::unique_ptr<TKC_hash> (*Create)();
+    // The digest of one whole message into digest, through an instance
+    // that lives (and is wiped) on the stack: a heap instance per short
+    // message cost about as much as digesting it. Raises as Final does.
+    void (*DigestMessage)(ConstBytes message, Bytes digest);
 
     std::int32_t GetId() const noexcept { return id; }
     std::string_view GetAlgorithm() const noexcept { return algorithm; }
@@ -102,7 +106,13 @@ struct TKC_hashclass {
 template <typename Digest>
 inline constexpr TKC_hashclass HashClassOf{
     Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
-    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); }};
+    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); },
+    [](ConstBytes message, Bytes digest) {
+        Digest hash;
+        hash.Init();
+        hash.Update(message);
+        hash.Final(digest);
+    }};
 
 class TKC_hash {
 public:
@@ -165,10 +175,13 @@ struct TKC_cipherclass {
     std::int32_t GetBlockSize() const noexcept { return blockSize; }
 };
 
+// Made without value-initialization, which would zero the whole instance
+// (kilobytes for the table-keyed ciphers) before its members fill their
+// key schedules anyway: every member has an initializer or a constructor.
 template <typename Cipher>
 inline constexpr TKC_cipherclass CipherClassOf{
     Cipher::ClassId, Cipher::ClassAlgorithm, Cipher::ClassMaxKeySize, Cipher::ClassBlockSize, &Cipher::SelfTest,
-    [] { return std::unique_ptr<TKC_cipher>(std::make_unique<Cipher>()); }};
+    [] { return std::unique_ptr<TKC_cipher>(std::make_unique_for_overwrite<Cipher>()); }};
 
 class TKC_cipher {
 public:

@@ -36,6 +36,11 @@ std::span<const TKC_cipherrow> CipherCatalogue() noexcept;
 // that no other row has.
 template <typename Class>
 constexpr const TKC_catalogrow<Class>& RowFor(std::span<const TKC_catalogrow<Class>> rows, std::int32_t code) noexcept {
+    // The default row (code 0, the one most used) and rows in code order
+    // from 1 are found at once; the search is for any other order.
+    if (!rows.empty() && code == rows.back().code) return rows.back();
+    if (code >= 1 && static_cast<std::size_t>(code) < rows.size() && rows[static_cast<std::size_t>(code) - 1].code == code)
+        return rows[static_cast<std::size_t>(code) - 1];
     for (std::size_t i = 0; i + 1 < rows.size(); ++i)
         if (rows[i].code == code) return rows[i];
     return rows.back();

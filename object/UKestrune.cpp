@@ -23,12 +23,18 @@ constexpr std::array<std::array<char16_t, 2>, 256> MakeHexPairs() {
 constexpr auto HexPairs = MakeHexPairs();
 
 std::u16string DigestText(ConstBytes digest) {
-    // Sized once and filled a pair per byte through a plain pointer: storing
-    // digit by digit through the string cost more than the digest itself for
-    // short texts.
-    std::u16string text(2 * digest.size(), u'0');
-    char16_t* const p = text.data();
-    for (std::size_t i = 0; i < digest.size(); ++i) std::memcpy(p + 2 * i, HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
+    // Pairs gathered in a local piece and appended a piece at a time: the
+    // string's own fill and stores, one character at a time, cost more than
+    // a short digest itself. Pieces keep any length whole.
+    std::array<char16_t, 128> piece;
+    std::u16string text;
+    text.reserve(2 * digest.size());
+    for (std::size_t start = 0; start < digest.size(); start += piece.size() / 2) {
+        const std::size_t count = std::min(piece.size() / 2, digest.size() - start);
+        for (std::size_t i = 0; i < count; ++i)
+            std::memcpy(piece.data() + 2 * i, HexPairs[digest[start + i]].data(), 2 * sizeof(char16_t));
+        text.append(piece.data(), 2 * count);
+    }
     return text;
 }
 
@@ -71,14 +77,13 @@ std::int32_t TKestrune::MaxKeySize() const { return CipherClassFor(FCipherAlgori
 std::int32_t TKestrune::HashSize(std::int32_t algorithm) const { return DigestClassFor(DigestCode(algorithm)).GetHashSize(); }
 
 std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t algorithm) const {
-    auto hash = DigestClassFor(DigestCode(algorithm)).Create();
+    const TKC_hashclass& digestClass = DigestClassFor(DigestCode(algorithm));
     CheckCodePage();
     try {
         std::array<std::uint8_t, 64> digest{};
-        hash->Init();
-        hash->UpdateFromString(ToAnsi(inputStr));
-        hash->Final(digest);
-        return DigestText(ConstBytes(digest).first(hash->DigestBytes()));
+        const std::string text = ToAnsi(inputStr);
+        digestClass.DigestMessage(ConstBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), digest);
+        return DigestText(ConstBytes(digest).first(static_cast<std::size_t>(digestClass.GetHashSize() + 7) / 8));
     } catch (const std::exception&) {
         return {};
     }

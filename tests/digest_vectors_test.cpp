@@ -75,6 +75,11 @@ TEST_P(DigestVectors, MatchPublishedValuesWholeAndInPieces) {
             for (auto pieceSize : pieceSizes)
                 EXPECT_EQ(test::ToHex(Digest(*family.digestClass, message, repeat, pieceSize)), test::ToHex(expected))
                     << rec.Where() << " piece size " << pieceSize;
+            if (repeat == 1) {
+                std::vector<std::uint8_t> oneCall(expected.size());
+                family.digestClass->DigestMessage(message, oneCall);
+                EXPECT_EQ(test::ToHex(oneCall), test::ToHex(expected)) << rec.Where() << " in one call";
+            }
         }
     }
 }
@@ -91,6 +96,7 @@ TEST_P(DigestVectors, ClassAnswersAndSelfTest) {
 TEST_P(DigestVectors, MisuseRaisesHashNotInitialized) {
     auto hash = GetParam().digestClass->Create();
     std::array<std::uint8_t, 64> digest{};
+    EXPECT_THROW(GetParam().digestClass->DigestMessage({}, Bytes(digest).first(hash->DigestBytes() - 1)), EKC_hash);
     EXPECT_THROW(hash->Update({}), EKC_hash);
     EXPECT_THROW(hash->Final(digest), EKC_hash);
     hash->Init();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "ciphers/KCrijndael.h"
@@ -219,6 +220,35 @@ TEST(RijndaelPaths, RekeyingMovesAnInstanceBetweenPaths) {
             EXPECT_EQ(test::ToHex(block), test::ToHex(expected)) << before.provider << " then " << after.provider;
             cipher.DecryptBlock(block, block);
             EXPECT_EQ(block, plain) << before.provider << " then " << after.provider;
+        }
+    }
+}
+
+// Each keying's round keys are wiped as far as it wrote them, also when
+// ExpandKey builds a shorter schedule over a longer one, on the same path or
+// another: once the instance is gone, neither key is left in its memory (on
+// the hardware paths both halves of a 256-bit key are round keys in full).
+TEST(RijndaelPaths, NoKeyOutlivesTheInstance) {
+    std::vector<std::uint8_t> first(32), second(16, 0x3C);
+    for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<std::uint8_t>(0x80 + 7 * i);
+    const ConstBytes keys[] = {ConstBytes(first).first(16), ConstBytes(first).subspan(16), second};
+    for (const auto& before : Paths()) {
+        for (const auto& after : Paths()) {
+            alignas(TKC_rijndael) std::array<std::uint8_t, sizeof(TKC_rijndael)> storage;
+            storage.fill(0xA5);
+            auto* cipher = std::construct_at(reinterpret_cast<TKC_rijndael*>(storage.data()));
+            {
+                const CpuFeatures::Restriction only(before.allowed);
+                cipher->Init(first, 256);
+            }
+            {
+                const CpuFeatures::Restriction only(after.allowed);
+                cipher->ExpandKey(second, 128);
+            }
+            std::destroy_at(cipher);
+            for (const auto key : keys)
+                EXPECT_EQ(std::search(storage.begin(), storage.end(), key.begin(), key.end()), storage.end())
+                    << before.provider << " then " << after.provider;
         }
     }
 }
