@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../framework/KCcpufeatures.h"
+#include "KCwordlanes.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -156,38 +157,11 @@ void CryptPortable(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcep
 
 #ifdef KESTRUNE_SERPENT_SIMD
 // Blocks become word planes by a 4x4 transpose of 32-bit words within each
-// 128-bit half; the transpose is its own inverse and brings them back. On
-// this little-endian family a block loaded whole already holds its words.
-__attribute__((target("sse2"))) inline void Transpose(Word4& a, Word4& b, Word4& c, Word4& d) noexcept {
-    const __m128i t0 = _mm_unpacklo_epi32(__m128i(a), __m128i(b)), t1 = _mm_unpacklo_epi32(__m128i(c), __m128i(d));
-    const __m128i t2 = _mm_unpackhi_epi32(__m128i(a), __m128i(b)), t3 = _mm_unpackhi_epi32(__m128i(c), __m128i(d));
-    a = Word4(_mm_unpacklo_epi64(t0, t1)), b = Word4(_mm_unpackhi_epi64(t0, t1));
-    c = Word4(_mm_unpacklo_epi64(t2, t3)), d = Word4(_mm_unpackhi_epi64(t2, t3));
-}
-
-// The same in both halves: lanes 0-3 carry blocks 0, 2, 4, 6 and lanes 4-7
-// blocks 1, 3, 5, 7, which is as good an order as any while they are planes.
-__attribute__((target("avx2"))) inline void Transpose(Word8& a, Word8& b, Word8& c, Word8& d) noexcept {
-    const __m256i t0 = _mm256_unpacklo_epi32(__m256i(a), __m256i(b));
-    const __m256i t1 = _mm256_unpacklo_epi32(__m256i(c), __m256i(d));
-    const __m256i t2 = _mm256_unpackhi_epi32(__m256i(a), __m256i(b));
-    const __m256i t3 = _mm256_unpackhi_epi32(__m256i(c), __m256i(d));
-    a = Word8(_mm256_unpacklo_epi64(t0, t1)), b = Word8(_mm256_unpackhi_epi64(t0, t1));
-    c = Word8(_mm256_unpacklo_epi64(t2, t3)), d = Word8(_mm256_unpackhi_epi64(t2, t3));
-}
-
-__attribute__((target("sse2"))) inline void LoadWords(Word4& x, const std::uint8_t* p) noexcept {
-    x = Word4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-__attribute__((target("sse2"))) inline void StoreWords(std::uint8_t* p, const Word4& x) noexcept {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), __m128i(x));
-}
-__attribute__((target("avx2"))) inline void LoadWords(Word8& x, const std::uint8_t* p) noexcept {
-    x = Word8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-__attribute__((target("avx2"))) inline void StoreWords(std::uint8_t* p, const Word8& x) noexcept {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), __m256i(x));
-}
+// 128-bit half (lanes::Transpose); the transpose is its own inverse and
+// brings them back. On this little-endian family a block loaded whole
+// already holds its words. In AVX2 registers lanes 0-3 carry blocks 0, 2,
+// 4, 6 and lanes 4-7 blocks 1, 3, 5, 7, which is as good an order as any
+// while they are planes.
 
 // Whole groups of Sets sets of sizeof(W) / 4 blocks, one block per lane;
 // returns the bytes done. Reached only through the paths below, which carry
@@ -200,19 +174,19 @@ inline std::size_t CryptPlanes(const RoundKeys& keys, ConstBytes source, Bytes d
         std::array<Planes<W>, Sets> p;
         for (std::size_t i = 0; i < Sets; ++i) {
             const std::uint8_t* in = source.data() + off + i * set;
-            LoadWords(p[i].x0, in), LoadWords(p[i].x1, in + sizeof(W));
-            LoadWords(p[i].x2, in + 2 * sizeof(W)), LoadWords(p[i].x3, in + 3 * sizeof(W));
-            Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
+            lanes::Load(p[i].x0, in), lanes::Load(p[i].x1, in + sizeof(W));
+            lanes::Load(p[i].x2, in + 2 * sizeof(W)), lanes::Load(p[i].x3, in + 3 * sizeof(W));
+            lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
         }
         if constexpr (Sets == 2)
             Run<Encrypting>(keys, p[0], p[1]);
         else
             Run<Encrypting>(keys, p[0]);
         for (std::size_t i = 0; i < Sets; ++i) {
-            Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
+            lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
             std::uint8_t* out = dest.data() + off + i * set;
-            StoreWords(out, p[i].x0), StoreWords(out + sizeof(W), p[i].x1);
-            StoreWords(out + 2 * sizeof(W), p[i].x2), StoreWords(out + 3 * sizeof(W), p[i].x3);
+            lanes::Store(out, p[i].x0), lanes::Store(out + sizeof(W), p[i].x1);
+            lanes::Store(out + 2 * sizeof(W), p[i].x2), lanes::Store(out + 3 * sizeof(W), p[i].x3);
         }
     }
     return done;
