@@ -20,9 +20,14 @@ using Words = W[Sets];
 // multiplications and rotations overlap. The words change roles from
 // round to round (a, b, c, d become b, c, d, a): the callers pass them
 // turned, rather than moving them.
+//
+// x(2x + 1) is summed as x + 2x^2: the product starts at once, and the sum
+// after it is a two-part address (one cycle) where 2x + 1 before it took a
+// three-part one (two cycles) on the chain from round to round.
 template <typename W>
 inline void Quadratic(W& t, const W& x) noexcept {
-    t = x * (x + x + 1U);
+    const W square = x * x;
+    t = x + square + square;
     t = (t << 5) | (t >> 27);
 }
 

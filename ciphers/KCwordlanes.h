@@ -218,6 +218,7 @@ inline std::string_view PathName(std::uint8_t path) noexcept {
 // block at a time, crypt receives arrays of one plain word.
 template <bool BigEndian>
 struct Pairs {
+    static constexpr std::size_t WordsPerBlock = 2;
     template <typename Crypt>
     static void OneByOne(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
         const auto load = [](ConstBytes in) { return BigEndian ? LoadBE32(in) : LoadLE32(in); };
@@ -239,6 +240,7 @@ struct Pairs {
 };
 
 struct Quads {
+    static constexpr std::size_t WordsPerBlock = 4;
     template <typename Crypt>
     static void OneByOne(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
         for (std::size_t off = 0; off < source.size(); off += 16) {
@@ -280,10 +282,12 @@ template <typename Layout, bool HasSse2Path, typename Crypt>
 void CryptOnPath(std::uint8_t path, ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
     std::size_t done = 0;
 #ifdef KESTRUNE_WORD_LANES
-    if (path == PathAvx2) {
+    // The serial modes come one block at a time: they skip the call.
+    if (path == PathAvx2 && source.size() >= Layout::WordsPerBlock * sizeof(Word8)) {
         done = CryptAvx2<Layout>(source, dest, crypt);
     } else if constexpr (HasSse2Path) {
-        if (path == PathSse2) done = CryptSse2<Layout>(source, dest, crypt);
+        if (path == PathSse2 && source.size() >= Layout::WordsPerBlock * sizeof(Word4))
+            done = CryptSse2<Layout>(source, dest, crypt);
     }
 #else
     static_cast<void>(path);
