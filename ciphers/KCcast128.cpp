@@ -170,8 +170,11 @@ inline std::uint32_t Mix(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::ui
     return tables::Cast128S5[a] ^ tables::Cast128S6[b] ^ tables::Cast128S7[c] ^ tables::Cast128S8[d] ^ extra;
 }
 
-void StoreWord(std::array<std::uint8_t, 16>& bytes, std::size_t index, std::uint32_t w) noexcept {
-    StoreBE32(Bytes(bytes).subspan(4 * index, 4), w);
+using KeyWords = std::array<std::uint32_t, 4>;
+
+// Byte i of the 16 bytes the words hold, big-endian.
+inline std::uint8_t Byte(const KeyWords& w, std::size_t i) noexcept {
+    return static_cast<std::uint8_t>(w[i / 4] >> (24 - 8 * (i % 4)));
 }
 
 }  // namespace
@@ -179,51 +182,53 @@ void StoreWord(std::array<std::uint8_t, 16>& bytes, std::size_t index, std::uint
 void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t n = keyBits / 8;
     RoundCount = n <= 10 ? 12 : 16;
-    std::array<std::uint8_t, 16> x{}, z{};
-    std::copy_n(key.begin(), n, x.begin());
+    // x and z as big-endian words, so that the chain from word to word
+    // takes bytes by shifts rather than through memory just written.
+    std::array<std::uint8_t, 16> padded{};
+    std::copy_n(key.begin(), n, padded.begin());
+    KeyWords x, z;
+    for (std::size_t i = 0; i < 4; ++i) x[i] = LoadBE32(ConstBytes(padded).subspan(4 * i, 4));
+    SecureZero(padded);
     using tables::Cast128S5, tables::Cast128S6, tables::Cast128S7, tables::Cast128S8;
-    auto word = [](const std::array<std::uint8_t, 16>& b, std::size_t i) {
-        return LoadBE32(ConstBytes(b).subspan(4 * i, 4));
-    };
 
     // RFC 2144 section 2.4: the schedule runs twice over its four blocks,
     // giving 32 words; the second 16 become the rotation keys.
     for (std::size_t k = 0; k < 32; k += 16) {
-        StoreWord(z, 0, word(x, 0) ^ Mix(x[0xD], x[0xF], x[0xC], x[0xE], Cast128S7[x[0x8]]));
-        StoreWord(z, 1, word(x, 2) ^ Mix(z[0x0], z[0x2], z[0x1], z[0x3], Cast128S8[x[0xA]]));
-        StoreWord(z, 2, word(x, 3) ^ Mix(z[0x7], z[0x6], z[0x5], z[0x4], Cast128S5[x[0x9]]));
-        StoreWord(z, 3, word(x, 1) ^ Mix(z[0xA], z[0x9], z[0xB], z[0x8], Cast128S6[x[0xB]]));
-        SubkeyWords[k + 0] = Mix(z[0x8], z[0x9], z[0x7], z[0x6], Cast128S5[z[0x2]]);
-        SubkeyWords[k + 1] = Mix(z[0xA], z[0xB], z[0x5], z[0x4], Cast128S6[z[0x6]]);
-        SubkeyWords[k + 2] = Mix(z[0xC], z[0xD], z[0x3], z[0x2], Cast128S7[z[0x9]]);
-        SubkeyWords[k + 3] = Mix(z[0xE], z[0xF], z[0x1], z[0x0], Cast128S8[z[0xC]]);
+        z[0] = x[0] ^ Mix(Byte(x, 0xD), Byte(x, 0xF), Byte(x, 0xC), Byte(x, 0xE), Cast128S7[Byte(x, 0x8)]);
+        z[1] = x[2] ^ Mix(Byte(z, 0x0), Byte(z, 0x2), Byte(z, 0x1), Byte(z, 0x3), Cast128S8[Byte(x, 0xA)]);
+        z[2] = x[3] ^ Mix(Byte(z, 0x7), Byte(z, 0x6), Byte(z, 0x5), Byte(z, 0x4), Cast128S5[Byte(x, 0x9)]);
+        z[3] = x[1] ^ Mix(Byte(z, 0xA), Byte(z, 0x9), Byte(z, 0xB), Byte(z, 0x8), Cast128S6[Byte(x, 0xB)]);
+        SubkeyWords[k + 0] = Mix(Byte(z, 0x8), Byte(z, 0x9), Byte(z, 0x7), Byte(z, 0x6), Cast128S5[Byte(z, 0x2)]);
+        SubkeyWords[k + 1] = Mix(Byte(z, 0xA), Byte(z, 0xB), Byte(z, 0x5), Byte(z, 0x4), Cast128S6[Byte(z, 0x6)]);
+        SubkeyWords[k + 2] = Mix(Byte(z, 0xC), Byte(z, 0xD), Byte(z, 0x3), Byte(z, 0x2), Cast128S7[Byte(z, 0x9)]);
+        SubkeyWords[k + 3] = Mix(Byte(z, 0xE), Byte(z, 0xF), Byte(z, 0x1), Byte(z, 0x0), Cast128S8[Byte(z, 0xC)]);
 
-        StoreWord(x, 0, word(z, 2) ^ Mix(z[0x5], z[0x7], z[0x4], z[0x6], Cast128S7[z[0x0]]));
-        StoreWord(x, 1, word(z, 0) ^ Mix(x[0x0], x[0x2], x[0x1], x[0x3], Cast128S8[z[0x2]]));
-        StoreWord(x, 2, word(z, 1) ^ Mix(x[0x7], x[0x6], x[0x5], x[0x4], Cast128S5[z[0x1]]));
-        StoreWord(x, 3, word(z, 3) ^ Mix(x[0xA], x[0x9], x[0xB], x[0x8], Cast128S6[z[0x3]]));
-        SubkeyWords[k + 4] = Mix(x[0x3], x[0x2], x[0xC], x[0xD], Cast128S5[x[0x8]]);
-        SubkeyWords[k + 5] = Mix(x[0x1], x[0x0], x[0xE], x[0xF], Cast128S6[x[0xD]]);
-        SubkeyWords[k + 6] = Mix(x[0x7], x[0x6], x[0x8], x[0x9], Cast128S7[x[0x3]]);
-        SubkeyWords[k + 7] = Mix(x[0x5], x[0x4], x[0xA], x[0xB], Cast128S8[x[0x7]]);
+        x[0] = z[2] ^ Mix(Byte(z, 0x5), Byte(z, 0x7), Byte(z, 0x4), Byte(z, 0x6), Cast128S7[Byte(z, 0x0)]);
+        x[1] = z[0] ^ Mix(Byte(x, 0x0), Byte(x, 0x2), Byte(x, 0x1), Byte(x, 0x3), Cast128S8[Byte(z, 0x2)]);
+        x[2] = z[1] ^ Mix(Byte(x, 0x7), Byte(x, 0x6), Byte(x, 0x5), Byte(x, 0x4), Cast128S5[Byte(z, 0x1)]);
+        x[3] = z[3] ^ Mix(Byte(x, 0xA), Byte(x, 0x9), Byte(x, 0xB), Byte(x, 0x8), Cast128S6[Byte(z, 0x3)]);
+        SubkeyWords[k + 4] = Mix(Byte(x, 0x3), Byte(x, 0x2), Byte(x, 0xC), Byte(x, 0xD), Cast128S5[Byte(x, 0x8)]);
+        SubkeyWords[k + 5] = Mix(Byte(x, 0x1), Byte(x, 0x0), Byte(x, 0xE), Byte(x, 0xF), Cast128S6[Byte(x, 0xD)]);
+        SubkeyWords[k + 6] = Mix(Byte(x, 0x7), Byte(x, 0x6), Byte(x, 0x8), Byte(x, 0x9), Cast128S7[Byte(x, 0x3)]);
+        SubkeyWords[k + 7] = Mix(Byte(x, 0x5), Byte(x, 0x4), Byte(x, 0xA), Byte(x, 0xB), Cast128S8[Byte(x, 0x7)]);
 
-        StoreWord(z, 0, word(x, 0) ^ Mix(x[0xD], x[0xF], x[0xC], x[0xE], Cast128S7[x[0x8]]));
-        StoreWord(z, 1, word(x, 2) ^ Mix(z[0x0], z[0x2], z[0x1], z[0x3], Cast128S8[x[0xA]]));
-        StoreWord(z, 2, word(x, 3) ^ Mix(z[0x7], z[0x6], z[0x5], z[0x4], Cast128S5[x[0x9]]));
-        StoreWord(z, 3, word(x, 1) ^ Mix(z[0xA], z[0x9], z[0xB], z[0x8], Cast128S6[x[0xB]]));
-        SubkeyWords[k + 8] = Mix(z[0x3], z[0x2], z[0xC], z[0xD], Cast128S5[z[0x9]]);
-        SubkeyWords[k + 9] = Mix(z[0x1], z[0x0], z[0xE], z[0xF], Cast128S6[z[0xC]]);
-        SubkeyWords[k + 10] = Mix(z[0x7], z[0x6], z[0x8], z[0x9], Cast128S7[z[0x2]]);
-        SubkeyWords[k + 11] = Mix(z[0x5], z[0x4], z[0xA], z[0xB], Cast128S8[z[0x6]]);
+        z[0] = x[0] ^ Mix(Byte(x, 0xD), Byte(x, 0xF), Byte(x, 0xC), Byte(x, 0xE), Cast128S7[Byte(x, 0x8)]);
+        z[1] = x[2] ^ Mix(Byte(z, 0x0), Byte(z, 0x2), Byte(z, 0x1), Byte(z, 0x3), Cast128S8[Byte(x, 0xA)]);
+        z[2] = x[3] ^ Mix(Byte(z, 0x7), Byte(z, 0x6), Byte(z, 0x5), Byte(z, 0x4), Cast128S5[Byte(x, 0x9)]);
+        z[3] = x[1] ^ Mix(Byte(z, 0xA), Byte(z, 0x9), Byte(z, 0xB), Byte(z, 0x8), Cast128S6[Byte(x, 0xB)]);
+        SubkeyWords[k + 8] = Mix(Byte(z, 0x3), Byte(z, 0x2), Byte(z, 0xC), Byte(z, 0xD), Cast128S5[Byte(z, 0x9)]);
+        SubkeyWords[k + 9] = Mix(Byte(z, 0x1), Byte(z, 0x0), Byte(z, 0xE), Byte(z, 0xF), Cast128S6[Byte(z, 0xC)]);
+        SubkeyWords[k + 10] = Mix(Byte(z, 0x7), Byte(z, 0x6), Byte(z, 0x8), Byte(z, 0x9), Cast128S7[Byte(z, 0x2)]);
+        SubkeyWords[k + 11] = Mix(Byte(z, 0x5), Byte(z, 0x4), Byte(z, 0xA), Byte(z, 0xB), Cast128S8[Byte(z, 0x6)]);
 
-        StoreWord(x, 0, word(z, 2) ^ Mix(z[0x5], z[0x7], z[0x4], z[0x6], Cast128S7[z[0x0]]));
-        StoreWord(x, 1, word(z, 0) ^ Mix(x[0x0], x[0x2], x[0x1], x[0x3], Cast128S8[z[0x2]]));
-        StoreWord(x, 2, word(z, 1) ^ Mix(x[0x7], x[0x6], x[0x5], x[0x4], Cast128S5[z[0x1]]));
-        StoreWord(x, 3, word(z, 3) ^ Mix(x[0xA], x[0x9], x[0xB], x[0x8], Cast128S6[z[0x3]]));
-        SubkeyWords[k + 12] = Mix(x[0x8], x[0x9], x[0x7], x[0x6], Cast128S5[x[0x3]]);
-        SubkeyWords[k + 13] = Mix(x[0xA], x[0xB], x[0x5], x[0x4], Cast128S6[x[0x7]]);
-        SubkeyWords[k + 14] = Mix(x[0xC], x[0xD], x[0x3], x[0x2], Cast128S7[x[0x8]]);
-        SubkeyWords[k + 15] = Mix(x[0xE], x[0xF], x[0x1], x[0x0], Cast128S8[x[0xD]]);
+        x[0] = z[2] ^ Mix(Byte(z, 0x5), Byte(z, 0x7), Byte(z, 0x4), Byte(z, 0x6), Cast128S7[Byte(z, 0x0)]);
+        x[1] = z[0] ^ Mix(Byte(x, 0x0), Byte(x, 0x2), Byte(x, 0x1), Byte(x, 0x3), Cast128S8[Byte(z, 0x2)]);
+        x[2] = z[1] ^ Mix(Byte(x, 0x7), Byte(x, 0x6), Byte(x, 0x5), Byte(x, 0x4), Cast128S5[Byte(z, 0x1)]);
+        x[3] = z[3] ^ Mix(Byte(x, 0xA), Byte(x, 0x9), Byte(x, 0xB), Byte(x, 0x8), Cast128S6[Byte(z, 0x3)]);
+        SubkeyWords[k + 12] = Mix(Byte(x, 0x8), Byte(x, 0x9), Byte(x, 0x7), Byte(x, 0x6), Cast128S5[Byte(x, 0x3)]);
+        SubkeyWords[k + 13] = Mix(Byte(x, 0xA), Byte(x, 0xB), Byte(x, 0x5), Byte(x, 0x4), Cast128S6[Byte(x, 0x7)]);
+        SubkeyWords[k + 14] = Mix(Byte(x, 0xC), Byte(x, 0xD), Byte(x, 0x3), Byte(x, 0x2), Cast128S7[Byte(x, 0x8)]);
+        SubkeyWords[k + 15] = Mix(Byte(x, 0xE), Byte(x, 0xF), Byte(x, 0x1), Byte(x, 0x0), Cast128S8[Byte(x, 0xD)]);
     }
     for (std::size_t i = 16; i < 32; ++i) SubkeyWords[i] &= 31;
     SecureZero(x);

@@ -15,7 +15,17 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc2>; }
 
-    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        Path = PathPortable;
+        WipeAll(ExpandedKey);
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "avx2" (sixteen blocks to a set of four registers, a word of each
+    // block per lane), "sse2" (eight) or "portable".
+    std::string_view Provider() const noexcept override;
+    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     // The expansion repeats the key bytes, so a key needs at least one.
@@ -25,6 +35,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint16_t, 64>, 0> ExpandedKey;
 };
 

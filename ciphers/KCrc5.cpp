@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "../framework/KCcpufeatures.h"
 #include "KCwordlanes.h"
 
 #include "KCrc5_tables.inc"
@@ -60,43 +59,15 @@ inline void Rounds(const Schedule& s, W (&a)[Sets], W (&b)[Sets]) noexcept {
     }
 }
 
-template <bool Encrypting>
-void CryptPortable(const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t a[1] = {LoadLE32(source.subspan(off, 4))}, b[1] = {LoadLE32(source.subspan(off + 4, 4))};
-        Rounds<Encrypting>(s, a, b);
-        StoreLE32(dest.subspan(off, 4), a[0]);
-        StoreLE32(dest.subspan(off + 4, 4), b[0]);
-    }
-}
-
 // SSE2 has no shift by a count per lane, and so no RC5 path.
-#ifdef KESTRUNE_WORD_LANES
-template <bool Encrypting>
-__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Schedule& s, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptPairsInFlight<lanes::Word8, false>(source, dest,
-                                                          [&s](auto& a, auto& b) { Rounds<Encrypting>(s, a, b); });
-}
-#endif
+constexpr bool HasSse2Path = false;
 
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_WORD_LANES
-    if (path == TKC_rc5::PathAvx2) done = CryptAvx2<Encrypting>(s, source, dest);
-#else
-    static_cast<void>(path);
-#endif
-    CryptPortable<Encrypting>(s, source.subspan(done), dest.subspan(done));
-}
-
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_WORD_LANES
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_rc5::PathAvx2;
-#endif
-    return TKC_rc5::PathPortable;
+    lanes::CryptOnPath<lanes::Pairs<false>, HasSse2Path>(path, source, dest, [&s](auto& a, auto& b) {
+        Rounds<Encrypting>(s, a, b);
+    });
 }
 
 }  // namespace
@@ -121,11 +92,11 @@ void TKC_rc5::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         j = j + 1 == c ? 0 : j + 1;
     }
     SecureZero(l);
-    Path = UsablePath();
+    Path = lanes::UsablePath(HasSse2Path);
 }
 
 std::string_view TKC_rc5::Provider() const noexcept {
-    return (IsInitialized() ? Path : UsablePath()) == PathAvx2 ? "avx2" : "portable";
+    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
 }
 
 void TKC_rc5::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

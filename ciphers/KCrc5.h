@@ -24,7 +24,7 @@ public:
     // "avx2" (eight blocks to a register, each lane rotated by its own
     // count) or "portable".
     std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0, PathAvx2 = 2;
+    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     // The schedule cycles over the key's words, so a key needs at least one byte.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "../framework/KCcpufeatures.h"
 #include "KCwordlanes.h"
 
 #include "KCrc6_tables.inc"
@@ -21,9 +20,14 @@ using Words = W[Sets];
 // multiplications and rotations overlap. The words change roles from
 // round to round (a, b, c, d become b, c, d, a): the callers pass them
 // turned, rather than moving them.
+//
+// x(2x + 1) is summed as x + 2x^2: the product starts at once, and the sum
+// after it is a two-part address (one cycle) where 2x + 1 before it took a
+// three-part one (two cycles) on the chain from round to round.
 template <typename W>
 inline void Quadratic(W& t, const W& x) noexcept {
-    t = x * (x + x + 1U);
+    const W square = x * x;
+    t = x + square + square;
     t = (t << 5) | (t >> 27);
 }
 
@@ -82,54 +86,21 @@ inline void Rounds(const Schedule& s, Words<W, Sets>& a, Words<W, Sets>& b, Word
     }
 }
 
-template <bool Encrypting>
-void CryptPortable(const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        const auto in = source.subspan(off, 16);
-        std::uint32_t a[1] = {LoadLE32(in)}, b[1] = {LoadLE32(in.subspan(4))};
-        std::uint32_t c[1] = {LoadLE32(in.subspan(8))}, d[1] = {LoadLE32(in.subspan(12))};
-        Rounds<Encrypting>(s, a, b, c, d);
-        const auto out = dest.subspan(off, 16);
-        StoreLE32(out, a[0]);
-        StoreLE32(out.subspan(4), b[0]);
-        StoreLE32(out.subspan(8), c[0]);
-        StoreLE32(out.subspan(12), d[0]);
-    }
-}
-
 // SSE2 has no shift by a count per lane, and no 32-bit multiplication.
-#ifdef KESTRUNE_WORD_LANES
-template <bool Encrypting>
-__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Schedule& s, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptQuadsInFlight<lanes::Word8>(
-        source, dest, [&s](auto& a, auto& b, auto& c, auto& d) { Rounds<Encrypting>(s, a, b, c, d); });
-}
-#endif
+constexpr bool HasSse2Path = false;
 
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_WORD_LANES
-    if (path == TKC_rc6::PathAvx2) done = CryptAvx2<Encrypting>(s, source, dest);
-#else
-    static_cast<void>(path);
-#endif
-    CryptPortable<Encrypting>(s, source.subspan(done), dest.subspan(done));
-}
-
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_WORD_LANES
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_rc6::PathAvx2;
-#endif
-    return TKC_rc6::PathPortable;
+    lanes::CryptOnPath<lanes::Quads, HasSse2Path>(path, source, dest, [&s](auto& a, auto& b, auto& c, auto& d) {
+        Rounds<Encrypting>(s, a, b, c, d);
+    });
 }
 
 }  // namespace
 
 std::string_view TKC_rc6::Provider() const noexcept {
-    return (IsInitialized() ? Path : UsablePath()) == PathAvx2 ? "avx2" : "portable";
+    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
 }
 
 void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
@@ -152,7 +123,7 @@ void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureZero(bytes);
     SecureZero(L);
-    Path = UsablePath();
+    Path = lanes::UsablePath(HasSse2Path);
 }
 
 void TKC_rc6::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

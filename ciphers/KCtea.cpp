@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "../framework/KCcpufeatures.h"
 #include "KCwordlanes.h"
 
 namespace kestrune {
@@ -59,68 +58,26 @@ inline void Rounds(const Key& k, W (&y)[Sets], W (&z)[Sets]) noexcept {
     }
 }
 
-template <bool Encrypting>
-void CryptPortable(const Key& k, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t y[1] = {LoadBE32(source.subspan(off))}, z[1] = {LoadBE32(source.subspan(off + 4))};
-        Rounds<Encrypting>(k, y, z);
-        StoreBE32(dest.subspan(off), y[0]);
-        StoreBE32(dest.subspan(off + 4), z[0]);
-    }
-}
-
-#ifdef KESTRUNE_WORD_LANES
-template <bool Encrypting>
-__attribute__((target("sse2"), flatten)) std::size_t CryptSse2(const Key& k, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptPairsInFlight<lanes::Word4, true>(source, dest,
-                                                         [&k](auto& y, auto& z) { Rounds<Encrypting>(k, y, z); });
-}
-
-template <bool Encrypting>
-__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Key& k, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptPairsInFlight<lanes::Word8, true>(source, dest,
-                                                         [&k](auto& y, auto& z) { Rounds<Encrypting>(k, y, z); });
-}
-#endif
+// The shifts take one count for every lane: SSE2 runs the rounds too.
+constexpr bool HasSse2Path = true;
 
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Key& k, ConstBytes source, Bytes dest) noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_WORD_LANES
-    if (path == TKC_tea::PathAvx2)
-        done = CryptAvx2<Encrypting>(k, source, dest);
-    else if (path == TKC_tea::PathSse2)
-        done = CryptSse2<Encrypting>(k, source, dest);
-#else
-    static_cast<void>(path);
-#endif
-    CryptPortable<Encrypting>(k, source.subspan(done), dest.subspan(done));
-}
-
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_WORD_LANES
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_tea::PathAvx2;
-    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_tea::PathSse2;
-#endif
-    return TKC_tea::PathPortable;
+    lanes::CryptOnPath<lanes::Pairs<true>, HasSse2Path>(path, source, dest, [&k](auto& y, auto& z) {
+        Rounds<Encrypting>(k, y, z);
+    });
 }
 
 }  // namespace
 
 std::string_view TKC_tea::Provider() const noexcept {
-    switch (IsInitialized() ? Path : UsablePath()) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
+    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
 }
 
 void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     KeyWords = tea::KeyWordsOf(key, keyBits);
-    Path = UsablePath();
+    Path = lanes::UsablePath(HasSse2Path);
 }
 
 void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

@@ -36,7 +36,7 @@ public:
     // The path this instance takes, chosen when keyed through CpuFeatures:
     // "avx2" (eight blocks to a register), "sse2" (four) or "portable".
     std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
+    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;

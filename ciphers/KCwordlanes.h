@@ -9,8 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "../framework/KCbytes.h"
+#include "../framework/KCcpufeatures.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -185,3 +187,112 @@ inline std::size_t CryptQuadsInFlight(ConstBytes source, Bytes dest, Crypt crypt
 
 }  // namespace kestrune::lanes
 #endif
+
+namespace kestrune::lanes {
+
+// The paths of these ciphers, one chosen when an instance is keyed. Every
+// cipher here has an AVX2 path; those whose rounds need neither a shift by
+// a count per lane nor a 32-bit product also have SSE2's.
+inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
+
+inline std::uint8_t UsablePath(bool hasSse2Path) noexcept {
+#ifdef KESTRUNE_WORD_LANES
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return PathAvx2;
+    if (hasSse2Path && CpuFeatures::Has(CpuFeature::Sse2)) return PathSse2;
+#else
+    static_cast<void>(hasSse2Path);
+#endif
+    return PathPortable;
+}
+
+inline std::string_view PathName(std::uint8_t path) noexcept {
+    switch (path) {
+    case PathAvx2: return "avx2";
+    case PathSse2: return "sse2";
+    default: return "portable";
+    }
+}
+
+// How blocks become lanes: 64-bit blocks as a pair of words (big-endian
+// words or little), or 128-bit blocks as four little-endian words. One
+// block at a time, crypt receives arrays of one plain word.
+template <bool BigEndian>
+struct Pairs {
+    static constexpr std::size_t WordsPerBlock = 2;
+    template <typename Crypt>
+    static void OneByOne(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
+        const auto load = [](ConstBytes in) { return BigEndian ? LoadBE32(in) : LoadLE32(in); };
+        const auto store = [](Bytes out, std::uint32_t x) { BigEndian ? StoreBE32(out, x) : StoreLE32(out, x); };
+        for (std::size_t off = 0; off < source.size(); off += 8) {
+            const auto in = source.subspan(off, 8);
+            const auto out = dest.subspan(off, 8);
+            std::uint32_t a[1] = {load(in)}, b[1] = {load(in.subspan(4))};
+            crypt(a, b);
+            store(out, a[0]), store(out.subspan(4), b[0]);
+        }
+    }
+#ifdef KESTRUNE_WORD_LANES
+    template <typename W, typename Crypt>
+    static std::size_t InLanes(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
+        return CryptPairsInFlight<W, BigEndian>(source, dest, crypt);
+    }
+#endif
+};
+
+struct Quads {
+    static constexpr std::size_t WordsPerBlock = 4;
+    template <typename Crypt>
+    static void OneByOne(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
+        for (std::size_t off = 0; off < source.size(); off += 16) {
+            const auto in = source.subspan(off, 16);
+            const auto out = dest.subspan(off, 16);
+            std::uint32_t a[1] = {LoadLE32(in)}, b[1] = {LoadLE32(in.subspan(4))};
+            std::uint32_t c[1] = {LoadLE32(in.subspan(8))}, d[1] = {LoadLE32(in.subspan(12))};
+            crypt(a, b, c, d);
+            StoreLE32(out, a[0]), StoreLE32(out.subspan(4), b[0]);
+            StoreLE32(out.subspan(8), c[0]), StoreLE32(out.subspan(12), d[0]);
+        }
+    }
+#ifdef KESTRUNE_WORD_LANES
+    template <typename W, typename Crypt>
+    static std::size_t InLanes(ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
+        return CryptQuadsInFlight<W>(source, dest, crypt);
+    }
+#endif
+};
+
+#ifdef KESTRUNE_WORD_LANES
+// The instruction sets' entry points: they carry the target and inline
+// everything (flatten), so the cipher's rounds are built for it.
+template <typename Layout, typename Crypt>
+__attribute__((target("sse2"), flatten)) std::size_t CryptSse2(ConstBytes source, Bytes dest,
+                                                               const Crypt& crypt) noexcept {
+    return Layout::template InLanes<Word4>(source, dest, crypt);
+}
+template <typename Layout, typename Crypt>
+__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(ConstBytes source, Bytes dest,
+                                                               const Crypt& crypt) noexcept {
+    return Layout::template InLanes<Word8>(source, dest, crypt);
+}
+#endif
+
+// Whole groups on the path chosen at keying; the rest, one block at a time.
+// crypt is the cipher's rounds over arrays of any word type.
+template <typename Layout, bool HasSse2Path, typename Crypt>
+void CryptOnPath(std::uint8_t path, ConstBytes source, Bytes dest, const Crypt& crypt) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_WORD_LANES
+    // The serial modes come one block at a time: they skip the call.
+    if (path == PathAvx2 && source.size() >= Layout::WordsPerBlock * sizeof(Word8)) {
+        done = CryptAvx2<Layout>(source, dest, crypt);
+    } else if constexpr (HasSse2Path) {
+        if (path == PathSse2 && source.size() >= Layout::WordsPerBlock * sizeof(Word4))
+            done = CryptSse2<Layout>(source, dest, crypt);
+    }
+#else
+    static_cast<void>(path);
+#endif
+    Layout::OneByOne(source.subspan(done), dest.subspan(done), crypt);
+}
+
+}  // namespace kestrune::lanes

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "../framework/KCcpufeatures.h"
 #include "KCwordlanes.h"
 
 namespace kestrune {
@@ -41,63 +40,21 @@ inline void Rounds(const Sums& keyed, W (&y)[Sets], W (&z)[Sets]) noexcept {
     }
 }
 
-template <bool Encrypting>
-void CryptPortable(const Sums& keyed, ConstBytes source, Bytes dest) noexcept {
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        std::uint32_t y[1] = {LoadBE32(source.subspan(off))}, z[1] = {LoadBE32(source.subspan(off + 4))};
-        Rounds<Encrypting>(keyed, y, z);
-        StoreBE32(dest.subspan(off), y[0]);
-        StoreBE32(dest.subspan(off + 4), z[0]);
-    }
-}
-
-#ifdef KESTRUNE_WORD_LANES
-template <bool Encrypting>
-__attribute__((target("sse2"), flatten)) std::size_t CryptSse2(const Sums& keyed, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptPairsInFlight<lanes::Word4, true>(
-        source, dest, [&keyed](auto& y, auto& z) { Rounds<Encrypting>(keyed, y, z); });
-}
-
-template <bool Encrypting>
-__attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const Sums& keyed, ConstBytes source,
-                                                               Bytes dest) noexcept {
-    return lanes::CryptPairsInFlight<lanes::Word8, true>(
-        source, dest, [&keyed](auto& y, auto& z) { Rounds<Encrypting>(keyed, y, z); });
-}
-#endif
+// The shifts take one count for every lane: SSE2 runs the rounds too.
+constexpr bool HasSse2Path = true;
 
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Sums& keyed, ConstBytes source, Bytes dest) noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_WORD_LANES
-    if (path == TKC_xtea::PathAvx2)
-        done = CryptAvx2<Encrypting>(keyed, source, dest);
-    else if (path == TKC_xtea::PathSse2)
-        done = CryptSse2<Encrypting>(keyed, source, dest);
-#else
-    static_cast<void>(path);
-#endif
-    CryptPortable<Encrypting>(keyed, source.subspan(done), dest.subspan(done));
-}
-
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_WORD_LANES
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_xtea::PathAvx2;
-    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_xtea::PathSse2;
-#endif
-    return TKC_xtea::PathPortable;
+    lanes::CryptOnPath<lanes::Pairs<true>, HasSse2Path>(path, source, dest, [&keyed](auto& y, auto& z) {
+        Rounds<Encrypting>(keyed, y, z);
+    });
 }
 
 }  // namespace
 
 std::string_view TKC_xtea::Provider() const noexcept {
-    switch (IsInitialized() ? Path : UsablePath()) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
+    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
 }
 
 // The first half round of each pair picks the key word by the sum's low
@@ -111,7 +68,7 @@ void TKC_xtea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         KeyedSums[i + 1] = sum + k[(sum >> 11) & 3];
     }
     SecureZero(k);
-    Path = UsablePath();
+    Path = lanes::UsablePath(HasSse2Path);
 }
 
 void TKC_xtea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

@@ -233,13 +233,24 @@ void TKC_blockcipherN<B>::EncryptCFB8bit(ConstBytes source, Bytes dest) {
 
 template <std::size_t B>
 void TKC_blockcipherN<B>::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    // The shift register lives in big-endian 64-bit words and goes to the
+    // block in whole-word stores: shifted a byte at a time in memory, its
+    // next load spanned several smaller stores and waited for them.
     Block keystream;
+    std::uint64_t hi = LoadBE64(ConstBytes(chain).first(8));
+    std::uint64_t lo = B == 16 ? LoadBE64(ConstBytes(chain).subspan(8, 8)) : 0;
     for (std::size_t i = 0; i < source.size(); ++i) {
         EncryptBlocks(chain, keystream);
         const std::uint8_t c = source[i] ^ keystream[0];
         dest[i] = c;
-        std::memmove(chain.data(), chain.data() + 1, B - 1);
-        chain[B - 1] = c;
+        if constexpr (B == 16) {
+            hi = (hi << 8) | (lo >> 56), lo = (lo << 8) | c;
+            StoreBE64(Bytes(chain).first(8), hi);
+            StoreBE64(Bytes(chain).subspan(8, 8), lo);
+        } else {
+            hi = (hi << 8) | c;
+            StoreBE64(Bytes(chain).first(8), hi);
+        }
     }
     SecureFill(keystream, 0);
 }
