@@ -118,127 +118,114 @@ template <int N>
 template <int N>
 [[gnu::always_inline]] inline __m256i Shl(__m256i x) noexcept { return _mm256_slli_epi64(x, N); }
 
-// sigma0 and sigma1 of four words at once; AVX2 has no 64-bit rotation.
+// sigma0 and sigma1 of four words at once. AVX2 has no 64-bit rotation:
+// shifts both ways, except the rotation by a whole byte, one shuffle.
 [[gnu::always_inline]] inline __m256i sigma0x4(__m256i x) noexcept {
-    return Shr<1>(x) ^ Shl<63>(x) ^ Shr<8>(x) ^ Shl<56>(x) ^ Shr<7>(x);
+    const __m256i ror8 = _mm256_setr_epi8(1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8,  //
+                                          1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8);
+    return (Shr<1>(x) ^ Shl<63>(x)) ^ (_mm256_shuffle_epi8(x, ror8) ^ Shr<7>(x));
 }
 [[gnu::always_inline]] inline __m256i sigma1x4(__m256i x) noexcept {
-    return Shr<19>(x) ^ Shl<45>(x) ^ Shr<61>(x) ^ Shl<3>(x) ^ Shr<6>(x);
+    return (Shr<19>(x) ^ Shl<45>(x)) ^ (Shr<61>(x) ^ Shl<3>(x)) ^ Shr<6>(x);
 }
 
-// K of every step, four times over: the vector added to four words of a step.
-alignas(32) constexpr std::array<Word, 320> ConstantsX4 = [] {
-    std::array<Word, 320> k{};
-    for (std::size_t t = 0; t < 320; ++t) k[t] = tables::Sha512Constants[t / 4];
-    return k;
-}();
+// Two blocks at a time: each vector holds words t and t+1 of the first
+// block's schedule in its low half and of the second's in its high half.
+// Words t and t+1 depend only on words up to t-1, so one block's schedule
+// fills two lanes, and the second block doubles that without costing an
+// instruction more. The schedule runs beside the first block's steps, a
+// pair of words every two steps, sixteen words ahead of them. Spreading the
+// next pair's schedule over both blocks' steps measured no faster.
 
-// The schedules of four blocks, block j in lane j: word t of block j at
-// w[4 * t + j], and W + K of step t at wk[4 * t + j]. The schedules of
-// different blocks are independent, so four of them fill a vector where one
-// block's would leave lanes waiting on each other.
-struct FourSchedules {
-    alignas(32) std::array<Word, 320> w;
-    alignas(32) std::array<Word, 320> wk;
+// Words t-16 .. t-1 of both blocks, two per vector.
+struct Window {
+    __m256i x[8];
 };
-// wk sits at a fixed distance from w, so one pointer reaches both.
-constexpr std::ptrdiff_t WkOffset = 320;
 
-[[gnu::always_inline]] inline __m256i Load4(const Word* p) noexcept {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
-}
-[[gnu::always_inline]] inline void Store4(Word* p, __m256i x) noexcept {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(p), x);
+// W + K of step t: the first block's at wk[4 * (t / 2) + t % 2], the second's two words further.
+using PairSchedule = std::array<Word, 160>;
+
+[[gnu::always_inline]] inline void StoreWk(PairSchedule& wk, std::size_t t, __m256i w) noexcept {
+    const __m256i k = _mm256_broadcastsi128_si256(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(tables::Sha512Constants.data() + t)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(wk.data() + 2 * t), _mm256_add_epi64(w, k));
 }
 
-// Words 0..15: one 32-byte load per block for every four words, byte-swapped
-// and transposed so that each vector holds one word of all four blocks.
-[[gnu::always_inline]] inline void LoadFour(FourSchedules& s, const std::array<const std::uint8_t*, 4>& block) noexcept {
-    const __m256i swap = _mm256_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7,  //
-                                         8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
-    for (std::size_t t = 0; t < 16; t += 4) {
-        __m256i r[4];
-        for (std::size_t j = 0; j < 4; ++j)
-            r[j] = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(block[j] + 8 * t)), swap);
-        const __m256i lo01 = _mm256_unpacklo_epi64(r[0], r[1]), hi01 = _mm256_unpackhi_epi64(r[0], r[1]);
-        const __m256i lo23 = _mm256_unpacklo_epi64(r[2], r[3]), hi23 = _mm256_unpackhi_epi64(r[2], r[3]);
-        const __m256i w[4] = {_mm256_permute2x128_si256(lo01, lo23, 0x20), _mm256_permute2x128_si256(hi01, hi23, 0x20),
-                              _mm256_permute2x128_si256(lo01, lo23, 0x31), _mm256_permute2x128_si256(hi01, hi23, 0x31)};
-        for (std::size_t i = 0; i < 4; ++i) {
-            Store4(s.w.data() + 4 * (t + i), w[i]);
-            Store4(s.wk.data() + 4 * (t + i), _mm256_add_epi64(w[i], Load4(ConstantsX4.data() + 4 * (t + i))));
-        }
+// Words 0..15 of both blocks, byte-swapped.
+[[gnu::always_inline]] inline void LoadPair(Window& window, PairSchedule& wk, const std::uint8_t* first,
+                                            const std::uint8_t* second) noexcept {
+    const __m256i swap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,  //
+                                          7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    for (std::size_t j = 0; j < 8; ++j) {
+        __m256i(&x)[8] = window.x;
+        x[j] = _mm256_shuffle_epi8(_mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(second + 16 * j),
+                                                       reinterpret_cast<const __m128i*>(first + 16 * j)),
+                                   swap);
+        StoreWk(wk, 2 * j, x[j]);
     }
 }
 
-// Word t >= 16 of the four schedules, with w pointing at word t and k at K of step t.
-[[gnu::always_inline]] inline void ScheduleWord(Word* w, const Word* k) noexcept {
-    const __m256i next = _mm256_add_epi64(_mm256_add_epi64(sigma1x4(Load4(w - 4 * 2)), Load4(w - 4 * 7)),
-                                          _mm256_add_epi64(sigma0x4(Load4(w - 4 * 15)), Load4(w - 4 * 16)));
-    Store4(w, next);
-    Store4(w + WkOffset, _mm256_add_epi64(next, Load4(k)));
+// Words t and t+1 (t = 16 * round + 2 * J + 16) replace words t-16 and t-15 in x[J].
+template <std::size_t J>
+[[gnu::always_inline]] inline void SchedulePair(Window& window, PairSchedule& wk, std::size_t t) noexcept {
+    __m256i(&x)[8] = window.x;
+    const __m256i w15 = _mm256_alignr_epi8(x[(J + 1) % 8], x[J], 8);
+    const __m256i w7 = _mm256_alignr_epi8(x[(J + 5) % 8], x[(J + 4) % 8], 8);
+    x[J] = _mm256_add_epi64(_mm256_add_epi64(x[J], sigma0x4(w15)), _mm256_add_epi64(w7, sigma1x4(x[(J + 7) % 8])));
+    StoreWk(wk, t, x[J]);
 }
 
-// Eight steps bring the roles back where they started, so a loop of eight
-// unrolled steps keeps each role in one register.
-template <std::size_t... I>
-[[gnu::always_inline]] inline void EightSteps(std::array<Word, 8>& v, const Word* wk, Word& bc,
-                                              std::index_sequence<I...>) noexcept {
-    (Step<I, true>(v, wk[4 * I], bc), ...);
+// Sixteen steps from wk (the step's W + K at wk[4 * (I / 2) + I % 2]).
+template <std::size_t... J>
+[[gnu::always_inline]] inline void SixteenSteps(std::array<Word, 8>& v, Word& bc, const Word* wk,
+                                                std::index_sequence<J...>) noexcept {
+    ((Step<2 * J, true>(v, wk[4 * J], bc), Step<2 * J + 1, true>(v, wk[4 * J + 1], bc)), ...);
 }
 
-void CompressScalarBmi2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
-    CompressScalar<true>(state, blocks);
+// The same with words t .. t+15 of both schedules computed beside the steps.
+template <std::size_t... J>
+[[gnu::always_inline]] inline void SixteenStepsScheduling(std::array<Word, 8>& v, Word& bc, const Word* wk, Window& x,
+                                                          PairSchedule& next, std::size_t t,
+                                                          std::index_sequence<J...>) noexcept {
+    ((Step<2 * J, true>(v, wk[4 * J], bc), Step<2 * J + 1, true>(v, wk[4 * J + 1], bc),
+      SchedulePair<J>(x, next, t + 2 * J)),
+     ...);
+}
+
+// One block's 80 steps from a pair schedule (offset 0 for the first block, 2 for the second).
+[[gnu::always_inline]] inline void StepsFrom(std::array<Word, 8>& state, const PairSchedule& wk,
+                                             std::size_t offset) noexcept {
+    std::array<Word, 8> v = state;
+    Word bc = v[1] ^ v[2];
+    for (std::size_t t = 0; t < 80; t += 16) SixteenSteps(v, bc, wk.data() + 2 * t + offset, std::make_index_sequence<8>{});
+    for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
+}
+
+// The first block's steps with both schedules computed beside them, then the
+// second block's steps when there is a second block.
+void CompressPair(std::array<Word, 8>& state, PairSchedule& wk, const std::uint8_t* first, const std::uint8_t* second,
+                  bool both) noexcept {
+    Window x;
+    LoadPair(x, wk, first, second);
+    std::array<Word, 8> v = state;
+    Word bc = v[1] ^ v[2];
+    for (std::size_t t = 0; t < 64; t += 16)
+        SixteenStepsScheduling(v, bc, wk.data() + 2 * t, x, wk, t + 16, std::make_index_sequence<8>{});
+    SixteenSteps(v, bc, wk.data() + 2 * 64, std::make_index_sequence<8>{});
+    for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
+    if (both) StepsFrom(state, wk, 2);
 }
 
 }  // namespace
 
 void TKC_sha512base::CompressAvx2(std::array<Word, 8>& state, ConstBytes blocks) noexcept {
-    // The group of four blocks being compressed, and the next.
-    const std::size_t count = blocks.size() / 128;
-    // The first group's schedule runs as a pass of its own, which costs more
-    // than the scalar schedule when that group is the only one: a single
-    // block (the padding of every message) took twice as long. The scalar
-    // steps still take BMI2's three-operand rotations.
-    if (count <= 4) {
-        CompressScalarBmi2(state, blocks);
-        return;
-    }
-    std::array<FourSchedules, 2> schedules;
-    // Lanes past the last block repeat the group's first.
-    const auto group = [&](std::size_t first) {
-        std::array<const std::uint8_t*, 4> block;
-        for (std::size_t j = 0; j < 4; ++j) block[j] = blocks.data() + 128 * (first + (first + j < count ? j : 0));
-        return block;
-    };
-    LoadFour(schedules[0], group(0));
-    for (std::size_t t = 16; t < 80; ++t) ScheduleWord(schedules[0].w.data() + 4 * t, ConstantsX4.data() + 4 * t);
-    for (std::size_t first = 0, current = 0; first < count; first += 4, current ^= 1) {
-        // The next group's schedule goes two words every eight steps of
-        // this group, so that the vector work runs beside the scalar steps
-        // instead of in a pass of its own.
-        FourSchedules& next = schedules[current ^ 1];
-        Word* w = next.w.data() + 4 * 16;
-        const Word* const wEnd = first + 4 < count ? next.w.data() + 4 * 80 : w;
-        const Word* k = ConstantsX4.data() + 4 * 16;
-        if (w != wEnd) LoadFour(next, group(first + 4));
-        for (std::size_t j = 0; j < std::min<std::size_t>(4, count - first); ++j) {
-            std::array<Word, 8> v = state;
-            Word bc = v[1] ^ v[2];
-            for (const Word* wk = schedules[current].wk.data() + j; wk != schedules[current].wk.data() + j + 320;
-                 wk += 4 * 8) {
-                EightSteps(v, wk, bc, std::make_index_sequence<8>{});
-                if (w != wEnd) {
-                    ScheduleWord(w, k);
-                    ScheduleWord(w + 4, k + 4);
-                    w += 8;
-                    k += 8;
-                }
-            }
-            for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
-        }
-    }
-    SecureZero(schedules);
+    alignas(32) PairSchedule wk;
+    const std::uint8_t* p = blocks.data();
+    const std::uint8_t* const end = p + blocks.size();
+    for (; end - p >= 256; p += 256) CompressPair(state, wk, p, p + 128, true);
+    // A last odd block fills both lanes; the second lane's schedule goes unused.
+    if (p != end) CompressPair(state, wk, p, p, false);
+    SecureZero(wk);
 }
 
 #if defined(__clang__)

@@ -93,8 +93,8 @@ TEST_P(DigestOracle, EveryLengthUpToSixBlocksFedWhole) {
 }
 
 // Block counts on both sides of every remainder of the many-block groups
-// (the AVX2 path of SHA-384/512 takes four blocks at a time and leaves runs
-// of four or fewer to the portable one), with tails after them.
+// (the AVX2 path of SHA-384/512 takes two blocks at a time and a last odd
+// block by itself), with tails after them.
 TEST_P(DigestOracle, EveryBlockCountAcrossTheManyBlockGroups) {
     const auto& c = GetParam();
     for (const auto& path : PathsOf(c)) {
