@@ -169,25 +169,19 @@ void CryptPortable(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcep
 constexpr std::size_t SetsInFlight = sizeof(void*) == 8 ? 2 : 1;
 
 // One group of Sets sets of sizeof(W) / 4 blocks. load(i, planes) fills set
-// i's registers with its blocks in order, store(i, planes) takes them back
-// in order. The sets go back last first: a store may read the block just
-// before its own set, which the set before still has to write (the modes
-// that chain on the previous ciphertext block, run in place).
+// i's planes, store(i, planes) takes them. The sets go back last first: a
+// store may read the block just before its own set, which the set before
+// still has to write (the modes that chain on the previous ciphertext
+// block, run in place).
 template <bool Encrypting, typename W, std::size_t Sets, typename Load, typename Store>
 inline void CryptGroup(const RoundKeys& keys, Load load, Store store) noexcept {
     std::array<Planes<W>, Sets> p;
-    for (std::size_t i = 0; i < Sets; ++i) {
-        load(i, p[i]);
-        lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
-    }
+    for (std::size_t i = 0; i < Sets; ++i) load(i, p[i]);
     if constexpr (Sets == 2)
         Run<Encrypting>(keys, p[0], p[1]);
     else
         Run<Encrypting>(keys, p[0]);
-    for (std::size_t i = Sets; i-- > 0;) {
-        lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
-        store(i, p[i]);
-    }
+    for (std::size_t i = Sets; i-- > 0;) store(i, p[i]);
 }
 
 // Whole sets of the first size bytes, SetsInFlight at a time and then one:
@@ -216,6 +210,12 @@ template <typename W>
 inline void LoadSet(Planes<W>& p, const std::uint8_t* in) noexcept {
     lanes::Load(p.x0, in), lanes::Load(p.x1, in + sizeof(W));
     lanes::Load(p.x2, in + 2 * sizeof(W)), lanes::Load(p.x3, in + 3 * sizeof(W));
+}
+
+// Registers of whole blocks to planes and back.
+template <typename W>
+inline void Transpose(Planes<W>& p) noexcept {
+    lanes::Transpose(p.x0, p.x1, p.x2, p.x3);
 }
 
 template <typename W>
@@ -254,8 +254,8 @@ template <bool Encrypting, typename W>
 inline std::size_t CryptBlocksOn(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
     return CryptSets<Encrypting, W>(
         keys, source.size(), [](std::size_t, std::size_t) {},
-        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off); },
-        [&](std::size_t off, const Planes<W>& p) { StoreSet(dest.data() + off, p); });
+        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off), Transpose(p); },
+        [&](std::size_t off, Planes<W>& p) { Transpose(p), StoreSet(dest.data() + off, p); });
 }
 
 // CBC decryption: each plaintext block is D(C[i]) ^ C[i-1]; chain is the
@@ -270,8 +270,9 @@ inline std::size_t DecryptCBCOn(const RoundKeys& keys, Word4& chain, ConstBytes 
             previous = chain, groupStart = off;
             lanes::Load(chain, source.data() + off + group - 16);
         },
-        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off); },
+        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off), Transpose(p); },
         [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
             Planes<W> c;
             LoadShifted(c, source.data() + off, off == groupStart ? &previous : nullptr);
             XorSet(p, c);
@@ -293,8 +294,10 @@ inline std::size_t DecryptCFBOn(const RoundKeys& keys, Word4& chain, ConstBytes 
         },
         [&](std::size_t off, Planes<W>& p) {
             LoadShifted(p, source.data() + off, off == groupStart ? &previous : nullptr);
+            Transpose(p);
         },
         [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
             Planes<W> c;
             LoadSet(c, source.data() + off);
             XorSet(p, c);
@@ -303,33 +306,52 @@ inline std::size_t DecryptCFBOn(const RoundKeys& keys, Word4& chain, ConstBytes 
     return done;
 }
 
-// CTR: the group's counter blocks are written out (big-endian, the carry
-// run through every word without a branch), then run like any blocks and
-// xored straight into the output.
+// CTR: the counter blocks are made as planes. Lane j of a set's planes
+// holds block Order[j] of the set (see the transpose above); each lane adds
+// its block's offset to the counter's low word and runs the carry through
+// the other three words without a branch: a counter derived from the key is
+// as secret as the key. Words are big-endian in the block.
+template <typename W>
+inline void CounterPlanes(Planes<W>& p, const std::array<std::uint32_t, 4>& limbs, std::uint32_t first) noexcept {
+    W offset;
+    for (std::uint32_t j = 0; j < sizeof(W) / 4; ++j) offset[j] = first + (sizeof(W) == 16 ? j : j < 4 ? 2 * j : 2 * j - 7);
+    W w3 = limbs[3] + offset;
+    W carry = W(w3 < offset);
+    W w2 = limbs[2] - carry;
+    carry &= W(w2 == 0);
+    W w1 = limbs[1] - carry;
+    carry &= W(w1 == 0);
+    W w0 = limbs[0] - carry;
+    lanes::SwapBytes(w0), lanes::SwapBytes(w1), lanes::SwapBytes(w2), lanes::SwapBytes(w3);
+    p = {w0, w1, w2, w3};
+}
+
 template <typename W>
 inline std::size_t EncryptCTROn(const RoundKeys& keys, std::uint64_t (&counter)[2], ConstBytes source,
                                 Bytes dest) noexcept {
-    std::array<std::uint8_t, 4 * sizeof(W) * SetsInFlight> blocks;
+    std::array<std::uint32_t, 4> limbs{};
     std::size_t groupStart = 0;
     const std::size_t done = CryptSets<true, W>(
         keys, source.size(),
         [&](std::size_t off, std::size_t group) {
             groupStart = off;
-            for (std::size_t b = 0; b < group; b += 16) {
-                StoreBE64(Bytes(blocks).subspan(b, 8), counter[0]);
-                StoreBE64(Bytes(blocks).subspan(b + 8, 8), counter[1]);
-                counter[1] += 1;
-                counter[0] += counter[1] == 0;
-            }
+            limbs = {static_cast<std::uint32_t>(counter[0] >> 32), static_cast<std::uint32_t>(counter[0]),
+                     static_cast<std::uint32_t>(counter[1] >> 32), static_cast<std::uint32_t>(counter[1])};
+            const std::uint64_t blocks = group / 16;
+            counter[1] += blocks;
+            counter[0] += counter[1] < blocks;
         },
-        [&](std::size_t off, Planes<W>& p) { LoadSet(p, blocks.data() + (off - groupStart)); },
         [&](std::size_t off, Planes<W>& p) {
+            CounterPlanes(p, limbs, static_cast<std::uint32_t>((off - groupStart) / 16));
+        },
+        [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
             Planes<W> c;
             LoadSet(c, source.data() + off);
             XorSet(p, c);
             StoreSet(dest.data() + off, p);
         });
-    SecureFill(blocks, 0);
+    SecureZero(limbs);
     return done;
 }
 
