@@ -62,6 +62,19 @@ struct Planes {
         if constexpr (Box == 6) SerpentS6(x0, x1, x2, x3);
         if constexpr (Box == 7) SerpentS7(x0, x1, x2, x3);
     }
+    // The same boxes with the shorter chains that one block alone waits on.
+    template <int Box>
+    void SerialS() noexcept {
+        using namespace tables;
+        if constexpr (Box == 0) SerpentSerialS0(x0, x1, x2, x3);
+        if constexpr (Box == 1) SerpentSerialS1(x0, x1, x2, x3);
+        if constexpr (Box == 2) SerpentSerialS2(x0, x1, x2, x3);
+        if constexpr (Box == 3) SerpentSerialS3(x0, x1, x2, x3);
+        if constexpr (Box == 4) SerpentSerialS4(x0, x1, x2, x3);
+        if constexpr (Box == 5) SerpentSerialS5(x0, x1, x2, x3);
+        if constexpr (Box == 6) SerpentSerialS6(x0, x1, x2, x3);
+        if constexpr (Box == 7) SerpentSerialS7(x0, x1, x2, x3);
+    }
     template <int Box>
     void InverseS() noexcept {
         using namespace tables;
@@ -450,7 +463,7 @@ using Words = Planes<std::uint32_t>;
 template <int R = 0>
 [[gnu::always_inline]] inline void SerialRounds(const RoundKeys& k, Words& x) noexcept {
     if constexpr (R < 32) {
-        x.template S<R % 8>();
+        x.template SerialS<R % 8>();
         if constexpr (R == 31) {
             x.Mix(k[32]);
         } else {
