@@ -1,6 +1,7 @@
 #include "KCserpent.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "../framework/KCcpufeatures.h"
 #include "KCwordlanes.h"
@@ -60,6 +61,19 @@ struct Planes {
         if constexpr (Box == 5) SerpentS5(x0, x1, x2, x3);
         if constexpr (Box == 6) SerpentS6(x0, x1, x2, x3);
         if constexpr (Box == 7) SerpentS7(x0, x1, x2, x3);
+    }
+    // The same boxes with the shorter chains that one block alone waits on.
+    template <int Box>
+    void SerialS() noexcept {
+        using namespace tables;
+        if constexpr (Box == 0) SerpentSerialS0(x0, x1, x2, x3);
+        if constexpr (Box == 1) SerpentSerialS1(x0, x1, x2, x3);
+        if constexpr (Box == 2) SerpentSerialS2(x0, x1, x2, x3);
+        if constexpr (Box == 3) SerpentSerialS3(x0, x1, x2, x3);
+        if constexpr (Box == 4) SerpentSerialS4(x0, x1, x2, x3);
+        if constexpr (Box == 5) SerpentSerialS5(x0, x1, x2, x3);
+        if constexpr (Box == 6) SerpentSerialS6(x0, x1, x2, x3);
+        if constexpr (Box == 7) SerpentSerialS7(x0, x1, x2, x3);
     }
     template <int Box>
     void InverseS() noexcept {
@@ -163,57 +177,232 @@ void CryptPortable(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcep
 // 4, 6 and lanes 4-7 blocks 1, 3, 5, 7, which is as good an order as any
 // while they are planes.
 
-// Whole groups of Sets sets of sizeof(W) / 4 blocks, one block per lane;
-// returns the bytes done. Reached only through the paths below, which carry
-// the target and inline everything (flatten), so the rounds are built for it.
-template <bool Encrypting, typename W, std::size_t Sets>
-inline std::size_t CryptPlanes(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
-    constexpr std::size_t set = 4 * sizeof(W), group = Sets * set;
-    const std::size_t done = source.size() / group * group;
-    for (std::size_t off = 0; off < done; off += group) {
-        std::array<Planes<W>, Sets> p;
-        for (std::size_t i = 0; i < Sets; ++i) {
-            const std::uint8_t* in = source.data() + off + i * set;
-            lanes::Load(p[i].x0, in), lanes::Load(p[i].x1, in + sizeof(W));
-            lanes::Load(p[i].x2, in + 2 * sizeof(W)), lanes::Load(p[i].x3, in + 3 * sizeof(W));
-            lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
-        }
-        if constexpr (Sets == 2)
-            Run<Encrypting>(keys, p[0], p[1]);
-        else
-            Run<Encrypting>(keys, p[0]);
-        for (std::size_t i = 0; i < Sets; ++i) {
-            lanes::Transpose(p[i].x0, p[i].x1, p[i].x2, p[i].x3);
-            std::uint8_t* out = dest.data() + off + i * set;
-            lanes::Store(out, p[i].x0), lanes::Store(out + sizeof(W), p[i].x1);
-            lanes::Store(out + 2 * sizeof(W), p[i].x2), lanes::Store(out + 3 * sizeof(W), p[i].x3);
-        }
-    }
-    return done;
-}
-
 // Two sets in flight where sixteen vector registers hold both sets' planes
 // and the S-boxes' temporaries; 32-bit code has eight, and takes one set.
 constexpr std::size_t SetsInFlight = sizeof(void*) == 8 ? 2 : 1;
 
-template <bool Encrypting, typename W>
-inline std::size_t CryptSets(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
-    std::size_t done = CryptPlanes<Encrypting, W, SetsInFlight>(keys, source, dest);
-    if constexpr (SetsInFlight > 1)
-        done += CryptPlanes<Encrypting, W, 1>(keys, source.subspan(done), dest.subspan(done));
+// One group of Sets sets of sizeof(W) / 4 blocks. load(i, planes) fills set
+// i's planes, store(i, planes) takes them. The sets go back last first: a
+// store may read the block just before its own set, which the set before
+// still has to write (the modes that chain on the previous ciphertext
+// block, run in place).
+template <bool Encrypting, typename W, std::size_t Sets, typename Load, typename Store>
+inline void CryptGroup(const RoundKeys& keys, Load load, Store store) noexcept {
+    std::array<Planes<W>, Sets> p;
+    for (std::size_t i = 0; i < Sets; ++i) load(i, p[i]);
+    if constexpr (Sets == 2)
+        Run<Encrypting>(keys, p[0], p[1]);
+    else
+        Run<Encrypting>(keys, p[0]);
+    for (std::size_t i = Sets; i-- > 0;) store(i, p[i]);
+}
+
+// Whole sets of the first size bytes, SetsInFlight at a time and then one:
+// load(offset, planes) and store(offset, planes) take the byte offset of a
+// set, and start(offset, bytes) runs before each group. Returns the bytes done;
+// the caller takes the rest.
+template <bool Encrypting, typename W, typename Start, typename Load, typename Store>
+inline std::size_t CryptSets(const RoundKeys& keys, std::size_t size, Start start, Load load,
+                             Store store) noexcept {
+    constexpr std::size_t set = 4 * sizeof(W);
+    const auto groups = [&]<std::size_t Sets>(std::size_t off) {
+        for (; off + Sets * set <= size; off += Sets * set) {
+            start(off, Sets * set);
+            CryptGroup<Encrypting, W, Sets>(
+                keys, [&](std::size_t i, Planes<W>& p) { load(off + i * set, p); },
+                [&](std::size_t i, Planes<W>& p) { store(off + i * set, p); });
+        }
+        return off;
+    };
+    std::size_t done = groups.template operator()<SetsInFlight>(0);
+    if constexpr (SetsInFlight > 1) done = groups.template operator()<1>(done);
     return done;
 }
 
+template <typename W>
+inline void LoadSet(Planes<W>& p, const std::uint8_t* in) noexcept {
+    lanes::Load(p.x0, in), lanes::Load(p.x1, in + sizeof(W));
+    lanes::Load(p.x2, in + 2 * sizeof(W)), lanes::Load(p.x3, in + 3 * sizeof(W));
+}
+
+// Registers of whole blocks to planes and back.
+template <typename W>
+inline void Transpose(Planes<W>& p) noexcept {
+    lanes::Transpose(p.x0, p.x1, p.x2, p.x3);
+}
+
+template <typename W>
+inline void StoreSet(std::uint8_t* out, const Planes<W>& p) noexcept {
+    lanes::Store(out, p.x0), lanes::Store(out + sizeof(W), p.x1);
+    lanes::Store(out + 2 * sizeof(W), p.x2), lanes::Store(out + 3 * sizeof(W), p.x3);
+}
+
+// The blocks of a set shifted back by one: the block before the set (from
+// previous when the set starts a group, whose block before may already be
+// overwritten in place) and all but its last.
+__attribute__((target("sse2"))) inline void LoadShifted(Planes<Word4>& p, const std::uint8_t* in,
+                                                        const Word4* previous) noexcept {
+    if (previous)
+        p.x0 = *previous;
+    else
+        lanes::Load(p.x0, in - 16);
+    lanes::Load(p.x1, in), lanes::Load(p.x2, in + 16), lanes::Load(p.x3, in + 32);
+}
+__attribute__((target("avx2"))) inline void LoadShifted(Planes<Word8>& p, const std::uint8_t* in,
+                                                        const Word4* previous) noexcept {
+    if (previous)
+        p.x0 = Word8(_mm256_inserti128_si256(_mm256_castsi128_si256(__m128i(*previous)),
+                                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), 1));
+    else
+        lanes::Load(p.x0, in - 16);
+    lanes::Load(p.x1, in + 16), lanes::Load(p.x2, in + 48), lanes::Load(p.x3, in + 80);
+}
+
+template <typename W>
+inline void XorSet(Planes<W>& p, const Planes<W>& q) noexcept {
+    p.x0 ^= q.x0, p.x1 ^= q.x1, p.x2 ^= q.x2, p.x3 ^= q.x3;
+}
+
+template <bool Encrypting, typename W>
+inline std::size_t CryptBlocksOn(const RoundKeys& keys, ConstBytes source, Bytes dest) noexcept {
+    return CryptSets<Encrypting, W>(
+        keys, source.size(), [](std::size_t, std::size_t) {},
+        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off), Transpose(p); },
+        [&](std::size_t off, Planes<W>& p) { Transpose(p), StoreSet(dest.data() + off, p); });
+}
+
+// CBC decryption: each plaintext block is D(C[i]) ^ C[i-1]; chain is the
+// ciphertext block before the source, left as the last one.
+template <typename W>
+inline std::size_t DecryptCBCOn(const RoundKeys& keys, Word4& chain, ConstBytes source, Bytes dest) noexcept {
+    Word4 previous = chain;
+    std::size_t groupStart = 0;
+    const std::size_t done = CryptSets<false, W>(
+        keys, source.size(),
+        [&](std::size_t off, std::size_t group) {
+            previous = chain, groupStart = off;
+            lanes::Load(chain, source.data() + off + group - 16);
+        },
+        [&](std::size_t off, Planes<W>& p) { LoadSet(p, source.data() + off), Transpose(p); },
+        [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
+            Planes<W> c;
+            LoadShifted(c, source.data() + off, off == groupStart ? &previous : nullptr);
+            XorSet(p, c);
+            StoreSet(dest.data() + off, p);
+        });
+    return done;
+}
+
+// CFB decryption: each plaintext block is C[i] ^ E(C[i-1]); chain as for CBC.
+template <typename W>
+inline std::size_t DecryptCFBOn(const RoundKeys& keys, Word4& chain, ConstBytes source, Bytes dest) noexcept {
+    Word4 previous = chain;
+    std::size_t groupStart = 0;
+    const std::size_t done = CryptSets<true, W>(
+        keys, source.size(),
+        [&](std::size_t off, std::size_t group) {
+            previous = chain, groupStart = off;
+            lanes::Load(chain, source.data() + off + group - 16);
+        },
+        [&](std::size_t off, Planes<W>& p) {
+            LoadShifted(p, source.data() + off, off == groupStart ? &previous : nullptr);
+            Transpose(p);
+        },
+        [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
+            Planes<W> c;
+            LoadSet(c, source.data() + off);
+            XorSet(p, c);
+            StoreSet(dest.data() + off, p);
+        });
+    return done;
+}
+
+// CTR: the counter blocks are made as planes. Lane j of a set's planes
+// holds block Order[j] of the set (see the transpose above); each lane adds
+// its block's offset to the counter's low word and runs the carry through
+// the other three words without a branch: a counter derived from the key is
+// as secret as the key. Words are big-endian in the block.
+template <typename W>
+inline void CounterPlanes(Planes<W>& p, const std::array<std::uint32_t, 4>& limbs, std::uint32_t first) noexcept {
+    W offset;
+    for (std::uint32_t j = 0; j < sizeof(W) / 4; ++j) offset[j] = first + (sizeof(W) == 16 ? j : j < 4 ? 2 * j : 2 * j - 7);
+    W w3 = limbs[3] + offset;
+    W carry = W(w3 < offset);
+    W w2 = limbs[2] - carry;
+    carry &= W(w2 == 0);
+    W w1 = limbs[1] - carry;
+    carry &= W(w1 == 0);
+    W w0 = limbs[0] - carry;
+    lanes::SwapBytes(w0), lanes::SwapBytes(w1), lanes::SwapBytes(w2), lanes::SwapBytes(w3);
+    p = {w0, w1, w2, w3};
+}
+
+template <typename W>
+inline std::size_t EncryptCTROn(const RoundKeys& keys, std::uint64_t (&counter)[2], ConstBytes source,
+                                Bytes dest) noexcept {
+    std::array<std::uint32_t, 4> limbs{};
+    std::size_t groupStart = 0;
+    const std::size_t done = CryptSets<true, W>(
+        keys, source.size(),
+        [&](std::size_t off, std::size_t group) {
+            groupStart = off;
+            limbs = {static_cast<std::uint32_t>(counter[0] >> 32), static_cast<std::uint32_t>(counter[0]),
+                     static_cast<std::uint32_t>(counter[1] >> 32), static_cast<std::uint32_t>(counter[1])};
+            const std::uint64_t blocks = group / 16;
+            counter[1] += blocks;
+            counter[0] += counter[1] < blocks;
+        },
+        [&](std::size_t off, Planes<W>& p) {
+            CounterPlanes(p, limbs, static_cast<std::uint32_t>((off - groupStart) / 16));
+        },
+        [&](std::size_t off, Planes<W>& p) {
+            Transpose(p);
+            Planes<W> c;
+            LoadSet(c, source.data() + off);
+            XorSet(p, c);
+            StoreSet(dest.data() + off, p);
+        });
+    SecureZero(limbs);
+    return done;
+}
+
+// The paths carry the target and inline everything (flatten), so that the
+// rounds are built for it.
 template <bool Encrypting>
 __attribute__((target("sse2"), flatten)) std::size_t CryptSse2(const RoundKeys& keys, ConstBytes source,
                                                                Bytes dest) noexcept {
-    return CryptSets<Encrypting, Word4>(keys, source, dest);
+    return CryptBlocksOn<Encrypting, Word4>(keys, source, dest);
 }
-
 template <bool Encrypting>
 __attribute__((target("avx2"), flatten)) std::size_t CryptAvx2(const RoundKeys& keys, ConstBytes source,
                                                                Bytes dest) noexcept {
-    return CryptSets<Encrypting, Word8>(keys, source, dest);
+    return CryptBlocksOn<Encrypting, Word8>(keys, source, dest);
+}
+__attribute__((target("sse2"), flatten)) std::size_t DecryptCBCSse2(const RoundKeys& keys, Word4& chain,
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return DecryptCBCOn<Word4>(keys, chain, source, dest);
+}
+__attribute__((target("avx2"), flatten)) std::size_t DecryptCBCAvx2(const RoundKeys& keys, Word4& chain,
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return DecryptCBCOn<Word8>(keys, chain, source, dest);
+}
+__attribute__((target("sse2"), flatten)) std::size_t DecryptCFBSse2(const RoundKeys& keys, Word4& chain,
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return DecryptCFBOn<Word4>(keys, chain, source, dest);
+}
+__attribute__((target("avx2"), flatten)) std::size_t DecryptCFBAvx2(const RoundKeys& keys, Word4& chain,
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return DecryptCFBOn<Word8>(keys, chain, source, dest);
+}
+__attribute__((target("sse2"), flatten)) std::size_t EncryptCTRSse2(const RoundKeys& keys, std::uint64_t (&counter)[2],
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return EncryptCTROn<Word4>(keys, counter, source, dest);
+}
+__attribute__((target("avx2"), flatten)) std::size_t EncryptCTRAvx2(const RoundKeys& keys, std::uint64_t (&counter)[2],
+                                                                    ConstBytes source, Bytes dest) noexcept {
+    return EncryptCTROn<Word8>(keys, counter, source, dest);
 }
 #endif
 
@@ -231,6 +420,73 @@ void Crypt(std::uint8_t path, const RoundKeys& keys, ConstBytes source, Bytes de
     static_cast<void>(path);
 #endif
     CryptPortable<Encrypting>(keys, source.subspan(done), dest.subspan(done));
+}
+
+// The serial modes run one block at a time, each waiting for the one
+// before: their speed is the latency of the 32 rounds on one block. The
+// chaining value stays in general registers, in block order, between
+// blocks, and the rounds are unrolled whole so that the key words are
+// fixed offsets. Each word is pinned to its register: left alone, the
+// compiler moves the value through a vector register between blocks.
+using Words = Planes<std::uint32_t>;
+
+[[gnu::always_inline]] inline void Pin(Words& x) noexcept {
+    KeepSum(x.x0), KeepSum(x.x1), KeepSum(x.x2), KeepSum(x.x3);
+}
+
+[[gnu::always_inline]] inline Words LoadWords(ConstBytes in) noexcept {
+    Words x{LoadLE32(in), LoadLE32(in.subspan(4)), LoadLE32(in.subspan(8)), LoadLE32(in.subspan(12))};
+    Pin(x);
+    return x;
+}
+
+[[gnu::always_inline]] inline void StoreWords(Bytes out, const Words& x) noexcept {
+    StoreLE32(out, x.x0), StoreLE32(out.subspan(4), x.x1), StoreLE32(out.subspan(8), x.x2);
+    StoreLE32(out.subspan(12), x.x3);
+}
+
+[[gnu::always_inline]] inline Words operator^(Words a, const Words& b) noexcept {
+    a.x0 ^= b.x0, a.x1 ^= b.x1, a.x2 ^= b.x2, a.x3 ^= b.x3;
+    return a;
+}
+
+[[gnu::always_inline]] inline void WipeWords(Words& x) noexcept {
+    x = {};
+    Pin(x);
+}
+
+// Round R on one block whose words already hold its key: the S-box, then
+// the linear transformation with the next round key mixed in. Words 0 and 2
+// come out of it last, after a rotation; their key words go in before it,
+// rotated the other way, where the other operands are still being made,
+// and the key mixing leaves the chain from one S-box to the next.
+template <int R = 0>
+[[gnu::always_inline]] inline void SerialRounds(const RoundKeys& k, Words& x) noexcept {
+    if constexpr (R < 32) {
+        x.template SerialS<R % 8>();
+        if constexpr (R == 31) {
+            x.Mix(k[32]);
+        } else {
+            const auto& next = k[R + 1];
+            Rotl<13>(x.x0), Rotl<3>(x.x2);
+            x.x1 ^= x.x2, x.x3 ^= x.x2;
+            x.x1 ^= x.x0, x.x3 ^= x.x0 << 3;
+            Rotl<1>(x.x1), Rotl<7>(x.x3);
+            std::uint32_t x0 = x.x0 ^ Ror32(next[0], 5), x2 = x.x2 ^ Ror32(next[2], 22);
+            KeepSum(x0), KeepSum(x2);
+            x0 ^= x.x1 ^ x.x3, x2 ^= x.x3 ^ (x.x1 << 7);
+            x.x0 = Rol32(x0, 5), x.x2 = Rol32(x2, 22);
+            x.x1 ^= next[1], x.x3 ^= next[3];
+        }
+        SerialRounds<R + 1>(k, x);
+    }
+}
+
+[[gnu::always_inline]] inline Words EncryptWords(const RoundKeys& keys, Words x) noexcept {
+    x.Mix(keys[0]);
+    SerialRounds(keys, x);
+    Pin(x);
+    return x;
 }
 
 std::uint8_t UsablePath() noexcept {
@@ -301,6 +557,90 @@ void TKC_serpent::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 
 void TKC_serpent::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     Crypt<false>(Path, RoundSubkeys, source, dest);
+}
+
+void TKC_serpent::DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (Path != PathPortable) {
+        Word4 previous;
+        std::memcpy(&previous, chain.data(), 16);
+        done = Path == PathAvx2 ? DecryptCBCAvx2(RoundSubkeys, previous, source, dest)
+                                : DecryptCBCSse2(RoundSubkeys, previous, source, dest);
+        std::memcpy(chain.data(), &previous, 16);
+    }
+#endif
+    TKC_blockcipher128::DecryptCBCBlocks(chain, source.subspan(done), dest.subspan(done));
+}
+
+void TKC_serpent::DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (Path != PathPortable) {
+        Word4 previous;
+        std::memcpy(&previous, chain.data(), 16);
+        done = Path == PathAvx2 ? DecryptCFBAvx2(RoundSubkeys, previous, source, dest)
+                                : DecryptCFBSse2(RoundSubkeys, previous, source, dest);
+        std::memcpy(chain.data(), &previous, 16);
+    }
+#endif
+    TKC_blockcipher128::DecryptCFBBlocks(chain, source.subspan(done), dest.subspan(done));
+}
+
+void TKC_serpent::EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (Path != PathPortable) {
+        std::uint64_t next[2] = {LoadBE64(counter), LoadBE64(ConstBytes(counter).subspan(8))};
+        done = Path == PathAvx2 ? EncryptCTRAvx2(RoundSubkeys, next, source, dest)
+                                : EncryptCTRSse2(RoundSubkeys, next, source, dest);
+        StoreBE64(counter, next[0]), StoreBE64(Bytes(counter).subspan(8), next[1]);
+    }
+#endif
+    TKC_blockcipher128::EncryptCTRBlocks(counter, source.subspan(done), dest.subspan(done));
+}
+
+[[gnu::flatten]] void TKC_serpent::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Words x = LoadWords(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x = EncryptWords(RoundSubkeys, x ^ LoadWords(source.subspan(off, 16)));
+        StoreWords(dest.subspan(off, 16), x);
+    }
+    StoreWords(chain, x);
+    WipeWords(x);
+}
+
+[[gnu::flatten]] void TKC_serpent::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Words x = LoadWords(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x = EncryptWords(RoundSubkeys, x) ^ LoadWords(source.subspan(off, 16));
+        StoreWords(dest.subspan(off, 16), x);
+    }
+    StoreWords(chain, x);
+    WipeWords(x);
+}
+
+[[gnu::flatten]] void TKC_serpent::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Words x = LoadWords(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x = EncryptWords(RoundSubkeys, x);
+        StoreWords(dest.subspan(off, 16), x ^ LoadWords(source.subspan(off, 16)));
+    }
+    StoreWords(chain, x);
+    WipeWords(x);
+}
+
+[[gnu::flatten]] void TKC_serpent::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Words x = LoadWords(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const std::uint32_t c = source[i] ^ (EncryptWords(RoundSubkeys, x).x0 & 0xFF);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        x = {(x.x0 >> 8) | (x.x1 << 24), (x.x1 >> 8) | (x.x2 << 24), (x.x2 >> 8) | (x.x3 << 24),
+             (x.x3 >> 8) | (c << 24)};
+    }
+    StoreWords(chain, x);
+    WipeWords(x);
 }
 
 bool TKC_serpent::SelfTest() {

@@ -30,6 +30,15 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    // The parallel modes in one pass over the data on the vector paths.
+    void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept override;
+    // The serial modes with the chaining value kept in registers.
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     std::uint8_t Path = PathPortable;

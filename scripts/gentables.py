@@ -9,6 +9,7 @@ registers one generator function in GENERATORS below.
 import itertools
 import math
 import os
+import random
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -292,10 +293,17 @@ def gen_twofish():
 
 # Serpent's S-boxes run bitsliced: bit j of the words X0..X3 is one 4-bit
 # input x = X0_j + 2 X1_j + 4 X2_j + 8 X3_j. Each table is turned into a short
-# sequence of logical operations by a search over 16-bit truth tables:
-# every output is split on one input variable (Reed-Muller or multiplexer
-# forms), reusing every signal already computed, and the cheapest variable
-# and output order win.
+# sequence of logical operations by a search over 16-bit truth tables: an
+# output that one or two operations on signals already computed give is
+# taken so; otherwise it is split on one input variable (Reed-Muller or
+# multiplexer forms) and the cheapest split wins. Ties, the order of the
+# variables and of the outputs are drawn from a seeded generator. Many
+# blocks side by side wait on the number of operations (one vector
+# instruction each), one block alone on the longest chain through the box:
+# the seed that gives the fewest operations for each box is kept in
+# SERPENT_CIRCUIT_SEEDS, and for the serial modes' encryption the one with
+# the shortest chain in SERPENT_SERIAL_SEEDS (--search-serpent N tries
+# seeds 0..N-1 again).
 SBOX_ALL = 0xFFFF
 SBOX_VARS = [sum(1 << t for t in range(16) if t >> i & 1) for i in range(4)]
 
@@ -362,7 +370,7 @@ _TWO_INPUT = (("^", lambda a, b: a ^ b), ("&", lambda a, b: a & b), ("|", lambda
               ("&~", lambda a, b: a & ~b & SBOX_ALL))
 
 
-def _build(c, f):
+def _build(c, f, rnd):
     if f in (0, SBOX_ALL) or f in c.signals:
         return f
     if f ^ SBOX_ALL in c.signals:
@@ -373,55 +381,139 @@ def _build(c, f):
             for name, fn in _TWO_INPUT:
                 if fn(a, b) == f:
                     return c.add(f, (name, a, b))
-    best = None
-    for v in range(4):
+    # Two operations: a new signal v from known ones, then f from v.
+    pairs = {}
+    for a in known:
+        for b in known:
+            for name, fn in _TWO_INPUT:
+                v = fn(a, b)
+                if v not in c.signals and v not in pairs:
+                    pairs[v] = (name, a, b)
+    if f ^ SBOX_ALL in pairs:
+        c.add(f ^ SBOX_ALL, pairs[f ^ SBOX_ALL])
+        return c.op_not(f ^ SBOX_ALL)
+    second = []
+    for v, expr in pairs.items():
+        for a in known:
+            for name, fn in _TWO_INPUT:
+                if fn(a, v) == f:
+                    second.append((v, expr, (name, a, v)))
+                if fn(v, a) == f:
+                    second.append((v, expr, (name, v, a)))
+    if second:
+        v, expr, last = rnd.choice(second)
+        c.add(v, expr)
+        return c.add(f, last)
+    splits = []
+    variables = list(range(4))
+    rnd.shuffle(variables)
+    for v in variables:
         f0, f1, x = _restrict(f, v, 0), _restrict(f, v, 1), SBOX_VARS[v]
         if f0 == f1:
             continue
         d = f0 ^ f1
-        for form in range(5):
+        forms = list(range(5))
+        rnd.shuffle(forms)
+        for form in forms:
             t = c.copy()
             if form == 0:    # f0 ^ (x & d)
-                h = _build(t, d); t.op_xor(_build(t, f0), t.op_and(h, x))
+                h = _build(t, d, rnd); t.op_xor(_build(t, f0, rnd), t.op_and(h, x))
             elif form == 1:  # f1 ^ (~x & d)
-                h = _build(t, d); t.op_xor(_build(t, f1), t.op_andn(h, x))
+                h = _build(t, d, rnd); t.op_xor(_build(t, f1, rnd), t.op_andn(h, x))
             elif form == 2:  # (f0 & ~x) | (f1 & x)
-                g0 = _build(t, f0); g1 = _build(t, f1); t.op_or(t.op_andn(g0, x), t.op_and(g1, x))
+                g0 = _build(t, f0, rnd); g1 = _build(t, f1, rnd); t.op_or(t.op_andn(g0, x), t.op_and(g1, x))
             elif form == 3:  # f0 <= f1: f0 | (x & f1)
                 if f0 & ~f1 & SBOX_ALL:
                     continue
-                g0 = _build(t, f0); t.op_or(g0, t.op_and(_build(t, f1), x))
+                g0 = _build(t, f0, rnd); t.op_or(g0, t.op_and(_build(t, f1, rnd), x))
             else:            # f1 <= f0: f1 | (~x & f0)
                 if f1 & ~f0 & SBOX_ALL:
                     continue
-                g0 = _build(t, f0); t.op_or(_build(t, f1), t.op_andn(g0, x))
+                g0 = _build(t, f0, rnd); t.op_or(_build(t, f1, rnd), t.op_andn(g0, x))
             assert f in t.signals
-            if best is None or len(t.gates) < len(best.gates):
-                best = t
+            splits.append(t)
+    # One of the cheapest splits, or now and then one a gate dearer: it may
+    # leave signals that later outputs reuse.
+    fewest = min(len(t.gates) for t in splits)
+    best = rnd.choice([t for t in splits if len(t.gates) <= fewest + (rnd.random() < 0.15)])
     c.signals, c.gates = best.signals, best.gates
     return f
 
 
-def sbox_circuit(table):
+def sbox_circuit(table, seed):
     outputs = [sum(1 << t for t in range(16) if table[t] >> b & 1) for b in range(4)]
-    best = None
-    for order in itertools.permutations(range(4)):
-        c = _Circuit()
-        for i in order:
-            _build(c, outputs[i])
-        if best is None or len(c.gates) < len(best.gates):
-            best = c
-    return best, outputs
+    rnd = random.Random(seed)
+    order = list(range(4))
+    rnd.shuffle(order)
+    c = _Circuit()
+    for i in order:
+        _build(c, outputs[i], rnd)
+    return c, outputs
 
 
-def emit_sbox(name, table):
-    circuit, outputs = sbox_circuit(table)
+# The seed of each box's circuit, found with --search-serpent 60.
+SERPENT_CIRCUIT_SEEDS = {
+    "SerpentS0": 42,
+    "SerpentS1": 14,
+    "SerpentS2": 12,
+    "SerpentS3": 11,
+    "SerpentS4": 5,
+    "SerpentS5": 2,
+    "SerpentS6": 15,
+    "SerpentS7": 14,
+    "SerpentInvS0": 20,
+    "SerpentInvS1": 29,
+    "SerpentInvS2": 8,
+    "SerpentInvS3": 3,
+    "SerpentInvS4": 25,
+    "SerpentInvS5": 6,
+    "SerpentInvS6": 2,
+    "SerpentInvS7": 4,
+}
+
+
+SERPENT_SERIAL_SEEDS = {
+    "SerpentS0": 22,
+    "SerpentS1": 8,
+    "SerpentS2": 59,
+    "SerpentS3": 42,
+    "SerpentS4": 31,
+    "SerpentS5": 20,
+    "SerpentS6": 23,
+    "SerpentS7": 59,
+}
+
+
+def serial_chain(circuit, outputs):
+    """The steps from the round's start to the last output the linear
+    transformation needs: there words 0 and 2 of a block come out two steps
+    after words 1 and 3, and outputs 1 and 3 go in a step after 0 and 2."""
+    arrival, slack = [2, 0, 2, 0], [0, 1, 0, 1]
+    depth = {v: arrival[i] for i, v in enumerate(SBOX_VARS)}
+    for f, expr in circuit.gates:
+        depth[f] = max(depth[a] for a in expr[1:]) + 1
+    return max(depth[o] - slack[b] for b, o in enumerate(outputs))
+
+
+def search_serpent(trials):
+    for name, box in _serpent_boxes():
+        found = [(sbox_circuit(box, seed), seed) for seed in range(trials)]
+        fewest = min((len(c.gates), seed) for (c, _), seed in found)
+        print(f'    "{name}": {fewest[1]},  # {fewest[0]} operations', flush=True)
+        if "Inv" not in name:
+            shortest = min((serial_chain(c, o), len(c.gates), seed) for (c, o), seed in found)
+            print(f'    serial "{name}": {shortest[2]},  # chain {shortest[0]}, {shortest[1]} operations', flush=True)
+
+
+def emit_sbox(name, table, seed):
+    circuit, outputs = sbox_circuit(table, seed)
 
     def ref(f):
         kind, i = circuit.signals[f]
         return f"{kind}{i}"
 
-    lines = [f"// {len(circuit.gates)} operations.",
+    chain = "" if "Inv" in name else f", chain {serial_chain(circuit, outputs)}"
+    lines = [f"// {len(circuit.gates)} operations{chain}.",
              "template <typename W>",
              f"inline void {name}(W& r0, W& r1, W& r2, W& r3) noexcept {{",
              "    const W x0 = r0, x1 = r1, x2 = r2, x3 = r3;"]
@@ -447,15 +539,23 @@ def emit_sbox(name, table):
     return "\n".join(lines)
 
 
-def gen_serpent():
+def _serpent_boxes():
     boxes = read_table("serpent_sbox.txt", 10)
     inverse = read_table("serpent_sbox_inv.txt", 10)
     assert len(boxes) == len(inverse) == 128
-    body = ""
     for i in range(8):
         box, inv = boxes[16 * i:16 * i + 16], inverse[16 * i:16 * i + 16]
         assert all(inv[box[x]] == x for x in range(16))
-        body += emit_sbox(f"SerpentS{i}", box) + emit_sbox(f"SerpentInvS{i}", inv)
+        yield f"SerpentS{i}", box
+        yield f"SerpentInvS{i}", inv
+
+
+def gen_serpent():
+    body = ""
+    for name, box in _serpent_boxes():
+        body += emit_sbox(name, box, SERPENT_CIRCUIT_SEEDS[name])
+        if name in SERPENT_SERIAL_SEEDS:
+            body += emit_sbox(name.replace("Serpent", "SerpentSerial"), box, SERPENT_SERIAL_SEEDS[name])
     recs = records_with_comments("serpent.vec", "Serpent")
     body += self_test_vectors("Serpent", first_of_each_key_length(recs, (16, 24, 32)))
     write("ciphers/KCserpent_tables.inc", ["data/tables/serpent_sbox.txt", "data/tables/serpent_sbox_inv.txt",
@@ -769,6 +869,8 @@ GENERATORS = {
 
 
 def main(argv):
+    if argv[1:2] == ["--search-serpent"]:
+        return search_serpent(int(argv[2]))
     names = argv[1:] or list(GENERATORS)
     for name in names:
         GENERATORS[name]()
