@@ -489,22 +489,15 @@ template <int R = 0>
     return x;
 }
 
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_SERPENT_SIMD
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_serpent::PathAvx2;
-    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_serpent::PathSse2;
-#endif
-    return TKC_serpent::PathPortable;
-}
+// The paths are the lane ciphers' own.
+static_assert(TKC_serpent::PathSse2 == lanes::PathSse2 && TKC_serpent::PathAvx2 == lanes::PathAvx2);
+
+std::uint8_t UsablePath() noexcept { return lanes::UsablePath(true); }
 
 }  // namespace
 
 std::string_view TKC_serpent::Provider() const noexcept {
-    switch (IsInitialized() ? Path : UsablePath()) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
+    return lanes::PathName(IsInitialized() ? Path : UsablePath());
 }
 
 void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
