@@ -79,32 +79,48 @@ void Store(Bytes out, const Quad& q) noexcept {
 
 }  // namespace
 
+namespace {
+
+// Tm and Tr of the 24 octaves, eight of each: the same for every key.
+struct OctaveConstants {
+    std::array<std::array<std::uint32_t, 8>, 24> m, r;
+};
+constexpr OctaveConstants Octaves = [] {
+    OctaveConstants t{};
+    std::uint32_t cm = 0x5A827999U, cr = 19;
+    for (std::size_t o = 0; o < 24; ++o)
+        for (std::size_t j = 0; j < 8; ++j) {
+            t.m[o][j] = cm, cm += 0x6ED9EBA1U;
+            t.r[o][j] = cr % 32, cr += 17;
+        }
+    return t;
+}();
+
+// Octave o of the key schedule on kappa = A..H.
+[[gnu::always_inline]] inline void Octave(std::array<std::uint32_t, 8>& k, std::size_t o) noexcept {
+    const auto& tm = Octaves.m[o];
+    const auto& tr = Octaves.r[o];
+    auto& [A, B, C, D, E, F, G, H] = k;
+    G ^= F1(H, tr[0], tm[0]);
+    F ^= F2(G, tr[1], tm[1]);
+    E ^= F3(F, tr[2], tm[2]);
+    D ^= F1(E, tr[3], tm[3]);
+    C ^= F2(D, tr[4], tm[4]);
+    B ^= F3(C, tr[5], tm[5]);
+    A ^= F1(B, tr[6], tm[6]);
+    H ^= F2(A, tr[7], tm[7]);
+}
+
+}  // namespace
+
 void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     std::array<std::uint32_t, 8> k;  // kappa = A..H
     for (std::size_t i = 0; i < 8; ++i) k[i] = LoadBE32(ConstBytes(padded).subspan(4 * i));
-    // Tm and Tr run on through the 24 octaves, eight values each.
-    std::uint32_t cm = 0x5A827999U, cr = 19;
-    const auto octave = [&] {
-        std::array<std::uint32_t, 8> tm, tr;
-        for (std::size_t j = 0; j < 8; ++j) {
-            tm[j] = cm, cm += 0x6ED9EBA1U;
-            tr[j] = cr, cr += 17;
-        }
-        auto& [A, B, C, D, E, F, G, H] = k;
-        G ^= F1(H, tr[0], tm[0]);
-        F ^= F2(G, tr[1], tm[1]);
-        E ^= F3(F, tr[2], tm[2]);
-        D ^= F1(E, tr[3], tm[3]);
-        C ^= F2(D, tr[4], tm[4]);
-        B ^= F3(C, tr[5], tm[5]);
-        A ^= F1(B, tr[6], tm[6]);
-        H ^= F2(A, tr[7], tm[7]);
-    };
     for (std::size_t i = 0; i < 12; ++i) {
-        octave();
-        octave();
+        Octave(k, 2 * i);
+        Octave(k, 2 * i + 1);
         RotationKeys[i] = {k[0] & 31, k[2] & 31, k[4] & 31, k[6] & 31};
         MaskingKeys[i] = {k[7], k[5], k[3], k[1]};
     }

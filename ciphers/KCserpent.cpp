@@ -489,28 +489,21 @@ template <int R = 0>
     return x;
 }
 
-std::uint8_t UsablePath() noexcept {
-#ifdef KESTRUNE_SERPENT_SIMD
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return TKC_serpent::PathAvx2;
-    if (CpuFeatures::Has(CpuFeature::Sse2)) return TKC_serpent::PathSse2;
-#endif
-    return TKC_serpent::PathPortable;
-}
+// The paths are the lane ciphers' own.
+static_assert(TKC_serpent::PathSse2 == lanes::PathSse2 && TKC_serpent::PathAvx2 == lanes::PathAvx2);
+
+std::uint8_t UsablePath() noexcept { return lanes::UsablePath(true); }
 
 }  // namespace
 
 std::string_view TKC_serpent::Provider() const noexcept {
-    switch (IsInitialized() ? Path : UsablePath()) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
+    return lanes::PathName(IsInitialized() ? Path : UsablePath());
 }
 
 void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes; a shorter key than 256 bits gets a 1 at bit keyBits
     // (a partial last byte is dropped first) and zeros above it.
-    std::array<std::uint32_t, 140> w{};
+    std::array<std::uint32_t, 140> w;  // every word written before it is read
     std::array<std::uint8_t, 32> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     for (std::size_t i = 0; i < 8; ++i) w[i] = LoadLE32(ConstBytes(padded).subspan(4 * i));
@@ -524,6 +517,7 @@ void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // xored in last, so that the chain is one xor and one rotation per step
     // (the compiler otherwise puts it first of five xors).
     std::uint32_t previous = w[7];
+#pragma GCC unroll 132
     for (std::size_t i = 8; i < 140; ++i) {
         std::uint32_t others = w[i - 8] ^ w[i - 5] ^ w[i - 3] ^ 0x9E3779B9U ^ static_cast<std::uint32_t>(i - 8);
         KeepSum(others);

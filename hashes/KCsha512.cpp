@@ -214,6 +214,9 @@ void CompressPair(std::array<Word, 8>& state, PairSchedule& wk, const std::uint8
     SixteenSteps(v, bc, wk.data() + 2 * 64, std::make_index_sequence<8>{});
     for (std::size_t i = 0; i < 8; ++i) state[i] += v[i];
     if (both) StepsFrom(state, wk, 2);
+    // The message words (a password, when the digest keys a cipher) lived on
+    // the stack as well as in wk, which the caller wipes.
+    SecureZero(x);
 }
 
 }  // namespace
