@@ -83,6 +83,14 @@ std::string ToCodePage(unsigned codePage, std::u16string_view text) {
     return entry.converter ? entry.converter().Encode(text) : ToCp1252(text);
 }
 
+std::optional<std::size_t> ToCodePage(unsigned codePage, std::u16string_view text, std::span<char> out) {
+    const auto& entry = Supported(codePage);
+    if (entry.converter) return entry.converter().Encode(text, out);
+    if (text.size() > out.size()) return std::nullopt;
+    ToCp1252(text, out.data());
+    return text.size();
+}
+
 std::u16string FromCodePage(unsigned codePage, std::string_view text) {
     const auto& entry = Supported(codePage);
     return entry.converter ? entry.converter().Decode(text) : FromCp1252(text);

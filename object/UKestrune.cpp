@@ -38,14 +38,48 @@ std::u16string DigestText(ConstBytes digest) {
     return text;
 }
 
-// Passwords are converted into a buffer that is wiped when it goes.
-struct AnsiSecret {
-    AnsiSecret() = default;
-    explicit AnsiSecret(std::u16string_view text) : value(ToAnsi(text)) {}
-    ~AnsiSecret() { SecureFill(value.data(), value.size(), 0); }
+// Texts and passwords converted for the digest or cipher: in a local
+// buffer when they fit, as the short texts of most calls do (no heap
+// block to zero, fill and free per call), else in a heap string; wiped
+// when they go.
+class AnsiSecret {
+public:
+    explicit AnsiSecret(std::u16string_view text) {
+        try {
+            if (const auto size = ToAnsi(text, local)) {
+                bytes = std::span(local).first(*size);
+                return;
+            }
+        } catch (...) {
+            // A converter that failed part way may have written anything.
+            SecureFill(local.data(), local.size(), 0);
+            throw;
+        }
+        heap = ToAnsi(text);
+        bytes = heap;
+    }
+    ~AnsiSecret() { SecureFill(bytes.data(), bytes.size(), 0); }
     AnsiSecret(const AnsiSecret&) = delete;
     AnsiSecret& operator=(const AnsiSecret&) = delete;
+
+    std::string_view View() const noexcept { return {bytes.data(), bytes.size()}; }
+    ConstBytes Data() const noexcept { return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}; }
+
+private:
+    // Room for the texts of most calls; not initialised, only what is
+    // written is wiped.
+    std::array<char, 1024> local;
+    std::string heap;
+    std::span<char> bytes;
+};
+
+// A cipher's answer, which may be a plaintext: wiped when it goes.
+struct SecretString {
     std::string value;
+    SecretString(std::string text) noexcept : value(std::move(text)) {}
+    ~SecretString() { SecureFill(value.data(), value.size(), 0); }
+    SecretString(const SecretString&) = delete;
+    SecretString& operator=(const SecretString&) = delete;
 };
 
 // An unusable code-page setting fails the call: absorbed, it would turn
@@ -81,8 +115,8 @@ std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t 
     CheckCodePage();
     try {
         std::array<std::uint8_t, 64> digest{};
-        const std::string text = ToAnsi(inputStr);
-        digestClass.DigestMessage(ConstBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), digest);
+        const AnsiSecret text(inputStr);
+        digestClass.DigestMessage(text.Data(), digest);
         return DigestText(ConstBytes(digest).first(static_cast<std::size_t>(digestClass.GetHashSize() + 7) / 8));
     } catch (const std::exception&) {
         return {};
@@ -152,10 +186,9 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
     CheckCodePage();
     try {
         const AnsiSecret key(password);
-        cipher->InitFromPassword(key.value, *digestClass);
-        AnsiSecret input(inputStr);
-        AnsiSecret output;
-        output.value = encrypt ? cipher->EncryptString(input.value) : cipher->DecryptString(input.value);
+        cipher->InitFromPassword(key.View(), *digestClass);
+        const AnsiSecret input(inputStr);
+        const SecretString output(encrypt ? cipher->EncryptString(input.View()) : cipher->DecryptString(input.View()));
         cipher->Wipe();
         return FromAnsi(output.value);
     } catch (const std::exception&) {
@@ -178,7 +211,7 @@ namespace {
 FileStatus RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TKC_sourcefile& source,
                         TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
     const AnsiSecret key(password);
-    cipher.InitFromPassword(key.value, digestClass);
+    cipher.InitFromPassword(key.View(), digestClass);
     // The whole file, also beyond 4 GiB.
     const std::uint64_t done =
         encrypt ? cipher.EncryptStream(source, dest, StreamToEnd) : cipher.DecryptStream(source, dest, StreamToEnd);
