@@ -103,17 +103,6 @@ struct TKC_hashclass {
     std::int32_t GetHashSize() const noexcept { return hashSize; }
 };
 
-template <typename Digest>
-inline constexpr TKC_hashclass HashClassOf{
-    Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
-    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); },
-    [](ConstBytes message, Bytes digest) {
-        Digest hash;
-        hash.Init();
-        hash.Update(message);
-        hash.Final(digest);
-    }};
-
 class TKC_hash {
 public:
     TKC_hash() = default;
@@ -147,6 +136,21 @@ public:
 
     bool IsInitialized() const noexcept { return Initialized; }
 
+    // Init, Update and Final over one whole message, in an instance of
+    // Digest that lives (and is wiped) on the stack: the instance's type is
+    // known, so its calls are bound at compile time, and it needs no wipe
+    // beyond its constructor's and destructor's.
+    template <typename Digest>
+    static void DigestWhole(ConstBytes message, Bytes digest) {
+        if (digest.size() < static_cast<std::size_t>(Digest::ClassHashSize + 7) / 8)
+            throw EKC_hash(messages::DigestBufferTooSmall);
+        Digest hash;
+        TKC_hash& base = hash;
+        base.Start();
+        base.Absorb(message);
+        base.Finish(digest.first(static_cast<std::size_t>(Digest::ClassHashSize + 7) / 8));
+    }
+
 protected:
     virtual void Start() noexcept = 0;                  // load the initial state
     virtual void Absorb(ConstBytes data) noexcept = 0;  // feed bytes
@@ -155,6 +159,12 @@ protected:
 private:
     bool Initialized = false;
 };
+
+template <typename Digest>
+inline constexpr TKC_hashclass HashClassOf{
+    Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
+    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); },
+    &TKC_hash::DigestWhole<Digest>};
 
 // One self-test message: digests message with a fresh start and compares
 // the result with expected.
