@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "KCcatalogue.h"
 #include "KCcodepage.h"
@@ -64,6 +65,8 @@ public:
 
     std::string_view View() const noexcept { return {bytes.data(), bytes.size()}; }
     ConstBytes Data() const noexcept { return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}; }
+    // For a cipher that works in place: what it leaves there is wiped too.
+    Bytes Mutable() noexcept { return {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}; }
 
 private:
     // Room for the texts of most calls; not initialised, only what is
@@ -71,15 +74,6 @@ private:
     std::array<char, 1024> local;
     std::string heap;
     std::span<char> bytes;
-};
-
-// A cipher's answer, which may be a plaintext: wiped when it goes.
-struct SecretString {
-    std::string value;
-    SecretString(std::string text) noexcept : value(std::move(text)) {}
-    ~SecretString() { SecureFill(value.data(), value.size(), 0); }
-    SecretString(const SecretString&) = delete;
-    SecretString& operator=(const SecretString&) = delete;
 };
 
 // An unusable code-page setting fails the call: absorbed, it would turn
@@ -177,6 +171,25 @@ std::unique_ptr<TKC_cipher> PrepareCipher(std::int32_t cipherCode, std::uint8_t 
     return cipher;
 }
 
+// The text encrypted where it was converted, and its Base64 written to a
+// local buffer when it fits (the ciphertext needs no wipe).
+std::u16string EncryptedText(TKC_cipher& cipher, AnsiSecret& text) {
+    std::array<char, 2048> local;
+    std::string heap;
+    std::span<char> base64 = local;
+    if (const std::size_t size = Base64EncodedSize(text.Data().size()); size > local.size()) {
+        heap.resize(size);
+        base64 = heap;
+    }
+    return FromAnsi(std::string_view(base64.data(), cipher.EncryptText(text.Mutable(), base64)));
+}
+
+// Decoded and decrypted where the Base64 was converted, and wiped there.
+std::u16string DecryptedText(TKC_cipher& cipher, AnsiSecret& base64) {
+    const std::size_t size = cipher.DecryptText(base64.View(), base64.Mutable());
+    return FromAnsi(base64.View().substr(0, size));
+}
+
 }  // namespace
 
 std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16string_view password,
@@ -187,10 +200,10 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
     try {
         const AnsiSecret key(password);
         cipher->InitFromPassword(key.View(), *digestClass);
-        const AnsiSecret input(inputStr);
-        const SecretString output(encrypt ? cipher->EncryptString(input.View()) : cipher->DecryptString(input.View()));
+        AnsiSecret input(inputStr);
+        std::u16string result = encrypt ? EncryptedText(*cipher, input) : DecryptedText(*cipher, input);
         cipher->Wipe();
-        return FromAnsi(output.value);
+        return result;
     } catch (const std::exception&) {
         return {};
     }
