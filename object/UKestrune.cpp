@@ -165,9 +165,13 @@ namespace {
 // Creation failures propagate (a failed call); everything after is absorbed.
 std::unique_ptr<TKC_cipher> PrepareCipher(std::int32_t cipherCode, std::uint8_t mode, std::int32_t digestCode,
                                           const TKC_hashclass*& digestClass) {
-    auto cipher = CreateCipherFor(cipherCode);
+    const TKC_cipherclass& cipherClass = CipherClassFor(cipherCode);
+    auto cipher = cipherClass.Create();
     digestClass = &DigestClassFor(digestCode);
-    if (auto* block = dynamic_cast<TKC_blockcipher*>(cipher.get())) block->CipherMode = static_cast<TKC_ciphermode>(mode);
+    // Every class with a block size makes a block cipher: the class says so
+    // without the walk through the class hierarchy that a dynamic_cast makes
+    // on every call.
+    if (cipherClass.GetBlockSize() > 0) static_cast<TKC_blockcipher&>(*cipher).CipherMode = static_cast<TKC_ciphermode>(mode);
     return cipher;
 }
 
