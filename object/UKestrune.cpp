@@ -23,20 +23,15 @@ constexpr std::array<std::array<char16_t, 2>, 256> MakeHexPairs() {
 }
 constexpr auto HexPairs = MakeHexPairs();
 
+// At most 64 bytes, the largest digest: the pairs gathered in a local
+// piece and copied into the string as it is made, where the string's own
+// fill and stores, one character at a time, cost more than a short digest.
 std::u16string DigestText(ConstBytes digest) {
-    // Pairs gathered in a local piece and appended a piece at a time: the
-    // string's own fill and stores, one character at a time, cost more than
-    // a short digest itself. Pieces keep any length whole.
     std::array<char16_t, 128> piece;
-    std::u16string text;
-    text.reserve(2 * digest.size());
-    for (std::size_t start = 0; start < digest.size(); start += piece.size() / 2) {
-        const std::size_t count = std::min(piece.size() / 2, digest.size() - start);
-        for (std::size_t i = 0; i < count; ++i)
-            std::memcpy(piece.data() + 2 * i, HexPairs[digest[start + i]].data(), 2 * sizeof(char16_t));
-        text.append(piece.data(), 2 * count);
-    }
-    return text;
+    const std::size_t size = std::min(digest.size(), piece.size() / 2);
+    for (std::size_t i = 0; i < size; ++i)
+        std::memcpy(piece.data() + 2 * i, HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
+    return std::u16string(piece.data(), 2 * size);
 }
 
 // Texts and passwords converted for the digest or cipher: in a local
