@@ -37,6 +37,10 @@ constexpr TCodePageEntry CodePages[] = {
 };
 
 const TCodePageEntry* Find(unsigned codePage) noexcept {
+    // Every string call asks; most convert in the default page.
+    static constexpr const TCodePageEntry* Default = &CodePages[7];
+    static_assert(Default->codePage == 1252);
+    if (codePage == Default->codePage) return Default;
     for (const auto& entry : CodePages)
         if (entry.codePage == codePage) return &entry;
     return nullptr;
