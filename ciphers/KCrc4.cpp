@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "KCrc4_tables.inc"
@@ -101,21 +102,31 @@ void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {
         return static_cast<std::uint8_t>(s[(t + u) & 0xFF]);
     };
 
+    // L steps written out from k, with i a multiple of L: within the run
+    // the indices are fixed offsets that do not wrap; the last one's next
+    // entry may wrap to 0.
     std::size_t k = 0;
-    // Single steps until i is a multiple of RunLength, so that within each
-    // run the indices are fixed offsets and do not wrap.
-    for (; k < n && i % RunLength != 0; ++k, i = (i + 1) & 0xFF) out[k] = in[k] ^ step(s + i, s + ((i + 1) & 0xFF));
-    for (; k + RunLength <= n; k += RunLength, i = (i + RunLength) & 0xFF) {
-        std::uint32_t* const run = s + i;
-        std::uint32_t* const after = s + ((i + RunLength) & 0xFF);
-        std::array<std::uint64_t, RunLength / 8> keystream{};
-        // The steps written out; the last one's next entry may wrap to 0.
+    const auto run = [&]<std::size_t L>(std::integral_constant<std::size_t, L>) __attribute__((always_inline)) {
+        std::uint32_t* const base = s + i;
+        std::uint32_t* const after = s + ((i + L) & 0xFF);
+        std::array<std::uint64_t, L / 8> keystream{};
         [&]<std::size_t... B>(std::index_sequence<B...>) {
-            ((keystream[B / 8] |= std::uint64_t{step(run + B, B + 1 == RunLength ? after : run + B + 1)} << (8 * (B % 8))), ...);
-        }(std::make_index_sequence<RunLength>{});
-        for (std::size_t w = 0; w < RunLength / 8; ++w)
+            ((keystream[B / 8] |= std::uint64_t{step(base + B, B + 1 == L ? after : base + B + 1)} << (8 * (B % 8))), ...);
+        }(std::make_index_sequence<L>{});
+        for (std::size_t w = 0; w < L / 8; ++w)
             StoreLE64(Bytes(out + k + 8 * w, 8), LoadLE64(ConstBytes(in + k + 8 * w, 8)) ^ keystream[w]);
-    }
+        k += L;
+        i = (i + L) & 0xFF;
+    };
+    constexpr std::integral_constant<std::size_t, 8> Short;
+    constexpr std::integral_constant<std::size_t, RunLength> Long;
+    // Every call starts at i = 1: single steps to i = 8 and short runs to
+    // i = RunLength, so that a short text (most string calls) takes few
+    // single steps; long runs after that, and the same down again at the end.
+    for (; k < n && i % Short != 0; ++k, i = (i + 1) & 0xFF) out[k] = in[k] ^ step(s + i, s + ((i + 1) & 0xFF));
+    while (n - k >= Short && i % Long != 0) run(Short);
+    while (n - k >= Long) run(Long);
+    while (n - k >= Short) run(Short);
     for (; k < n; ++k, i = (i + 1) & 0xFF) out[k] = in[k] ^ step(s + i, s + ((i + 1) & 0xFF));
 }
 

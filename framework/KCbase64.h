@@ -18,7 +18,8 @@ constexpr std::size_t Base64EncodedSize(std::size_t size) noexcept { return (siz
 std::size_t EncodeBase64(ConstBytes source, std::span<char> dest) noexcept;
 // Decodes whole groups of 4 characters (a trailing partial group is ignored)
 // into dest, which holds at least source.size() / 4 * 3 bytes; returns the
-// number of bytes written.
+// number of bytes written. dest may start where source does: each group is
+// read before its bytes are written.
 std::size_t DecodeBase64(std::string_view source, Bytes dest) noexcept;
 
 std::string EncodeBase64String(std::string_view bytes);

@@ -84,14 +84,6 @@ void TKC_blockcipher::Decrypt(ConstBytes source, Bytes dest) {
     }
 }
 
-std::string TKC_blockcipher::EncryptString(std::string_view text) {
-    return TransformToBase64(text, [this](Bytes bytes) { EncryptCFB8bit(bytes, bytes); });
-}
-
-std::string TKC_blockcipher::DecryptString(std::string_view base64) {
-    return TransformFromBase64(base64, [this](Bytes bytes) { DecryptCFB8bit(bytes, bytes); });
-}
-
 template <std::size_t B>
 void TKC_blockcipherN<B>::RequireInitialized() const {
     if (!IsInitialized()) throw EKC_blockcipher(messages::CipherNotInitialized);

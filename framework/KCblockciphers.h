@@ -40,9 +40,6 @@ public:
     // Dispatch on CipherMode.
     void Encrypt(ConstBytes source, Bytes dest) override;
     void Decrypt(ConstBytes source, Bytes dest) override;
-    // Strings always run in 8-bit cipher feedback, whatever CipherMode holds.
-    std::string EncryptString(std::string_view text) override;
-    std::string DecryptString(std::string_view base64) override;
 
     virtual void EncryptCBC(ConstBytes source, Bytes dest) = 0;
     virtual void DecryptCBC(ConstBytes source, Bytes dest) = 0;
@@ -54,6 +51,11 @@ public:
     virtual void DecryptOFB(ConstBytes source, Bytes dest) = 0;
     virtual void EncryptCTR(ConstBytes source, Bytes dest) = 0;
     virtual void DecryptCTR(ConstBytes source, Bytes dest) = 0;
+
+protected:
+    // Strings always run in 8-bit cipher feedback, whatever CipherMode holds.
+    void EncryptStringBytes(Bytes bytes) override { EncryptCFB8bit(bytes, bytes); }
+    void DecryptStringBytes(Bytes bytes) override { DecryptCFB8bit(bytes, bytes); }
 };
 
 template <std::size_t BlockBytes>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace kestrune {
 
@@ -79,12 +80,43 @@ void TKC_cipher::InitFromPassword(std::string_view password, const TKC_hashclass
     }
 }
 
-std::string TKC_cipher::EncryptString(std::string_view text) {
-    return TransformToBase64(text, [this](Bytes bytes) { Encrypt(bytes, bytes); });
+std::size_t TKC_cipher::EncryptText(Bytes text, std::span<char> base64) {
+    if (base64.size() < Base64EncodedSize(text.size())) throw EKC_cipher(messages::OutputBufferTooSmall);
+    EncryptStringBytes(text);
+    return EncodeBase64(text, base64);
 }
 
+std::size_t TKC_cipher::DecryptText(std::string_view base64, Bytes bytes) {
+    if (bytes.size() < base64.size() / 4 * 3) throw EKC_cipher(messages::OutputBufferTooSmall);
+    const std::size_t size = DecodeBase64(base64, bytes);
+    DecryptStringBytes(bytes.first(size));
+    return size;
+}
+
+namespace {
+
+// The bytes of a string operation, wiped when they go, also when the cipher raises.
+struct WipedString {
+    std::string value;
+    ~WipedString() { SecureFill(value.data(), value.size(), 0); }
+};
+
+}  // namespace
+
+std::string TKC_cipher::EncryptString(std::string_view text) {
+    WipedString bytes{std::string(text)};
+    std::string base64(Base64EncodedSize(text.size()), '\0');
+    EncryptText(Bytes(reinterpret_cast<std::uint8_t*>(bytes.value.data()), bytes.value.size()), base64);
+    return base64;
+}
+
+// The bytes decrypted are the answer: wiped only if the cipher raises.
 std::string TKC_cipher::DecryptString(std::string_view base64) {
-    return TransformFromBase64(base64, [this](Bytes bytes) { Decrypt(bytes, bytes); });
+    WipedString bytes{std::string(base64.size() / 4 * 3, '\0')};
+    const std::size_t size =
+        DecryptText(base64, Bytes(reinterpret_cast<std::uint8_t*>(bytes.value.data()), bytes.value.size()));
+    bytes.value.resize(size);
+    return std::exchange(bytes.value, {});
 }
 
 template <typename Transform>

@@ -45,6 +45,7 @@ inline constexpr const char* DigestBufferTooSmall = "Digest buffer too small";
 inline constexpr const char* BufferSizesDiffer = "Source and destination sizes differ";
 inline constexpr const char* InvalidIVSize = "Invalid initial vector size";
 inline constexpr const char* NotOneBlock = "Buffer is not one block";
+inline constexpr const char* OutputBufferTooSmall = "Output buffer too small";
 }  // namespace messages
 
 // Allocator that wipes what it hands back, for buffers that hold key
@@ -103,17 +104,6 @@ struct TKC_hashclass {
     std::int32_t GetHashSize() const noexcept { return hashSize; }
 };
 
-template <typename Digest>
-inline constexpr TKC_hashclass HashClassOf{
-    Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
-    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); },
-    [](ConstBytes message, Bytes digest) {
-        Digest hash;
-        hash.Init();
-        hash.Update(message);
-        hash.Final(digest);
-    }};
-
 class TKC_hash {
 public:
     TKC_hash() = default;
@@ -147,6 +137,21 @@ public:
 
     bool IsInitialized() const noexcept { return Initialized; }
 
+    // Init, Update and Final over one whole message, in an instance of
+    // Digest that lives (and is wiped) on the stack: the instance's type is
+    // known, so its calls are bound at compile time, and it needs no wipe
+    // beyond its constructor's and destructor's.
+    template <typename Digest>
+    static void DigestWhole(ConstBytes message, Bytes digest) {
+        if (digest.size() < static_cast<std::size_t>(Digest::ClassHashSize + 7) / 8)
+            throw EKC_hash(messages::DigestBufferTooSmall);
+        Digest hash;
+        TKC_hash& base = hash;
+        base.Start();
+        base.Absorb(message);
+        base.Finish(digest.first(static_cast<std::size_t>(Digest::ClassHashSize + 7) / 8));
+    }
+
 protected:
     virtual void Start() noexcept = 0;                  // load the initial state
     virtual void Absorb(ConstBytes data) noexcept = 0;  // feed bytes
@@ -155,6 +160,12 @@ protected:
 private:
     bool Initialized = false;
 };
+
+template <typename Digest>
+inline constexpr TKC_hashclass HashClassOf{
+    Digest::ClassId, Digest::ClassAlgorithm, Digest::ClassHashSize, &Digest::SelfTest,
+    [] { return std::unique_ptr<TKC_hash>(std::make_unique<Digest>()); },
+    &TKC_hash::DigestWhole<Digest>};
 
 // One self-test message: digests message with a fresh start and compares
 // the result with expected.
@@ -212,6 +223,15 @@ public:
     virtual std::string EncryptString(std::string_view text);
     // Decodes Base64 text and returns the decrypted bytes.
     virtual std::string DecryptString(std::string_view base64);
+    // The same over buffers the caller owns and wipes, which keeps a text
+    // off the heap: EncryptText encrypts text in place and writes its
+    // Base64 (Base64EncodedSize(text.size()) characters) to base64;
+    // DecryptText decodes base64 into bytes (room for base64.size() / 4 * 3;
+    // it may be base64's own memory) and decrypts them there. Both return
+    // the count written, and raise EKC_cipher, changing nothing, when the
+    // output has no room.
+    std::size_t EncryptText(Bytes text, std::span<char> base64);
+    std::size_t DecryptText(std::string_view base64, Bytes bytes);
 
     // Keys the cipher with the digest of the password, cut to the cipher's largest key.
     void InitFromPassword(std::string_view password, const TKC_hashclass& digestClass);
@@ -231,22 +251,10 @@ protected:
     // base rule alone would admit 4-bit keys that hold no whole byte.
     virtual std::uint32_t MinKeyBits() const noexcept { return 4; }
 
-    // The string operations: transform a copy of the bytes, then Base64
-    // (encrypting), or Base64-decode, then transform in place (decrypting).
-    template <typename Transform>
-    static std::string TransformToBase64(std::string_view text, Transform transform) {
-        std::string bytes(text);
-        transform(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-        std::string result = EncodeBase64String(bytes);
-        SecureFill(bytes.data(), bytes.size(), 0);
-        return result;
-    }
-    template <typename Transform>
-    static std::string TransformFromBase64(std::string_view base64, Transform transform) {
-        std::string bytes = DecodeBase64String(base64);
-        transform(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()));
-        return bytes;
-    }
+    // What the string operations do to the bytes, in place: Encrypt and
+    // Decrypt here.
+    virtual void EncryptStringBytes(Bytes bytes) { Encrypt(bytes, bytes); }
+    virtual void DecryptStringBytes(Bytes bytes) { Decrypt(bytes, bytes); }
 
 private:
     template <typename Transform>

@@ -31,16 +31,19 @@ constexpr char32_t Replacement = 0xFFFD;
 }  // namespace
 
 // ASCII in runs, anything else through the tables one run at a time. The
-// output is written through a local pointer: stores through the string's own
+// output is written through a plain pointer: stores through the string's own
 // would make the compiler reload its buffer after each one.
+void ToCp1252(std::u16string_view text, char* const out) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+        i += CopyAsciiRuns(text.data() + i, text.size() - i, out + i);
+        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
+            out[i] = static_cast<char>(Cp1252Encoder[text[i]]);
+    }
+}
+
 std::string ToCp1252(std::u16string_view text) {
     std::string out(text.size(), '\0');
-    char* const p = out.data();
-    for (std::size_t i = 0; i < text.size();) {
-        i += CopyAsciiRuns(text.data() + i, text.size() - i, p + i);
-        for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
-            p[i] = static_cast<char>(Cp1252Encoder[text[i]]);
-    }
+    ToCp1252(text, out.data());
     return out;
 }
 

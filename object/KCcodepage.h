@@ -2,6 +2,9 @@
 // code page inside, where every digest, key and cipher sees it.
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +16,10 @@ namespace kestrune {
 // elsewhere ToCodePage in AnsiCodePage().
 std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
+// As ToAnsi, into out when the result fits there: the number of bytes
+// written, or std::nullopt, with nothing written, when it does not. A
+// caller converting secrets keeps them off the heap and wipes out itself.
+std::optional<std::size_t> ToAnsi(std::u16string_view text, std::span<char> out);
 
 // The code page ToAnsi and FromAnsi use now. On Windows the calling
 // thread's; elsewhere the one SetAnsiCodePage chose, else the environment
@@ -39,12 +46,16 @@ unsigned ParseCodePage(std::string_view text);
 // Throw std::invalid_argument for a code page that is not supported.
 std::string ToCodePage(unsigned codePage, std::u16string_view text);
 std::u16string FromCodePage(unsigned codePage, std::string_view text);
+// As ToAnsi into a buffer, in codePage.
+std::optional<std::size_t> ToCodePage(unsigned codePage, std::u16string_view text, std::span<char> out);
 
 // Windows-1252 as the platform's converter does it, on every platform: a
 // UTF-16 code unit the code page lacks becomes its best-fit character (a
 // letter without its accent, for example) or else '?'. Each code unit
 // converts on its own, so a surrogate pair becomes "??".
 std::string ToCp1252(std::u16string_view text);
+// The same bytes into out, which holds at least text.size() bytes.
+void ToCp1252(std::u16string_view text, char* out) noexcept;
 std::u16string FromCp1252(std::string_view text);
 
 // File names go to the operating system in its native encoding (UTF-8 on

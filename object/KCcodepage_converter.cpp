@@ -56,19 +56,21 @@ TCodePageConverter::TCodePageConverter(const CodePageData& data) : encoder_(Deri
     twoByteCodes_ = std::any_of(encoder_.begin(), encoder_.end(), [](std::uint16_t code) { return code > 0xFF; });
 }
 
-// Sized once: the text may be a password, and a string that grew would
-// leave its first buffer behind unwiped. On a page with pairs, the units
-// outside ASCII runs are counted for the second bytes they may take.
-std::string TCodePageConverter::Encode(std::u16string_view text) const {
-    const std::uint16_t* const encoder = encoder_.data();  // not reloaded after each byte stored
+// On a page with pairs, the units outside ASCII runs are counted for the
+// second bytes they may take.
+std::size_t TCodePageConverter::EncodedSize(std::u16string_view text) const noexcept {
+    const std::uint16_t* const encoder = encoder_.data();
     std::size_t size = text.size();
     for (std::size_t i = 0; twoByteCodes_ && i < text.size();) {
         if (asciiRuns_) i += AsciiRuns(text.data() + i, text.size() - i);
         for (const std::size_t end = std::min(i + AsciiRun, text.size()); i < end; ++i)
             size += encoder[text[i]] > 0xFF;
     }
-    std::string out(size, '\0');
-    char* p = out.data();
+    return size;
+}
+
+void TCodePageConverter::EncodeTo(std::u16string_view text, char* p) const noexcept {
+    const std::uint16_t* const encoder = encoder_.data();  // not reloaded after each byte stored
     for (std::size_t i = 0; i < text.size();) {
         if (asciiRuns_) {
             const std::size_t copied = CopyAsciiRuns(text.data() + i, text.size() - i, p);
@@ -80,7 +82,21 @@ std::string TCodePageConverter::Encode(std::u16string_view text) const {
             *p++ = static_cast<char>(code & 0xFF);
         }
     }
+}
+
+// Sized once: the text may be a password, and a string that grew would
+// leave its first buffer behind unwiped.
+std::string TCodePageConverter::Encode(std::u16string_view text) const {
+    std::string out(EncodedSize(text), '\0');
+    EncodeTo(text, out.data());
     return out;
+}
+
+std::optional<std::size_t> TCodePageConverter::Encode(std::u16string_view text, std::span<char> out) const {
+    const std::size_t size = EncodedSize(text);
+    if (size > out.size()) return std::nullopt;
+    EncodeTo(text, out.data());
+    return size;
 }
 
 // Never longer than the bytes: a pair becomes one unit.

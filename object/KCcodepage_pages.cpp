@@ -37,6 +37,10 @@ constexpr TCodePageEntry CodePages[] = {
 };
 
 const TCodePageEntry* Find(unsigned codePage) noexcept {
+    // Every string call asks; most convert in the default page.
+    static constexpr const TCodePageEntry* Default = &CodePages[7];
+    static_assert(Default->codePage == 1252);
+    if (codePage == Default->codePage) return Default;
     for (const auto& entry : CodePages)
         if (entry.codePage == codePage) return &entry;
     return nullptr;
@@ -81,6 +85,14 @@ unsigned ParseCodePage(std::string_view text) {
 std::string ToCodePage(unsigned codePage, std::u16string_view text) {
     const auto& entry = Supported(codePage);
     return entry.converter ? entry.converter().Encode(text) : ToCp1252(text);
+}
+
+std::optional<std::size_t> ToCodePage(unsigned codePage, std::u16string_view text, std::span<char> out) {
+    const auto& entry = Supported(codePage);
+    if (entry.converter) return entry.converter().Encode(text, out);
+    if (text.size() > out.size()) return std::nullopt;
+    ToCp1252(text, out.data());
+    return text.size();
 }
 
 std::u16string FromCodePage(unsigned codePage, std::string_view text) {

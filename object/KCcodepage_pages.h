@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -59,6 +60,8 @@ public:
     explicit TCodePageConverter(const CodePageData& data);
 
     std::string Encode(std::u16string_view text) const;
+    // Into out when it fits (nothing written otherwise); the bytes written.
+    std::optional<std::size_t> Encode(std::u16string_view text, std::span<char> out) const;
     std::u16string Decode(std::string_view text) const;
 
     // The encoder as the rule alone gives it, before data.encoding applies:
@@ -67,6 +70,9 @@ public:
     static std::vector<std::uint16_t> DerivedEncoder(const CodePageData& data);
 
 private:
+    std::size_t EncodedSize(std::u16string_view text) const noexcept;
+    void EncodeTo(std::u16string_view text, char* out) const noexcept;
+
     std::array<bool, 256> lead_{};
     std::array<bool, 256> nonTrail_{};
     std::array<char16_t, 256> single_{};

@@ -54,6 +54,10 @@ void SetAnsiCodePage(unsigned codePage) {
 
 std::string ToAnsi(std::u16string_view text) { return ToCodePage(AnsiCodePage(), text); }
 
+std::optional<std::size_t> ToAnsi(std::u16string_view text, std::span<char> out) {
+    return ToCodePage(AnsiCodePage(), text, out);
+}
+
 std::u16string FromAnsi(std::string_view text) { return FromCodePage(AnsiCodePage(), text); }
 
 }  // namespace kestrune

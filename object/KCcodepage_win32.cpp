@@ -43,6 +43,19 @@ std::string ToAnsi(std::u16string_view text) {
     return out;
 }
 
+// Measured first, so that nothing is written when it does not fit.
+std::optional<std::size_t> ToAnsi(std::u16string_view text, std::span<char> out) {
+    if (text.empty()) return 0;
+    const auto* units = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = CheckedLength(text.size());
+    const int size = WideCharToMultiByte(CP_THREAD_ACP, 0, units, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) throw std::runtime_error("text conversion failed");
+    if (static_cast<std::size_t>(size) > out.size()) return std::nullopt;
+    if (WideCharToMultiByte(CP_THREAD_ACP, 0, units, length, out.data(), size, nullptr, nullptr) != size)
+        throw std::runtime_error("text conversion failed");
+    return static_cast<std::size_t>(size);
+}
+
 std::u16string FromAnsi(std::string_view text) {
     if (text.empty()) return {};
     const int length = CheckedLength(text.size());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 
 #include "KCcatalogue.h"
 #include "KCcodepage.h"
@@ -22,30 +23,52 @@ constexpr std::array<std::array<char16_t, 2>, 256> MakeHexPairs() {
 }
 constexpr auto HexPairs = MakeHexPairs();
 
+// At most 64 bytes, the largest digest: the pairs gathered in a local
+// piece and copied into the string as it is made, where the string's own
+// fill and stores, one character at a time, cost more than a short digest.
 std::u16string DigestText(ConstBytes digest) {
-    // Pairs gathered in a local piece and appended a piece at a time: the
-    // string's own fill and stores, one character at a time, cost more than
-    // a short digest itself. Pieces keep any length whole.
     std::array<char16_t, 128> piece;
-    std::u16string text;
-    text.reserve(2 * digest.size());
-    for (std::size_t start = 0; start < digest.size(); start += piece.size() / 2) {
-        const std::size_t count = std::min(piece.size() / 2, digest.size() - start);
-        for (std::size_t i = 0; i < count; ++i)
-            std::memcpy(piece.data() + 2 * i, HexPairs[digest[start + i]].data(), 2 * sizeof(char16_t));
-        text.append(piece.data(), 2 * count);
-    }
-    return text;
+    const std::size_t size = std::min(digest.size(), piece.size() / 2);
+    for (std::size_t i = 0; i < size; ++i)
+        std::memcpy(piece.data() + 2 * i, HexPairs[digest[i]].data(), 2 * sizeof(char16_t));
+    return std::u16string(piece.data(), 2 * size);
 }
 
-// Passwords are converted into a buffer that is wiped when it goes.
-struct AnsiSecret {
-    AnsiSecret() = default;
-    explicit AnsiSecret(std::u16string_view text) : value(ToAnsi(text)) {}
-    ~AnsiSecret() { SecureFill(value.data(), value.size(), 0); }
+// Texts and passwords converted for the digest or cipher: in a local
+// buffer when they fit, as the short texts of most calls do (no heap
+// block to zero, fill and free per call), else in a heap string; wiped
+// when they go.
+class AnsiSecret {
+public:
+    explicit AnsiSecret(std::u16string_view text) {
+        try {
+            if (const auto size = ToAnsi(text, local)) {
+                bytes = std::span(local).first(*size);
+                return;
+            }
+        } catch (...) {
+            // A converter that failed part way may have written anything.
+            SecureFill(local.data(), local.size(), 0);
+            throw;
+        }
+        heap = ToAnsi(text);
+        bytes = heap;
+    }
+    ~AnsiSecret() { SecureFill(bytes.data(), bytes.size(), 0); }
     AnsiSecret(const AnsiSecret&) = delete;
     AnsiSecret& operator=(const AnsiSecret&) = delete;
-    std::string value;
+
+    std::string_view View() const noexcept { return {bytes.data(), bytes.size()}; }
+    ConstBytes Data() const noexcept { return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}; }
+    // For a cipher that works in place: what it leaves there is wiped too.
+    Bytes Mutable() noexcept { return {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}; }
+
+private:
+    // Room for the texts of most calls; not initialised, only what is
+    // written is wiped.
+    std::array<char, 1024> local;
+    std::string heap;
+    std::span<char> bytes;
 };
 
 // An unusable code-page setting fails the call: absorbed, it would turn
@@ -81,8 +104,8 @@ std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t 
     CheckCodePage();
     try {
         std::array<std::uint8_t, 64> digest{};
-        const std::string text = ToAnsi(inputStr);
-        digestClass.DigestMessage(ConstBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), digest);
+        const AnsiSecret text(inputStr);
+        digestClass.DigestMessage(text.Data(), digest);
         return DigestText(ConstBytes(digest).first(static_cast<std::size_t>(digestClass.GetHashSize() + 7) / 8));
     } catch (const std::exception&) {
         return {};
@@ -137,10 +160,33 @@ namespace {
 // Creation failures propagate (a failed call); everything after is absorbed.
 std::unique_ptr<TKC_cipher> PrepareCipher(std::int32_t cipherCode, std::uint8_t mode, std::int32_t digestCode,
                                           const TKC_hashclass*& digestClass) {
-    auto cipher = CreateCipherFor(cipherCode);
+    const TKC_cipherclass& cipherClass = CipherClassFor(cipherCode);
+    auto cipher = cipherClass.Create();
     digestClass = &DigestClassFor(digestCode);
-    if (auto* block = dynamic_cast<TKC_blockcipher*>(cipher.get())) block->CipherMode = static_cast<TKC_ciphermode>(mode);
+    // Every class with a block size makes a block cipher: the class says so
+    // without the walk through the class hierarchy that a dynamic_cast makes
+    // on every call.
+    if (cipherClass.GetBlockSize() > 0) static_cast<TKC_blockcipher&>(*cipher).CipherMode = static_cast<TKC_ciphermode>(mode);
     return cipher;
+}
+
+// The text encrypted where it was converted, and its Base64 written to a
+// local buffer when it fits (the ciphertext needs no wipe).
+std::u16string EncryptedText(TKC_cipher& cipher, AnsiSecret& text) {
+    std::array<char, 2048> local;
+    std::string heap;
+    std::span<char> base64 = local;
+    if (const std::size_t size = Base64EncodedSize(text.Data().size()); size > local.size()) {
+        heap.resize(size);
+        base64 = heap;
+    }
+    return FromAnsi(std::string_view(base64.data(), cipher.EncryptText(text.Mutable(), base64)));
+}
+
+// Decoded and decrypted where the Base64 was converted, and wiped there.
+std::u16string DecryptedText(TKC_cipher& cipher, AnsiSecret& base64) {
+    const std::size_t size = cipher.DecryptText(base64.View(), base64.Mutable());
+    return FromAnsi(base64.View().substr(0, size));
 }
 
 }  // namespace
@@ -152,12 +198,11 @@ std::u16string TKestrune::TransformString(std::u16string_view inputStr, std::u16
     CheckCodePage();
     try {
         const AnsiSecret key(password);
-        cipher->InitFromPassword(key.value, *digestClass);
+        cipher->InitFromPassword(key.View(), *digestClass);
         AnsiSecret input(inputStr);
-        AnsiSecret output;
-        output.value = encrypt ? cipher->EncryptString(input.value) : cipher->DecryptString(input.value);
+        std::u16string result = encrypt ? EncryptedText(*cipher, input) : DecryptedText(*cipher, input);
         cipher->Wipe();
-        return FromAnsi(output.value);
+        return result;
     } catch (const std::exception&) {
         return {};
     }
@@ -178,7 +223,7 @@ namespace {
 FileStatus RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TKC_sourcefile& source,
                         TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
     const AnsiSecret key(password);
-    cipher.InitFromPassword(key.value, digestClass);
+    cipher.InitFromPassword(key.View(), digestClass);
     // The whole file, also beyond 4 GiB.
     const std::uint64_t done =
         encrypt ? cipher.EncryptStream(source, dest, StreamToEnd) : cipher.DecryptStream(source, dest, StreamToEnd);

@@ -103,6 +103,37 @@ TYPED_TEST(BaseAccess, CipherMembersMatchTheConcreteClass) {
     EXPECT_THROW(base->Encrypt(plain, a), EKC_cipher);
 }
 
+// The string members over the caller's buffers answer as the string
+// members do (block ciphers in CFB-8 whatever the mode), decrypt where the
+// Base64 was, and refuse an output without room before touching anything.
+TYPED_TEST(BaseAccess, TextMembersGiveTheStringAnswers) {
+    TypeParam cipher;
+    if constexpr (TypeParam::ClassBlockSize > 0) cipher.CipherMode = TKC_ciphermode::cmCTR;
+    cipher.InitFromPassword("password", HashClassOf<TKC_sha256>);
+    const std::string text = "over the caller's buffers, 47 bytes in all here";
+    const std::string sealed = cipher.EncryptString(text);
+    for (const std::size_t size : {0, 1, 2, 3, 47}) {
+        cipher.Reset();
+        std::string bytes = text.substr(0, size), base64(Base64EncodedSize(size) + 2, '#');
+        const std::size_t written = cipher.EncryptText(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), size), base64);
+        EXPECT_EQ(base64.substr(0, written), EncodeBase64String(DecodeBase64String(sealed).substr(0, size))) << size;
+        EXPECT_EQ(base64.substr(written), "##");
+        cipher.Reset();
+        std::string buffer = base64.substr(0, written);
+        const auto inPlace = Bytes(reinterpret_cast<std::uint8_t*>(buffer.data()), buffer.size());
+        EXPECT_EQ(buffer.substr(0, cipher.DecryptText(buffer, inPlace)), text.substr(0, size));
+    }
+    cipher.Reset();
+    std::string bytes = text, base64(Base64EncodedSize(text.size()) - 1, '#');
+    EXPECT_THROW(cipher.EncryptText(Bytes(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()), base64), EKC_cipher);
+    EXPECT_EQ(bytes, text);
+    ByteVector out(sealed.size() / 4 * 3 - 1, 0);
+    EXPECT_THROW(cipher.DecryptText(sealed, out), EKC_cipher);
+    EXPECT_EQ(out, ByteVector(out.size(), 0));
+    cipher.Reset();
+    EXPECT_EQ(cipher.DecryptString(sealed), text) << "the refused calls left the cipher where it was";
+}
+
 // The block-cipher members: block size, key schedule, IV, one block, every mode.
 TYPED_TEST(BaseAccess, BlockMembersMatchTheConcreteClass) {
     if constexpr (TypeParam::ClassBlockSize > 0) {

@@ -2,6 +2,7 @@
 // its decoding table against an independent one (Python's cp1252 codec).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -135,6 +136,27 @@ TEST(CodepagePages, LongTextsConvertAsTheirUnitsDo) {
             EXPECT_EQ(FromCodePage(page, encoded.substr(bytes)), decoded.substr(units)) << page << " from " << cut;
         }
     }
+}
+
+// Into a caller's buffer: the same bytes when they fit, and nothing
+// written when they do not (by one byte, also on pages with pairs).
+TEST(CodepagePages, BufferGetsTheSameBytesOrNothing) {
+    const std::u16string texts[] = {u"", u"plain ASCII, longer than one run of units", u"\u00E9\u20AC\u0416\u03A9",
+                                    u"\u65E5\u672C\u8A9E and \uD55C\uAE00 \u4E2D\u6587 \U0001F600"};
+    for (const unsigned page : SupportedCodePages()) {
+        for (const auto& text : texts) {
+            const std::string bytes = ToCodePage(page, text);
+            std::string buffer(bytes.size() + 1, 'X');
+            EXPECT_EQ(ToCodePage(page, text, buffer), bytes.size()) << page;
+            EXPECT_EQ(buffer, bytes + 'X') << page;
+            if (bytes.empty()) continue;
+            std::string tight(bytes.size() - 1, 'X');
+            EXPECT_EQ(ToCodePage(page, text, tight), std::nullopt) << page;
+            EXPECT_EQ(tight, std::string(bytes.size() - 1, 'X')) << page;
+        }
+    }
+    std::array<char, 8> buffer{};
+    EXPECT_THROW(ToCodePage(437, u"a", buffer), std::invalid_argument);
 }
 
 TEST(CodepagePages, UnsupportedPagesAreRefusedByName) {

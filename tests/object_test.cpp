@@ -2,6 +2,7 @@
 // hooks, hashing and string encryption, and the password generator.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
 #include <thread>
 
@@ -142,6 +143,33 @@ TEST(Object, StringRoundTripsForEveryCipherDigestAndMode) {
     TKestrune k;
     EXPECT_EQ(k.EncryptString(u"", u"pw"), u"");
     EXPECT_EQ(k.DecryptString(u"", u"pw"), u"");
+}
+
+// Short texts are converted on the stack, long ones on the heap: lengths on
+// both sides of every likely boundary answer as the conversion and the
+// framework give them directly.
+TEST(Object, TextsOfEveryLengthAnswerAsTheirAnsiBytesDo) {
+    TKestrune k;
+    k.SetCipherAlgorithm(15);
+    for (const std::size_t length : {1, 15, 16, 17, 100, 511, 512, 513, 1023, 1024, 1025, 2047, 2048, 2049, 5000}) {
+        std::u16string text(length, u'x');
+        for (std::size_t i = 0; i < length; i += 7) text[i] = u'\u00E9';
+        const std::string bytes = ToAnsi(text);
+        auto hash = DigestClassFor(0).Create();
+        std::array<std::uint8_t, 16> digest{};
+        hash->Init();
+        hash->UpdateFromString(bytes);
+        hash->Final(digest);
+        std::u16string hex;
+        for (const std::uint8_t b : digest) hex += {u"0123456789ABCDEF"[b >> 4], u"0123456789ABCDEF"[b & 15]};
+        EXPECT_EQ(k.HashString(text, 0), hex) << length;
+
+        auto cipher = CreateCipherFor(15);
+        cipher->InitFromPassword(bytes, DigestClassFor(0));
+        const std::u16string sealed = FromAnsi(cipher->EncryptString(bytes));
+        EXPECT_EQ(k.EncryptString(text, text), sealed) << length;
+        EXPECT_EQ(k.DecryptString(sealed, text), FromAnsi(bytes)) << length;
+    }
 }
 
 TEST(Object, SharedPrefixGivesSharedCiphertextPrefix) {

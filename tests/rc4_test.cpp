@@ -172,11 +172,11 @@ TEST(RC4, EachCallRestartsTheCountersOnTheRunningPermutation) {
     EXPECT_EQ(second, model.KeyStream(5));
     EXPECT_NE(second, ByteVector(whole.begin() + 5, whole.end()));
 
-    // Lengths around the main loop's runs of 64 (which start at i = 64) and
+    // Lengths around the runs of 8 (from i = 8) and of 64 (from i = 64) and
     // the wrap of i, every call checked against the model.
     cipher.Reset();
     ModelRc4 running(key, 16);
-    for (std::size_t n : {0u, 1u, 62u, 63u, 64u, 126u, 127u, 128u, 255u, 256u, 257u, 319u, 320u, 1000u}) {
+    for (std::size_t n : {0u, 1u, 7u, 8u, 15u, 62u, 63u, 64u, 71u, 100u, 126u, 127u, 128u, 255u, 256u, 257u, 319u, 320u, 1000u}) {
         const auto data = Pattern(n);
         EXPECT_EQ(Encrypted(cipher, data), Xor(data, running.KeyStream(n))) << n;
     }
