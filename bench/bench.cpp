@@ -22,6 +22,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -192,9 +196,28 @@ struct Registry {
 
 // Registers one candidate of a row: run() processes bytes per call, or is
 // counted as one call where bytes is 0.
+#if defined(__x86_64__) || defined(__i386__)
+// Every candidate's call starts with the upper halves of the vector
+// registers clear, as compiled code leaves them at a call. Some candidate
+// in the table returns with them in use, and until they are cleared the
+// next candidate's SSE instructions wait on them: measured, our serial
+// Serpent ran at 58-72 MiB/s interleaved with the references and at 99
+// alone.
+__attribute__((target("avx"))) void ClearUpperVectorsAvx() noexcept { _mm256_zeroupper(); }
+const bool HasAvx = __builtin_cpu_supports("avx");
+void ClearUpperVectors() noexcept {
+    if (HasAvx) ClearUpperVectorsAvx();
+}
+#else
+void ClearUpperVectors() noexcept {}
+#endif
+
 void Register(const std::string& row, const char* candidate, std::size_t bytes, std::function<void()> run) {
     benchmark::RegisterBenchmark((row + "/" + candidate).c_str(), [run = std::move(run), bytes](benchmark::State& state) {
-        for (auto _ : state) run();
+        for (auto _ : state) {
+            ClearUpperVectors();
+            run();
+        }
         if (bytes == 0) state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
         else state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
     });
