@@ -637,9 +637,18 @@ KESTRUNE_VAES_TARGET inline void Store2(std::uint8_t* p, __m256i x) noexcept {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x);
 }
 
-// The middle rounds of sixteen blocks, round 0 already applied. Unrolled
-// for each key size: eight chains at the instruction's latency times its
-// rate leave no slack for a loop's register moves.
+// The round keys as the group reads them. Passed through an empty asm once
+// per group, so that each key is broadcast by a load from the schedule:
+// kept in xmm registers instead, the compiler broadcasts them with shuffles
+// that take the ports the AES instructions need.
+KESTRUNE_VAES_TARGET inline const __m128i* GroupKeys(const __m128i* rk) noexcept {
+    asm("" : "+r"(rk));
+    return rk;
+}
+
+// The middle rounds of sixteen blocks, round 0 already applied, unrolled:
+// eight chains at the instruction's latency times its rate leave no slack
+// for a loop's register moves.
 template <bool Encrypting, std::uint32_t Rounds>
 KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, __m256i (&b)[8]) noexcept {
 #pragma GCC unroll 14
@@ -651,29 +660,35 @@ KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, __m256i (&b)[
     }
 }
 
-template <bool Encrypting>
-KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, std::uint32_t rounds, __m256i (&b)[8]) noexcept {
-    if (rounds == 10) MiddleRounds16<Encrypting, 10>(rk, b);
-    else if (rounds == 12) MiddleRounds16<Encrypting, 12>(rk, b);
-    else MiddleRounds16<Encrypting, 14>(rk, b);
+// Runs f with the round count as a constant, so that each key size gets
+// its own straight-line group.
+template <typename F>
+KESTRUNE_VAES_TARGET inline void WithRounds(std::uint32_t rounds, F&& f) noexcept {
+    if (rounds == 10) f(std::integral_constant<std::uint32_t, 10>{});
+    else if (rounds == 12) f(std::integral_constant<std::uint32_t, 12>{});
+    else f(std::integral_constant<std::uint32_t, 14>{});
 }
 
 template <bool Encrypting>
 KESTRUNE_VAES_TARGET void CryptWide(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
                                     Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
     const std::size_t whole = source.size() / 256 * 256;
-    for (std::size_t off = 0; off < whole; off += 256) {
-        __m256i b[8];
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        constexpr std::uint32_t Rounds = decltype(r)::value;
+        for (std::size_t off = 0; off < whole; off += 256) {
+            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+            const __m256i first = Key2(rk, 0);
+            __m256i b[8];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(source.data() + off + 32 * i), first);
-        MiddleRounds16<Encrypting>(rk, rounds, b);
+            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(source.data() + off + 32 * i), first);
+            MiddleRounds16<Encrypting, Rounds>(rk, b);
+            const __m256i last = Key2(rk, Rounds);
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(dest.data() + off + 32 * i,
-                   Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
-    }
+            for (std::size_t i = 0; i < 8; ++i)
+                Store2(dest.data() + off + 32 * i,
+                       Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
+        }
+    });
     _mm256_zeroupper();
     CryptHardware<Encrypting>(keys, rounds, source.subspan(whole), dest.subspan(whole));
 }
@@ -688,23 +703,29 @@ KESTRUNE_VAES_TARGET inline __m256i PreviousPair(const std::uint8_t* in, std::si
 // ciphertext each earlier pair still needs is not yet overwritten.
 KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                          ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
     const std::size_t whole = source.size() / 256 * 256;
     __m128i prev = LoadBlock(chain);
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint8_t* in = source.data() + off;
-        std::uint8_t* out = dest.data() + off;
-        __m256i b[8];
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        constexpr std::uint32_t Rounds = decltype(r)::value;
+        for (std::size_t off = 0; off < whole; off += 256) {
+            const std::uint8_t* in = source.data() + off;
+            std::uint8_t* out = dest.data() + off;
+            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+            const __m256i first = Key2(rk, 0);
+            __m256i b[8];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(in + 32 * i), first);
-        const __m128i next = LoadBlock(in + 240);
-        MiddleRounds16<false>(rk, rounds, b);
+            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(in + 32 * i), first);
+            const __m128i next = LoadBlock(in + 240);
+            MiddleRounds16<false, Rounds>(rk, b);
+            const __m256i last = Key2(rk, Rounds);
 #pragma GCC unroll 8
-        for (std::size_t i = 8; i-- > 0;)
-            Store2(out + 32 * i, _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(in, i, prev))));
-        prev = next;
-    }
+            for (std::size_t j = 0; j < 8; ++j) {
+                const std::size_t i = 7 - j;
+                Store2(out + 32 * i, _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(in, i, prev))));
+            }
+            prev = next;
+        }
+    });
     _mm256_zeroupper();
     StoreBlock(chain, prev);
     DecryptCBCHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
@@ -714,58 +735,75 @@ KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_
 // its own ciphertext just before it is stored over.
 KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                          ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
     const std::size_t whole = source.size() / 256 * 256;
     __m128i prev = LoadBlock(chain);
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint8_t* in = source.data() + off;
-        std::uint8_t* out = dest.data() + off;
-        __m256i b[8];
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        constexpr std::uint32_t Rounds = decltype(r)::value;
+        for (std::size_t off = 0; off < whole; off += 256) {
+            const std::uint8_t* in = source.data() + off;
+            std::uint8_t* out = dest.data() + off;
+            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+            const __m256i first = Key2(rk, 0);
+            __m256i b[8];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(PreviousPair(in, i, prev), first);
-        prev = LoadBlock(in + 240);
-        MiddleRounds16<true>(rk, rounds, b);
+            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(PreviousPair(in, i, prev), first);
+            prev = LoadBlock(in + 240);
+            MiddleRounds16<true, Rounds>(rk, b);
+            const __m256i last = Key2(rk, Rounds);
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(in + 32 * i))));
-    }
+            for (std::size_t i = 0; i < 8; ++i)
+                Store2(out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(in + 32 * i))));
+        }
+    });
     _mm256_zeroupper();
     StoreBlock(chain, prev);
     DecryptCFBHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
 }
 
 // Sixteen counters at a time where no carry reaches the high half within
-// them; a group that crosses a carry goes to the 128-bit path.
+// them; a group that crosses a carry goes to the 128-bit path. The counter
+// pairs stay in a register as native halves, (n, n + 1) moving on by two.
 KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
                                          ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
     const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    const __m256i two = _mm256_set_epi64x(0, 2, 0, 2);
     const std::size_t whole = source.size() / 256 * 256;
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
-        if (low > ~std::uint64_t{0} - 16) {
-            _mm256_zeroupper();
-            EncryptCTRHardware(keys, rounds, counter, source.subspan(off, 256), dest.subspan(off, 256));
-            continue;
-        }
-        const __m256i base = _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low),
-                                               static_cast<long long>(high), static_cast<long long>(low));
-        __m256i b[8];
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        constexpr std::uint32_t Rounds = decltype(r)::value;
+        for (std::size_t off = 0; off < whole;) {
+            const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
+            // Groups until the low half would carry within one.
+            const std::uint64_t room = (~std::uint64_t{0} - low) / 16;
+            const auto groups = static_cast<std::size_t>(std::min<std::uint64_t>((whole - off) / 256, room));
+            if (groups == 0) {
+                _mm256_zeroupper();
+                EncryptCTRHardware(keys, rounds, counter, source.subspan(off, 256), dest.subspan(off, 256));
+                off += 256;
+                continue;
+            }
+            __m256i pair = _mm256_add_epi64(
+                _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
+                                  static_cast<long long>(low)),
+                _mm256_set_epi64x(0, 1, 0, 0));
+            for (const std::size_t end = off + 256 * groups; off < end; off += 256) {
+                const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+                const __m256i first = Key2(rk, 0);
+                __m256i b[8];
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) {
-            const auto n = static_cast<long long>(2 * i);
-            b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_add_epi64(base, _mm256_set_epi64x(0, n + 1, 0, n)), reverse),
-                                    first);
-        }
-        MiddleRounds16<true>(rk, rounds, b);
+                for (std::size_t i = 0; i < 8; ++i) {
+                    b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(pair, reverse), first);
+                    pair = _mm256_add_epi64(pair, two);
+                }
+                MiddleRounds16<true, Rounds>(rk, b);
+                const __m256i last = Key2(rk, Rounds);
 #pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(dest.data() + off + 32 * i,
-                   _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(source.data() + off + 32 * i))));
-        StoreBE64(Bytes(counter + 8, 8), low + 16);
-    }
+                for (std::size_t i = 0; i < 8; ++i)
+                    Store2(dest.data() + off + 32 * i,
+                           _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(source.data() + off + 32 * i))));
+            }
+            StoreBE64(Bytes(counter + 8, 8), low + 16 * std::uint64_t{groups});
+        }
+    });
     _mm256_zeroupper();
     EncryptCTRHardware(keys, rounds, counter, source.subspan(whole), dest.subspan(whole));
 }
