@@ -646,22 +646,22 @@ KESTRUNE_VAES_TARGET inline const __m128i* GroupKeys(const __m128i* rk) noexcept
     return rk;
 }
 
-// The middle rounds of sixteen blocks, round 0 already applied, unrolled:
-// eight chains at the instruction's latency times its rate leave no slack
-// for a loop's register moves.
-template <bool Encrypting, std::uint32_t Rounds>
-KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, __m256i (&b)[8]) noexcept {
+// The middle rounds of a group, round 0 already applied, unrolled: the
+// chains at the instruction's latency times its rate leave no slack for a
+// loop's register moves.
+template <bool Encrypting, std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void MiddleRounds(const __m128i* rk, __m256i (&b)[N]) noexcept {
 #pragma GCC unroll 14
     for (std::uint32_t r = 1; r < Rounds; ++r) {
         const __m256i k = Key2(rk, r);
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
             b[i] = Encrypting ? _mm256_aesenc_epi128(b[i], k) : _mm256_aesdec_epi128(b[i], k);
     }
 }
 
 // Runs f with the round count as a constant, so that each key size gets
-// its own straight-line group.
+// its own straight-line groups.
 template <typename F>
 KESTRUNE_VAES_TARGET inline void WithRounds(std::uint32_t rounds, F&& f) noexcept {
     if (rounds == 10) f(std::integral_constant<std::uint32_t, 10>{});
@@ -669,28 +669,49 @@ KESTRUNE_VAES_TARGET inline void WithRounds(std::uint32_t rounds, F&& f) noexcep
     else f(std::integral_constant<std::uint32_t, 14>{});
 }
 
+// The modes below run groups of N registers (2N blocks) while that many
+// blocks are left: first twelve registers, which leave the instruction's
+// pipeline room to fill the start and end of each group (eight, exactly
+// its latency times its rate, left it idle there), then eight for a last
+// group of sixteen to twenty-three blocks (which a run of sixteen, as CFB-8
+// decryption hands over, is). in, out and left move past what was done.
+struct WideRun {
+    const std::uint8_t* in;
+    std::uint8_t* out;
+    std::size_t left;  // bytes
+
+    template <std::size_t N>
+    bool Next() const noexcept { return left >= 32 * N; }
+    template <std::size_t N>
+    void Advance() noexcept { in += 32 * N, out += 32 * N, left -= 32 * N; }
+};
+
+template <bool Encrypting, std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void CryptGroups(const std::uint32_t* keys, WideRun& run) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(Load2(run.in + 32 * i), first);
+        MiddleRounds<Encrypting, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
+    }
+}
+
 template <bool Encrypting>
 KESTRUNE_VAES_TARGET void CryptWide(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
                                     Bytes dest) noexcept {
-    const std::size_t whole = source.size() / 256 * 256;
+    WideRun run{source.data(), dest.data(), source.size()};
     WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
-        constexpr std::uint32_t Rounds = decltype(r)::value;
-        for (std::size_t off = 0; off < whole; off += 256) {
-            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
-            const __m256i first = Key2(rk, 0);
-            __m256i b[8];
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(source.data() + off + 32 * i), first);
-            MiddleRounds16<Encrypting, Rounds>(rk, b);
-            const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < 8; ++i)
-                Store2(dest.data() + off + 32 * i,
-                       Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
-        }
+        CryptGroups<Encrypting, decltype(r)::value, 12>(keys, run);
+        CryptGroups<Encrypting, decltype(r)::value, 8>(keys, run);
     });
     _mm256_zeroupper();
-    CryptHardware<Encrypting>(keys, rounds, source.subspan(whole), dest.subspan(whole));
+    CryptHardware<Encrypting>(keys, rounds, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
 // The ciphertext block before each pair: (chain, c0) for the first, then
@@ -701,111 +722,127 @@ KESTRUNE_VAES_TARGET inline __m256i PreviousPair(const std::uint8_t* in, std::si
 
 // Outputs are stored from the last pair back, so that in place the
 // ciphertext each earlier pair still needs is not yet overwritten.
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void DecryptCBCGroups(const std::uint32_t* keys, WideRun& run, __m128i& prev) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(Load2(run.in + 32 * i), first);
+        const __m128i next = LoadBlock(run.in + 32 * N - 16);
+        MiddleRounds<false, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t j = 0; j < N; ++j) {
+            const std::size_t i = N - 1 - j;
+            Store2(run.out + 32 * i,
+                   _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(run.in, i, prev))));
+        }
+        prev = next;
+    }
+}
+
 KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                          ConstBytes source, Bytes dest) noexcept {
-    const std::size_t whole = source.size() / 256 * 256;
+    WideRun run{source.data(), dest.data(), source.size()};
     __m128i prev = LoadBlock(chain);
     WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
-        constexpr std::uint32_t Rounds = decltype(r)::value;
-        for (std::size_t off = 0; off < whole; off += 256) {
-            const std::uint8_t* in = source.data() + off;
-            std::uint8_t* out = dest.data() + off;
-            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
-            const __m256i first = Key2(rk, 0);
-            __m256i b[8];
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(in + 32 * i), first);
-            const __m128i next = LoadBlock(in + 240);
-            MiddleRounds16<false, Rounds>(rk, b);
-            const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 8
-            for (std::size_t j = 0; j < 8; ++j) {
-                const std::size_t i = 7 - j;
-                Store2(out + 32 * i, _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(in, i, prev))));
-            }
-            prev = next;
-        }
+        DecryptCBCGroups<decltype(r)::value, 12>(keys, run, prev);
+        DecryptCBCGroups<decltype(r)::value, 8>(keys, run, prev);
     });
     _mm256_zeroupper();
     StoreBlock(chain, prev);
-    DecryptCBCHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
+    DecryptCBCHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
 // The keystream inputs are loaded before the rounds; each output pair reads
 // its own ciphertext just before it is stored over.
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void DecryptCFBGroups(const std::uint32_t* keys, WideRun& run, __m128i& prev) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(PreviousPair(run.in, i, prev), first);
+        prev = LoadBlock(run.in + 32 * N - 16);
+        MiddleRounds<true, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+    }
+}
+
 KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                          ConstBytes source, Bytes dest) noexcept {
-    const std::size_t whole = source.size() / 256 * 256;
+    WideRun run{source.data(), dest.data(), source.size()};
     __m128i prev = LoadBlock(chain);
     WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
-        constexpr std::uint32_t Rounds = decltype(r)::value;
-        for (std::size_t off = 0; off < whole; off += 256) {
-            const std::uint8_t* in = source.data() + off;
-            std::uint8_t* out = dest.data() + off;
-            const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
-            const __m256i first = Key2(rk, 0);
-            __m256i b[8];
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(PreviousPair(in, i, prev), first);
-            prev = LoadBlock(in + 240);
-            MiddleRounds16<true, Rounds>(rk, b);
-            const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 8
-            for (std::size_t i = 0; i < 8; ++i)
-                Store2(out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(in + 32 * i))));
-        }
+        DecryptCFBGroups<decltype(r)::value, 12>(keys, run, prev);
+        DecryptCFBGroups<decltype(r)::value, 8>(keys, run, prev);
     });
     _mm256_zeroupper();
     StoreBlock(chain, prev);
-    DecryptCFBHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
+    DecryptCFBHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
-// Sixteen counters at a time where no carry reaches the high half within
-// them; a group that crosses a carry goes to the 128-bit path. The counter
-// pairs stay in a register as native halves, (n, n + 1) moving on by two.
-KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
-                                         ConstBytes source, Bytes dest) noexcept {
+// The counter pairs stay in a register as native halves, (n, n + 1) moving
+// on by two; the caller makes sure the low half cannot carry in the run.
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void EncryptCTRGroups(const std::uint32_t* keys, WideRun& run, __m256i& pair) noexcept {
     const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
     const __m256i two = _mm256_set_epi64x(0, 2, 0, 2);
-    const std::size_t whole = source.size() / 256 * 256;
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) {
+            b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(pair, reverse), first);
+            pair = _mm256_add_epi64(pair, two);
+        }
+        MiddleRounds<true, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+    }
+}
+
+// Runs in which no carry reaches the high half of the counter go through
+// the groups; sixteen blocks that cross a carry go to the 128-bit path.
+KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
+                                         ConstBytes source, Bytes dest) noexcept {
+    WideRun run{source.data(), dest.data(), source.size()};
     WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
         constexpr std::uint32_t Rounds = decltype(r)::value;
-        for (std::size_t off = 0; off < whole;) {
+        while (run.Next<8>()) {
             const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
-            // Groups until the low half would carry within one.
-            const std::uint64_t room = (~std::uint64_t{0} - low) / 16;
-            const auto groups = static_cast<std::size_t>(std::min<std::uint64_t>((whole - off) / 256, room));
-            if (groups == 0) {
+            // Counters left before the low half carries.
+            const std::uint64_t room = ~std::uint64_t{0} - low;
+            if (room < 16) {
                 _mm256_zeroupper();
-                EncryptCTRHardware(keys, rounds, counter, source.subspan(off, 256), dest.subspan(off, 256));
-                off += 256;
+                EncryptCTRHardware(keys, rounds, counter, ConstBytes(run.in, 256), Bytes(run.out, 256));
+                run.Advance<8>();
                 continue;
             }
+            const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(run.left / 16, room));
+            WideRun part{run.in, run.out, 16 * blocks};
             __m256i pair = _mm256_add_epi64(
                 _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
                                   static_cast<long long>(low)),
                 _mm256_set_epi64x(0, 1, 0, 0));
-            for (const std::size_t end = off + 256 * groups; off < end; off += 256) {
-                const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
-                const __m256i first = Key2(rk, 0);
-                __m256i b[8];
-#pragma GCC unroll 8
-                for (std::size_t i = 0; i < 8; ++i) {
-                    b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(pair, reverse), first);
-                    pair = _mm256_add_epi64(pair, two);
-                }
-                MiddleRounds16<true, Rounds>(rk, b);
-                const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 8
-                for (std::size_t i = 0; i < 8; ++i)
-                    Store2(dest.data() + off + 32 * i,
-                           _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(source.data() + off + 32 * i))));
-            }
-            StoreBE64(Bytes(counter + 8, 8), low + 16 * std::uint64_t{groups});
+            EncryptCTRGroups<Rounds, 12>(keys, part, pair);
+            EncryptCTRGroups<Rounds, 8>(keys, part, pair);
+            const std::size_t done = 16 * blocks - part.left;
+            StoreBE64(Bytes(counter + 8, 8), low + done / 16);
+            run.in += done, run.out += done, run.left -= done;
         }
     });
     _mm256_zeroupper();
-    EncryptCTRHardware(keys, rounds, counter, source.subspan(whole), dest.subspan(whole));
+    EncryptCTRHardware(keys, rounds, counter, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 #endif
 
