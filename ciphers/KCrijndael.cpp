@@ -303,16 +303,10 @@ KESTRUNE_AES_TARGET inline __m128i ExpandStep(__m128i key, __m128i assist) noexc
     // two) rather than three: the expansion is one chain through the rounds.
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
     key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
+    // Whole before the assist joins it: reassociated, the compiler put two
+    // xors after the assist on the chain instead of one.
+    asm("" : "+x"(key));
     return _mm_xor_si128(key, assist);
-}
-
-// Round key r goes to the encryption schedule and, from the same register,
-// to the decryption one (AESIMC on the middle keys): the AESIMCs fill the
-// gaps in the expansion's chain instead of running after it.
-template <std::uint32_t Rounds>
-KESTRUNE_AES_TARGET inline void PutRoundKey(std::uint32_t* enc, std::uint32_t* dec, std::uint32_t r, __m128i k) noexcept {
-    _mm_store_si128(reinterpret_cast<__m128i*>(enc) + r, k);
-    _mm_store_si128(reinterpret_cast<__m128i*>(dec) + (Rounds - r), r == 0 || r == Rounds ? k : _mm_aesimc_si128(k));
 }
 
 template <int Rcon>
@@ -320,45 +314,75 @@ KESTRUNE_AES_TARGET inline __m128i Next128(__m128i key) noexcept {
     return ExpandStep(key, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, Rcon), 0xFF));
 }
 
-KESTRUNE_AES_TARGET void ExpandKey128(const std::uint8_t* key, std::uint32_t* enc, std::uint32_t* dec) noexcept {
+// The expansions hand each round key, in order, to put(r, k), which stores
+// it in both schedules. No target of their own: they take the caller's, the
+// 128-bit one's or the VAES one's that stores in pairs.
+template <typename Put>
+[[gnu::always_inline]] inline void Expand128(const std::uint8_t* key, Put&& put) noexcept {
     __m128i k = LoadBlock(key);
-    PutRoundKey<10>(enc, dec, 0, k);
-    PutRoundKey<10>(enc, dec, 1, k = Next128<0x01>(k));
-    PutRoundKey<10>(enc, dec, 2, k = Next128<0x02>(k));
-    PutRoundKey<10>(enc, dec, 3, k = Next128<0x04>(k));
-    PutRoundKey<10>(enc, dec, 4, k = Next128<0x08>(k));
-    PutRoundKey<10>(enc, dec, 5, k = Next128<0x10>(k));
-    PutRoundKey<10>(enc, dec, 6, k = Next128<0x20>(k));
-    PutRoundKey<10>(enc, dec, 7, k = Next128<0x40>(k));
-    PutRoundKey<10>(enc, dec, 8, k = Next128<0x80>(k));
-    PutRoundKey<10>(enc, dec, 9, k = Next128<0x1B>(k));
-    PutRoundKey<10>(enc, dec, 10, Next128<0x36>(k));
+    put(0, k);
+    put(1, k = Next128<0x01>(k));
+    put(2, k = Next128<0x02>(k));
+    put(3, k = Next128<0x04>(k));
+    put(4, k = Next128<0x08>(k));
+    put(5, k = Next128<0x10>(k));
+    put(6, k = Next128<0x20>(k));
+    put(7, k = Next128<0x40>(k));
+    put(8, k = Next128<0x80>(k));
+    put(9, k = Next128<0x1B>(k));
+    put(10, Next128<0x36>(k));
 }
 
-// One pair of 256-bit rounds (r and r + 1): RotWord+SubWord+Rcon from the
-// odd half, then SubWord alone from the new even half.
+// The next pair of 256-bit round keys: RotWord+SubWord+Rcon from the odd
+// half, then SubWord alone from the new even half.
 template <int Rcon>
-KESTRUNE_AES_TARGET inline void Next256(__m128i& even, __m128i& odd, std::uint32_t* enc, std::uint32_t* dec,
-                                        std::uint32_t r) noexcept {
-    even = ExpandStep(even, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(odd, Rcon), 0xFF));
-    PutRoundKey<14>(enc, dec, r, even);
-    if constexpr (Rcon != 0x40) {
-        odd = ExpandStep(odd, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(even, 0), 0xAA));
-        PutRoundKey<14>(enc, dec, r + 1, odd);
+KESTRUNE_AES_TARGET inline __m128i NextEven256(__m128i even, __m128i odd) noexcept {
+    return ExpandStep(even, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(odd, Rcon), 0xFF));
+}
+
+KESTRUNE_AES_TARGET inline __m128i NextOdd256(__m128i even, __m128i odd) noexcept {
+    return ExpandStep(odd, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(even, 0), 0xAA));
+}
+
+template <typename Put>
+[[gnu::always_inline]] inline void Expand256(const std::uint8_t* key, Put&& put) noexcept {
+    __m128i even = LoadBlock(key), odd = LoadBlock(key + 16);
+    put(0, even);
+    put(1, odd);
+    put(2, even = NextEven256<0x01>(even, odd));
+    put(3, odd = NextOdd256(even, odd));
+    put(4, even = NextEven256<0x02>(even, odd));
+    put(5, odd = NextOdd256(even, odd));
+    put(6, even = NextEven256<0x04>(even, odd));
+    put(7, odd = NextOdd256(even, odd));
+    put(8, even = NextEven256<0x08>(even, odd));
+    put(9, odd = NextOdd256(even, odd));
+    put(10, even = NextEven256<0x10>(even, odd));
+    put(11, odd = NextOdd256(even, odd));
+    put(12, even = NextEven256<0x20>(even, odd));
+    put(13, odd = NextOdd256(even, odd));
+    put(14, NextEven256<0x40>(even, odd));
+}
+
+// Round key r goes to the encryption schedule and, from the same register,
+// to the decryption one (AESIMC on the middle keys): the AESIMCs fill the
+// gaps in the expansion's chain instead of running after it.
+template <std::uint32_t Rounds>
+struct PutRoundKeys {
+    std::uint32_t* enc;
+    std::uint32_t* dec;
+    KESTRUNE_AES_TARGET void operator()(std::uint32_t r, __m128i k) const noexcept {
+        _mm_store_si128(reinterpret_cast<__m128i*>(enc) + r, k);
+        _mm_store_si128(reinterpret_cast<__m128i*>(dec) + (Rounds - r), r == 0 || r == Rounds ? k : _mm_aesimc_si128(k));
     }
+};
+
+KESTRUNE_AES_TARGET void ExpandKey128(const std::uint8_t* key, std::uint32_t* enc, std::uint32_t* dec) noexcept {
+    Expand128(key, PutRoundKeys<10>{enc, dec});
 }
 
 KESTRUNE_AES_TARGET void ExpandKey256(const std::uint8_t* key, std::uint32_t* enc, std::uint32_t* dec) noexcept {
-    __m128i even = LoadBlock(key), odd = LoadBlock(key + 16);
-    PutRoundKey<14>(enc, dec, 0, even);
-    PutRoundKey<14>(enc, dec, 1, odd);
-    Next256<0x01>(even, odd, enc, dec, 2);
-    Next256<0x02>(even, odd, enc, dec, 4);
-    Next256<0x04>(even, odd, enc, dec, 6);
-    Next256<0x08>(even, odd, enc, dec, 8);
-    Next256<0x10>(even, odd, enc, dec, 10);
-    Next256<0x20>(even, odd, enc, dec, 12);
-    Next256<0x40>(even, odd, enc, dec, 14);
+    Expand256(key, PutRoundKeys<14>{enc, dec});
 }
 
 // The equivalent inverse cipher's round keys, in decryption order: the middle
@@ -873,6 +897,35 @@ KESTRUNE_VAES_TARGET void WipeSchedulesWide(std::uint32_t* enc, std::uint32_t* d
     _mm256_zeroupper();
     __asm__ __volatile__("" : : "r"(enc), "r"(dec) : "memory");
 }
+
+// The same round keys stored in pairs, one 32-byte store for two keys in
+// each schedule, for the reason the wipe above gives. Key r completes the
+// encryption pair (r - 1, r) when r is odd and the decryption pair
+// (Rounds - r, Rounds - r + 1) when r is even.
+template <std::uint32_t Rounds>
+struct PutRoundKeyPairs {
+    std::uint32_t* enc;
+    std::uint32_t* dec;
+    __m128i previous = _mm_setzero_si128();
+    KESTRUNE_VAES_TARGET void operator()(std::uint32_t r, __m128i k) noexcept {
+        auto* e = reinterpret_cast<__m128i*>(enc);
+        auto* d = reinterpret_cast<__m128i*>(dec);
+        if (r % 2 == 1) Store2(reinterpret_cast<std::uint8_t*>(e + r - 1), _mm256_set_m128i(k, previous));
+        if (r == Rounds) _mm_store_si128(e + r, k);
+        if (r == 0) _mm_store_si128(d + Rounds, k);
+        if (r % 2 == 0 && r > 0)
+            Store2(reinterpret_cast<std::uint8_t*>(d + Rounds - r),
+                   _mm256_set_m128i(_mm_aesimc_si128(previous), r == Rounds ? k : _mm_aesimc_si128(k)));
+        previous = k;
+    }
+};
+
+KESTRUNE_VAES_TARGET void ExpandKeyWide(const std::uint8_t* key, std::uint32_t rounds, std::uint32_t* enc,
+                                        std::uint32_t* dec) noexcept {
+    if (rounds == 10) Expand128(key, PutRoundKeyPairs<10>{enc, dec});
+    else Expand256(key, PutRoundKeyPairs<14>{enc, dec});
+    _mm256_zeroupper();
+}
 #endif
 
 }  // namespace
@@ -926,6 +979,7 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     Path = UsablePath();
 #ifdef KESTRUNE_AESNI
     const auto expand = [&](const std::uint8_t* bytes) {
+        if (Path == PathVaes) return ExpandKeyWide(bytes, RoundCount, EncKeys.data(), DecKeys.data());
         nk == 4 ? ExpandKey128(bytes, EncKeys.data(), DecKeys.data()) : ExpandKey256(bytes, EncKeys.data(), DecKeys.data());
     };
     // A key of exactly 128 or 256 bits expands from the caller's bytes.
