@@ -820,21 +820,38 @@ KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_
     DecryptCFBHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
-// The counter pairs stay in a register as native halves, (n, n + 1) moving
-// on by two; the caller makes sure the low half cannot carry in the run.
+// The counter pairs stay in a register as native halves, (n, n + 1), the
+// caller making sure the low half cannot carry in the run; low is n's low
+// half. Where the counters' last byte takes every add of the group (most
+// groups), the blocks are the pair's big-endian form plus 2i in that byte:
+// one byte add each instead of an add and a byte shuffle, which competes
+// with the AES instructions for their ports.
 template <std::uint32_t Rounds, std::size_t N>
-KESTRUNE_VAES_TARGET inline void EncryptCTRGroups(const std::uint32_t* keys, WideRun& run, __m256i& pair) noexcept {
+KESTRUNE_VAES_TARGET inline void EncryptCTRGroups(const std::uint32_t* keys, WideRun& run, __m256i& pair,
+                                                  std::uint64_t& low) noexcept {
     const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-    const __m256i two = _mm256_set_epi64x(0, 2, 0, 2);
-    for (; run.Next<N>(); run.Advance<N>()) {
+    for (; run.Next<N>(); run.Advance<N>(), low += 2 * N) {
         const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
         const __m256i first = Key2(rk, 0);
         __m256i b[N];
+        if ((low & 0xFF) <= 0x100 - 2 * N) {
+            const __m256i bigEndian = _mm256_shuffle_epi8(pair, reverse);
 #pragma GCC unroll 12
-        for (std::size_t i = 0; i < N; ++i) {
-            b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(pair, reverse), first);
-            pair = _mm256_add_epi64(pair, two);
+            for (std::size_t i = 0; i < N; ++i) {
+                const auto n = static_cast<char>(2 * i);
+                const __m256i plus = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, n, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                      0, 0, 0, 0, 0, 0, n);
+                b[i] = _mm256_xor_si256(_mm256_add_epi8(bigEndian, plus), first);
+            }
+        } else {
+#pragma GCC unroll 12
+            for (std::size_t i = 0; i < N; ++i) {
+                const auto n = static_cast<long long>(2 * i);
+                b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_add_epi64(pair, _mm256_set_epi64x(0, n, 0, n)), reverse),
+                                        first);
+            }
         }
+        pair = _mm256_add_epi64(pair, _mm256_set_epi64x(0, 2 * N, 0, 2 * N));
         MiddleRounds<true, Rounds>(rk, b);
         const __m256i last = Key2(rk, Rounds);
 #pragma GCC unroll 12
@@ -866,10 +883,11 @@ KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_
                 _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
                                   static_cast<long long>(low)),
                 _mm256_set_epi64x(0, 1, 0, 0));
-            EncryptCTRGroups<Rounds, 12>(keys, part, pair);
-            EncryptCTRGroups<Rounds, 8>(keys, part, pair);
+            std::uint64_t next = low;
+            EncryptCTRGroups<Rounds, 12>(keys, part, pair, next);
+            EncryptCTRGroups<Rounds, 8>(keys, part, pair, next);
             const std::size_t done = 16 * blocks - part.left;
-            StoreBE64(Bytes(counter + 8, 8), low + done / 16);
+            StoreBE64(Bytes(counter + 8, 8), next);
             run.in += done, run.out += done, run.left -= done;
         }
     });
