@@ -959,8 +959,11 @@ namespace {
 std::uint8_t UsablePath() noexcept {
 #ifdef KESTRUNE_AESNI
     using F = CpuFeature;
-    if (!CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41)) return TKC_rijndael::PathPortable;
-    return CpuFeatures::Has(F::Vaes, F::Avx2) ? TKC_rijndael::PathVaes : TKC_rijndael::PathAesNi;
+    // One read of the allowed set per keying.
+    const CpuFeatures::Mask on = CpuFeatures::Enabled();
+    const auto has = [on](CpuFeatures::Mask need) { return (on & need) == need; };
+    if (!has(CpuFeatures::Of(F::AesNi, F::Ssse3, F::Sse41))) return TKC_rijndael::PathPortable;
+    return has(CpuFeatures::Of(F::Vaes, F::Avx2)) ? TKC_rijndael::PathVaes : TKC_rijndael::PathAesNi;
 #else
     return TKC_rijndael::PathPortable;
 #endif
