@@ -909,7 +909,7 @@ KESTRUNE_VAES_TARGET inline void ZeroWide(std::uint32_t* keys) noexcept {
     auto* bytes = reinterpret_cast<std::uint8_t*>(keys);
 #pragma GCC unroll 8
     for (std::size_t i = 0; i + 32 <= N; i += 32) Store2(bytes + i, _mm256_setzero_si256());
-    if constexpr (N % 32 != 0) Store2(bytes + N - 32, _mm256_setzero_si256());
+    if constexpr (N % 32 != 0) _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + N - 16), _mm_setzero_si128());
 }
 
 KESTRUNE_VAES_TARGET void WipeSchedulesWide(std::uint32_t* enc, std::uint32_t* dec, std::uint32_t rounds) noexcept {
