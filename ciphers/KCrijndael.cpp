@@ -650,8 +650,8 @@ KESTRUNE_AES_TARGET void DecryptCFBHardware(const std::uint32_t* keys, std::uint
 }
 
 // With VAES one instruction runs the round on two blocks, one in each half
-// of a 256-bit register: eight registers keep sixteen blocks in flight. The
-// functions take the groups of sixteen and leave the rest of the blocks to
+// of a 256-bit register: twelve registers keep 24 blocks in flight. The
+// functions take the groups of 24 and 16 and leave the rest of the blocks to
 // the 128-bit paths above, after clearing the upper halves: those paths and
 // the code that called are compiled without AVX, and legacy SSE
 // instructions run several times slower while the upper halves hold data.
