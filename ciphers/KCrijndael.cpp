@@ -900,10 +900,10 @@ KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_
     EncryptCTRHardware(keys, rounds, counter, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
-// Zero-fills both round-key schedules in 32-byte stores: a rekey writes the schedules twice, wiped
-// then expanded, and the processor commits one store a cycle whatever its
-// width, so half as many stores to wipe shortened the whole rekey by a
-// tenth. As SecureFill, the barrier keeps the stores.
+// Zero-fills both round-key schedules in 32-byte stores. A rekey writes
+// the schedules twice, wiped then expanded, and the stores rather than the
+// arithmetic bounded it: half as many to wipe shortened the whole rekey by
+// a tenth. As in SecureFill, the barrier keeps the stores.
 template <std::size_t N>
 KESTRUNE_VAES_TARGET inline void ZeroWide(std::uint32_t* keys) noexcept {
     auto* bytes = reinterpret_cast<std::uint8_t*>(keys);
