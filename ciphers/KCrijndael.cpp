@@ -303,6 +303,9 @@ KESTRUNE_AES_TARGET inline __m128i ExpandStep(__m128i key, __m128i assist) noexc
     // two) rather than three: the expansion is one chain through the rounds.
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
     key = _mm_xor_si128(key, _mm_slli_si128(key, 8));
+    // Whole before the assist joins it: reassociated, the compiler put two
+    // xors after the assist on the chain instead of one.
+    asm("" : "+x"(key));
     return _mm_xor_si128(key, assist);
 }
 
@@ -311,46 +314,75 @@ KESTRUNE_AES_TARGET inline __m128i Next128(__m128i key) noexcept {
     return ExpandStep(key, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, Rcon), 0xFF));
 }
 
-KESTRUNE_AES_TARGET void ExpandKey128(const std::uint8_t* key, std::uint32_t* rk) noexcept {
-    auto* out = reinterpret_cast<__m128i*>(rk);
+// The expansions hand each round key, in order, to put(r, k), which stores
+// it in both schedules. No target of their own: they take the caller's, the
+// 128-bit one's or the VAES one's that stores in pairs.
+template <typename Put>
+[[gnu::always_inline]] inline void Expand128(const std::uint8_t* key, Put&& put) noexcept {
     __m128i k = LoadBlock(key);
-    _mm_store_si128(out, k);
-    _mm_store_si128(out + 1, k = Next128<0x01>(k));
-    _mm_store_si128(out + 2, k = Next128<0x02>(k));
-    _mm_store_si128(out + 3, k = Next128<0x04>(k));
-    _mm_store_si128(out + 4, k = Next128<0x08>(k));
-    _mm_store_si128(out + 5, k = Next128<0x10>(k));
-    _mm_store_si128(out + 6, k = Next128<0x20>(k));
-    _mm_store_si128(out + 7, k = Next128<0x40>(k));
-    _mm_store_si128(out + 8, k = Next128<0x80>(k));
-    _mm_store_si128(out + 9, k = Next128<0x1B>(k));
-    _mm_store_si128(out + 10, Next128<0x36>(k));
+    put(0, k);
+    put(1, k = Next128<0x01>(k));
+    put(2, k = Next128<0x02>(k));
+    put(3, k = Next128<0x04>(k));
+    put(4, k = Next128<0x08>(k));
+    put(5, k = Next128<0x10>(k));
+    put(6, k = Next128<0x20>(k));
+    put(7, k = Next128<0x40>(k));
+    put(8, k = Next128<0x80>(k));
+    put(9, k = Next128<0x1B>(k));
+    put(10, Next128<0x36>(k));
 }
 
-// One pair of 256-bit rounds: RotWord+SubWord+Rcon from the odd half, then
-// SubWord alone from the new even half.
+// The next pair of 256-bit round keys: RotWord+SubWord+Rcon from the odd
+// half, then SubWord alone from the new even half.
 template <int Rcon>
-KESTRUNE_AES_TARGET inline void Next256(__m128i& even, __m128i& odd, __m128i* out) noexcept {
-    even = ExpandStep(even, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(odd, Rcon), 0xFF));
-    _mm_store_si128(out, even);
-    if constexpr (Rcon != 0x40) {
-        odd = ExpandStep(odd, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(even, 0), 0xAA));
-        _mm_store_si128(out + 1, odd);
-    }
+KESTRUNE_AES_TARGET inline __m128i NextEven256(__m128i even, __m128i odd) noexcept {
+    return ExpandStep(even, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(odd, Rcon), 0xFF));
 }
 
-KESTRUNE_AES_TARGET void ExpandKey256(const std::uint8_t* key, std::uint32_t* rk) noexcept {
-    auto* out = reinterpret_cast<__m128i*>(rk);
+KESTRUNE_AES_TARGET inline __m128i NextOdd256(__m128i even, __m128i odd) noexcept {
+    return ExpandStep(odd, _mm_shuffle_epi32(_mm_aeskeygenassist_si128(even, 0), 0xAA));
+}
+
+template <typename Put>
+[[gnu::always_inline]] inline void Expand256(const std::uint8_t* key, Put&& put) noexcept {
     __m128i even = LoadBlock(key), odd = LoadBlock(key + 16);
-    _mm_store_si128(out, even);
-    _mm_store_si128(out + 1, odd);
-    Next256<0x01>(even, odd, out + 2);
-    Next256<0x02>(even, odd, out + 4);
-    Next256<0x04>(even, odd, out + 6);
-    Next256<0x08>(even, odd, out + 8);
-    Next256<0x10>(even, odd, out + 10);
-    Next256<0x20>(even, odd, out + 12);
-    Next256<0x40>(even, odd, out + 14);
+    put(0, even);
+    put(1, odd);
+    put(2, even = NextEven256<0x01>(even, odd));
+    put(3, odd = NextOdd256(even, odd));
+    put(4, even = NextEven256<0x02>(even, odd));
+    put(5, odd = NextOdd256(even, odd));
+    put(6, even = NextEven256<0x04>(even, odd));
+    put(7, odd = NextOdd256(even, odd));
+    put(8, even = NextEven256<0x08>(even, odd));
+    put(9, odd = NextOdd256(even, odd));
+    put(10, even = NextEven256<0x10>(even, odd));
+    put(11, odd = NextOdd256(even, odd));
+    put(12, even = NextEven256<0x20>(even, odd));
+    put(13, odd = NextOdd256(even, odd));
+    put(14, NextEven256<0x40>(even, odd));
+}
+
+// Round key r goes to the encryption schedule and, from the same register,
+// to the decryption one (AESIMC on the middle keys): the AESIMCs fill the
+// gaps in the expansion's chain instead of running after it.
+template <std::uint32_t Rounds>
+struct PutRoundKeys {
+    std::uint32_t* enc;
+    std::uint32_t* dec;
+    KESTRUNE_AES_TARGET void operator()(std::uint32_t r, __m128i k) const noexcept {
+        _mm_store_si128(reinterpret_cast<__m128i*>(enc) + r, k);
+        _mm_store_si128(reinterpret_cast<__m128i*>(dec) + (Rounds - r), r == 0 || r == Rounds ? k : _mm_aesimc_si128(k));
+    }
+};
+
+KESTRUNE_AES_TARGET void ExpandKey128(const std::uint8_t* key, std::uint32_t* enc, std::uint32_t* dec) noexcept {
+    Expand128(key, PutRoundKeys<10>{enc, dec});
+}
+
+KESTRUNE_AES_TARGET void ExpandKey256(const std::uint8_t* key, std::uint32_t* enc, std::uint32_t* dec) noexcept {
+    Expand256(key, PutRoundKeys<14>{enc, dec});
 }
 
 // The equivalent inverse cipher's round keys, in decryption order: the middle
@@ -618,8 +650,8 @@ KESTRUNE_AES_TARGET void DecryptCFBHardware(const std::uint32_t* keys, std::uint
 }
 
 // With VAES one instruction runs the round on two blocks, one in each half
-// of a 256-bit register: eight registers keep sixteen blocks in flight. The
-// functions take the groups of sixteen and leave the rest of the blocks to
+// of a 256-bit register: twelve registers keep 24 blocks in flight. The
+// functions take the groups of 24 and 16 and leave the rest of the blocks to
 // the 128-bit paths above, after clearing the upper halves: those paths and
 // the code that called are compiled without AVX, and legacy SSE
 // instructions run several times slower while the upper halves hold data.
@@ -637,45 +669,86 @@ KESTRUNE_VAES_TARGET inline void Store2(std::uint8_t* p, __m256i x) noexcept {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x);
 }
 
-// The middle rounds of sixteen blocks, round 0 already applied. Unrolled
-// for each key size: eight chains at the instruction's latency times its
-// rate leave no slack for a loop's register moves.
-template <bool Encrypting, std::uint32_t Rounds>
-KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, __m256i (&b)[8]) noexcept {
+// The round keys as the group reads them. Passed through an empty asm once
+// per group, so that each key is broadcast by a load from the schedule:
+// kept in xmm registers instead, the compiler broadcasts them with shuffles
+// that take the ports the AES instructions need.
+KESTRUNE_VAES_TARGET inline const __m128i* GroupKeys(const __m128i* rk) noexcept {
+    asm("" : "+r"(rk));
+    return rk;
+}
+
+// The middle rounds of a group, round 0 already applied, unrolled: the
+// chains at the instruction's latency times its rate leave no slack for a
+// loop's register moves.
+template <bool Encrypting, std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void MiddleRounds(const __m128i* rk, __m256i (&b)[N]) noexcept {
 #pragma GCC unroll 14
     for (std::uint32_t r = 1; r < Rounds; ++r) {
         const __m256i k = Key2(rk, r);
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
             b[i] = Encrypting ? _mm256_aesenc_epi128(b[i], k) : _mm256_aesdec_epi128(b[i], k);
     }
 }
 
-template <bool Encrypting>
-KESTRUNE_VAES_TARGET inline void MiddleRounds16(const __m128i* rk, std::uint32_t rounds, __m256i (&b)[8]) noexcept {
-    if (rounds == 10) MiddleRounds16<Encrypting, 10>(rk, b);
-    else if (rounds == 12) MiddleRounds16<Encrypting, 12>(rk, b);
-    else MiddleRounds16<Encrypting, 14>(rk, b);
+// Runs f with the round count as a constant, so that each key size gets
+// its own straight-line groups.
+template <typename F>
+KESTRUNE_VAES_TARGET inline void WithRounds(std::uint32_t rounds, F&& f) noexcept {
+    if (rounds == 10) f(std::integral_constant<std::uint32_t, 10>{});
+    else if (rounds == 12) f(std::integral_constant<std::uint32_t, 12>{});
+    else f(std::integral_constant<std::uint32_t, 14>{});
+}
+
+// The modes below run groups of N registers (2N blocks): first twelve
+// registers, which leave the instruction's pipeline room to fill the start
+// and end of each group (eight, exactly its latency times its rate, left
+// it idle there), then eight for the last sixteen to twenty-three blocks
+// (a run of sixteen, as CFB-8 decryption hands over, among them). When 32
+// to 39 blocks are left, two groups of sixteen do better than one of 24
+// and eight blocks on the 128-bit path at half the rate. in, out and left
+// move past what was done.
+struct WideRun {
+    const std::uint8_t* in;
+    std::uint8_t* out;
+    std::size_t left;  // bytes
+
+    template <std::size_t N>
+    bool Next() const noexcept {
+        if constexpr (N == 12) return left >= 16 * 40 || (left >= 16 * 24 && left < 16 * 32);
+        return left >= 32 * N;
+    }
+    template <std::size_t N>
+    void Advance() noexcept { in += 32 * N, out += 32 * N, left -= 32 * N; }
+};
+
+template <bool Encrypting, std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void CryptGroups(const std::uint32_t* keys, WideRun& run) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(Load2(run.in + 32 * i), first);
+        MiddleRounds<Encrypting, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
+    }
 }
 
 template <bool Encrypting>
 KESTRUNE_VAES_TARGET void CryptWide(const std::uint32_t* keys, std::uint32_t rounds, ConstBytes source,
                                     Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
-    const std::size_t whole = source.size() / 256 * 256;
-    for (std::size_t off = 0; off < whole; off += 256) {
-        __m256i b[8];
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(source.data() + off + 32 * i), first);
-        MiddleRounds16<Encrypting>(rk, rounds, b);
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(dest.data() + off + 32 * i,
-                   Encrypting ? _mm256_aesenclast_epi128(b[i], last) : _mm256_aesdeclast_epi128(b[i], last));
-    }
+    WideRun run{source.data(), dest.data(), source.size()};
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        CryptGroups<Encrypting, decltype(r)::value, 12>(keys, run);
+        CryptGroups<Encrypting, decltype(r)::value, 8>(keys, run);
+    });
     _mm256_zeroupper();
-    CryptHardware<Encrypting>(keys, rounds, source.subspan(whole), dest.subspan(whole));
+    CryptHardware<Encrypting>(keys, rounds, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
 // The ciphertext block before each pair: (chain, c0) for the first, then
@@ -686,88 +759,195 @@ KESTRUNE_VAES_TARGET inline __m256i PreviousPair(const std::uint8_t* in, std::si
 
 // Outputs are stored from the last pair back, so that in place the
 // ciphertext each earlier pair still needs is not yet overwritten.
-KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
-                                         ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
-    const std::size_t whole = source.size() / 256 * 256;
-    __m128i prev = LoadBlock(chain);
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint8_t* in = source.data() + off;
-        std::uint8_t* out = dest.data() + off;
-        __m256i b[8];
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(Load2(in + 32 * i), first);
-        const __m128i next = LoadBlock(in + 240);
-        MiddleRounds16<false>(rk, rounds, b);
-#pragma GCC unroll 8
-        for (std::size_t i = 8; i-- > 0;)
-            Store2(out + 32 * i, _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(in, i, prev))));
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void DecryptCBCGroups(const std::uint32_t* keys, WideRun& run, __m128i& prev) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(Load2(run.in + 32 * i), first);
+        const __m128i next = LoadBlock(run.in + 32 * N - 16);
+        MiddleRounds<false, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t j = 0; j < N; ++j) {
+            const std::size_t i = N - 1 - j;
+            Store2(run.out + 32 * i,
+                   _mm256_aesdeclast_epi128(b[i], _mm256_xor_si256(last, PreviousPair(run.in, i, prev))));
+        }
         prev = next;
     }
+}
+
+KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                         ConstBytes source, Bytes dest) noexcept {
+    WideRun run{source.data(), dest.data(), source.size()};
+    __m128i prev = LoadBlock(chain);
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        DecryptCBCGroups<decltype(r)::value, 12>(keys, run, prev);
+        DecryptCBCGroups<decltype(r)::value, 8>(keys, run, prev);
+    });
     _mm256_zeroupper();
     StoreBlock(chain, prev);
-    DecryptCBCHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
+    DecryptCBCHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
 // The keystream inputs are loaded before the rounds; each output pair reads
 // its own ciphertext just before it is stored over.
-KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
-                                         ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
-    const std::size_t whole = source.size() / 256 * 256;
-    __m128i prev = LoadBlock(chain);
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint8_t* in = source.data() + off;
-        std::uint8_t* out = dest.data() + off;
-        __m256i b[8];
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) b[i] = _mm256_xor_si256(PreviousPair(in, i, prev), first);
-        prev = LoadBlock(in + 240);
-        MiddleRounds16<true>(rk, rounds, b);
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(in + 32 * i))));
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void DecryptCFBGroups(const std::uint32_t* keys, WideRun& run, __m128i& prev) noexcept {
+    for (; run.Next<N>(); run.Advance<N>()) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(PreviousPair(run.in, i, prev), first);
+        prev = LoadBlock(run.in + 32 * N - 16);
+        MiddleRounds<true, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
     }
-    _mm256_zeroupper();
-    StoreBlock(chain, prev);
-    DecryptCFBHardware(keys, rounds, chain, source.subspan(whole), dest.subspan(whole));
 }
 
-// Sixteen counters at a time where no carry reaches the high half within
-// them; a group that crosses a carry goes to the 128-bit path.
+KESTRUNE_VAES_TARGET void DecryptCFBWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
+                                         ConstBytes source, Bytes dest) noexcept {
+    WideRun run{source.data(), dest.data(), source.size()};
+    __m128i prev = LoadBlock(chain);
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        DecryptCFBGroups<decltype(r)::value, 12>(keys, run, prev);
+        DecryptCFBGroups<decltype(r)::value, 8>(keys, run, prev);
+    });
+    _mm256_zeroupper();
+    StoreBlock(chain, prev);
+    DecryptCFBHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
+}
+
+// The counter pairs stay in a register as native halves, (n, n + 1), the
+// caller making sure the low half cannot carry in the run; low is n's low
+// half. Where the counters' last byte takes every add of the group (most
+// groups), the blocks are the pair's big-endian form plus 2i in that byte:
+// one byte add each instead of an add and a byte shuffle, which competes
+// with the AES instructions for their ports.
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void EncryptCTRGroups(const std::uint32_t* keys, WideRun& run, __m256i& pair,
+                                                  std::uint64_t& low) noexcept {
+    const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    for (; run.Next<N>(); run.Advance<N>(), low += 2 * N) {
+        const __m128i* rk = GroupKeys(reinterpret_cast<const __m128i*>(keys));
+        const __m256i first = Key2(rk, 0);
+        __m256i b[N];
+        if ((low & 0xFF) <= 0x100 - 2 * N) {
+            const __m256i bigEndian = _mm256_shuffle_epi8(pair, reverse);
+#pragma GCC unroll 12
+            for (std::size_t i = 0; i < N; ++i) {
+                const auto n = static_cast<char>(2 * i);
+                const __m256i plus = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, n, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                      0, 0, 0, 0, 0, 0, n);
+                b[i] = _mm256_xor_si256(_mm256_add_epi8(bigEndian, plus), first);
+            }
+        } else {
+#pragma GCC unroll 12
+            for (std::size_t i = 0; i < N; ++i) {
+                const auto n = static_cast<long long>(2 * i);
+                b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_add_epi64(pair, _mm256_set_epi64x(0, n, 0, n)), reverse),
+                                        first);
+            }
+        }
+        pair = _mm256_add_epi64(pair, _mm256_set_epi64x(0, 2 * N, 0, 2 * N));
+        MiddleRounds<true, Rounds>(rk, b);
+        const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+        for (std::size_t i = 0; i < N; ++i)
+            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+    }
+}
+
+// Runs in which no carry reaches the high half of the counter go through
+// the groups; sixteen blocks that cross a carry go to the 128-bit path.
 KESTRUNE_VAES_TARGET void EncryptCTRWide(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* counter,
                                          ConstBytes source, Bytes dest) noexcept {
-    const auto* rk = reinterpret_cast<const __m128i*>(keys);
-    const __m256i first = Key2(rk, 0), last = Key2(rk, rounds);
-    const __m256i reverse = _mm256_broadcastsi128_si256(_mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-    const std::size_t whole = source.size() / 256 * 256;
-    for (std::size_t off = 0; off < whole; off += 256) {
-        const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
-        if (low > ~std::uint64_t{0} - 16) {
-            _mm256_zeroupper();
-            EncryptCTRHardware(keys, rounds, counter, source.subspan(off, 256), dest.subspan(off, 256));
-            continue;
+    WideRun run{source.data(), dest.data(), source.size()};
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        constexpr std::uint32_t Rounds = decltype(r)::value;
+        while (run.Next<8>()) {
+            const std::uint64_t high = LoadBE64(ConstBytes(counter, 8)), low = LoadBE64(ConstBytes(counter + 8, 8));
+            // Counters left before the low half carries.
+            const std::uint64_t room = ~std::uint64_t{0} - low;
+            if (room < 16) {
+                _mm256_zeroupper();
+                EncryptCTRHardware(keys, rounds, counter, ConstBytes(run.in, 256), Bytes(run.out, 256));
+                run.Advance<8>();
+                continue;
+            }
+            const auto blocks = static_cast<std::size_t>(std::min<std::uint64_t>(run.left / 16, room));
+            WideRun part{run.in, run.out, 16 * blocks};
+            __m256i pair = _mm256_add_epi64(
+                _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
+                                  static_cast<long long>(low)),
+                _mm256_set_epi64x(0, 1, 0, 0));
+            std::uint64_t next = low;
+            EncryptCTRGroups<Rounds, 12>(keys, part, pair, next);
+            EncryptCTRGroups<Rounds, 8>(keys, part, pair, next);
+            const std::size_t done = 16 * blocks - part.left;
+            StoreBE64(Bytes(counter + 8, 8), next);
+            run.in += done, run.out += done, run.left -= done;
         }
-        const __m256i base = _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low),
-                                               static_cast<long long>(high), static_cast<long long>(low));
-        __m256i b[8];
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i) {
-            const auto n = static_cast<long long>(2 * i);
-            b[i] = _mm256_xor_si256(_mm256_shuffle_epi8(_mm256_add_epi64(base, _mm256_set_epi64x(0, n + 1, 0, n)), reverse),
-                                    first);
-        }
-        MiddleRounds16<true>(rk, rounds, b);
-#pragma GCC unroll 8
-        for (std::size_t i = 0; i < 8; ++i)
-            Store2(dest.data() + off + 32 * i,
-                   _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(source.data() + off + 32 * i))));
-        StoreBE64(Bytes(counter + 8, 8), low + 16);
-    }
+    });
     _mm256_zeroupper();
-    EncryptCTRHardware(keys, rounds, counter, source.subspan(whole), dest.subspan(whole));
+    EncryptCTRHardware(keys, rounds, counter, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
+}
+
+// Zero-fills both round-key schedules in 32-byte stores. A rekey writes
+// the schedules twice, wiped then expanded, and the stores rather than the
+// arithmetic bounded it: half as many to wipe shortened the whole rekey by
+// a tenth. As in SecureFill, the barrier keeps the stores.
+template <std::size_t N>
+KESTRUNE_VAES_TARGET inline void ZeroWide(std::uint32_t* keys) noexcept {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(keys);
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i + 32 <= N; i += 32) Store2(bytes + i, _mm256_setzero_si256());
+    if constexpr (N % 32 != 0) _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + N - 16), _mm_setzero_si128());
+}
+
+KESTRUNE_VAES_TARGET void WipeSchedulesWide(std::uint32_t* enc, std::uint32_t* dec, std::uint32_t rounds) noexcept {
+    WithRounds(rounds, [&](auto r) KESTRUNE_VAES_TARGET {
+        ZeroWide<16 * (decltype(r)::value + 1)>(enc);
+        ZeroWide<16 * (decltype(r)::value + 1)>(dec);
+    });
+    _mm256_zeroupper();
+    __asm__ __volatile__("" : : "r"(enc), "r"(dec) : "memory");
+}
+
+// The same round keys stored in pairs, one 32-byte store for two keys in
+// each schedule, for the reason the wipe above gives. Key r completes the
+// encryption pair (r - 1, r) when r is odd and the decryption pair
+// (Rounds - r, Rounds - r + 1) when r is even.
+template <std::uint32_t Rounds>
+struct PutRoundKeyPairs {
+    std::uint32_t* enc;
+    std::uint32_t* dec;
+    __m128i previous = _mm_setzero_si128();
+    KESTRUNE_VAES_TARGET void operator()(std::uint32_t r, __m128i k) noexcept {
+        auto* e = reinterpret_cast<__m128i*>(enc);
+        auto* d = reinterpret_cast<__m128i*>(dec);
+        if (r % 2 == 1) Store2(reinterpret_cast<std::uint8_t*>(e + r - 1), _mm256_set_m128i(k, previous));
+        if (r == Rounds) _mm_store_si128(e + r, k);
+        if (r == 0) _mm_store_si128(d + Rounds, k);
+        if (r % 2 == 0 && r > 0)
+            Store2(reinterpret_cast<std::uint8_t*>(d + Rounds - r),
+                   _mm256_set_m128i(_mm_aesimc_si128(previous), r == Rounds ? k : _mm_aesimc_si128(k)));
+        previous = k;
+    }
+};
+
+KESTRUNE_VAES_TARGET void ExpandKeyWide(const std::uint8_t* key, std::uint32_t rounds, std::uint32_t* enc,
+                                        std::uint32_t* dec) noexcept {
+    if (rounds == 10) Expand128(key, PutRoundKeyPairs<10>{enc, dec});
+    else Expand256(key, PutRoundKeyPairs<14>{enc, dec});
+    _mm256_zeroupper();
 }
 #endif
 
@@ -779,8 +959,11 @@ namespace {
 std::uint8_t UsablePath() noexcept {
 #ifdef KESTRUNE_AESNI
     using F = CpuFeature;
-    if (!CpuFeatures::Has(F::AesNi, F::Ssse3, F::Sse41)) return TKC_rijndael::PathPortable;
-    return CpuFeatures::Has(F::Vaes, F::Avx2) ? TKC_rijndael::PathVaes : TKC_rijndael::PathAesNi;
+    // One read of the allowed set per keying.
+    const CpuFeatures::Mask on = CpuFeatures::Enabled();
+    const auto has = [on](CpuFeatures::Mask need) { return (on & need) == need; };
+    if (!has(CpuFeatures::Of(F::AesNi, F::Ssse3, F::Sse41))) return TKC_rijndael::PathPortable;
+    return has(CpuFeatures::Of(F::Vaes, F::Avx2)) ? TKC_rijndael::PathVaes : TKC_rijndael::PathAesNi;
 #else
     return TKC_rijndael::PathPortable;
 #endif
@@ -800,6 +983,10 @@ void TKC_rijndael::WipeKeys() noexcept {
     const std::size_t roundKeys = RoundCount + 1;
     if (Path == PathPortable) {
         SecureFill(SlicedKeys.data(), 8 * roundKeys * sizeof(std::uint64_t), 0);
+#ifdef KESTRUNE_AESNI
+    } else if (Path == PathVaes) {
+        WipeSchedulesWide(EncKeys.data(), DecKeys.data(), RoundCount);
+#endif
     } else {
         SecureFill(EncKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
         SecureFill(DecKeys.data(), 4 * roundKeys * sizeof(std::uint32_t), 0);
@@ -811,19 +998,26 @@ void TKC_rijndael::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // A schedule built again without a wipe (ExpandKey) may go to the other
     // store or be shorter: the old one goes first.
     WipeKeys();
-    // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
     const std::size_t n = keyBits / 8;
-    std::array<std::uint8_t, 32> padded{};
-    std::copy_n(key.begin(), n, padded.begin());
     const std::size_t nk = n <= 16 ? 4 : n <= 24 ? 6 : 8;
     RoundCount = static_cast<std::uint32_t>(nk + 6);
     const std::size_t words = 4 * (RoundCount + 1);
     Path = UsablePath();
 #ifdef KESTRUNE_AESNI
+    const auto expand = [&](const std::uint8_t* bytes) {
+        if (Path == PathVaes) return ExpandKeyWide(bytes, RoundCount, EncKeys.data(), DecKeys.data());
+        nk == 4 ? ExpandKey128(bytes, EncKeys.data(), DecKeys.data()) : ExpandKey256(bytes, EncKeys.data(), DecKeys.data());
+    };
+    // A key of exactly 128 or 256 bits expands from the caller's bytes.
+    if (Path != PathPortable && n == 4 * nk && nk != 6) return expand(key.data());
+#endif
+    // Whole key bytes, zero-filled to 16, 24 or 32 bytes.
+    std::array<std::uint8_t, 32> padded{};
+    std::copy_n(key.begin(), n, padded.begin());
+#ifdef KESTRUNE_AESNI
     if (Path != PathPortable && nk != 6) {
-        nk == 4 ? ExpandKey128(padded.data(), EncKeys.data()) : ExpandKey256(padded.data(), EncKeys.data());
+        expand(padded.data());
         SecureZero(padded);
-        InverseRoundKeys(EncKeys.data(), DecKeys.data(), RoundCount);
         return;
     }
 #endif

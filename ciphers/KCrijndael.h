@@ -26,7 +26,7 @@ public:
     }
 
     // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "vaes" (AES instructions on 256-bit registers, sixteen blocks in
+    // "vaes" (AES instructions on 256-bit registers, 24 blocks in
     // flight), "aesni" (eight in flight) or "portable" (bitsliced, four
     // blocks at a time, no secret-dependent branch or memory address).
     std::string_view Provider() const noexcept override;
@@ -38,7 +38,7 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     // With the AES instructions the modes run fused: CBC, CFB, CFB-8 and
     // OFB encryption keep their chain in a register, CBC and CFB decryption and
-    // CTR work eight or sixteen blocks per pass.
+    // CTR work eight, or with VAES 24 and 16, blocks per pass.
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptCTRBlocks(Block& counter, ConstBytes source, Bytes dest) const noexcept override;
