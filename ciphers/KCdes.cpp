@@ -159,6 +159,48 @@ inline void ForEachBlock(ConstBytes source, Bytes dest, Body body) noexcept {
     for (; off < source.size(); off += 8) CryptBlocks<1>(source, dest, off, body);
 }
 
+// CBC, CFB-block and OFB encryption, the chaining value kept between blocks
+// in the form the rounds take. IP and FP only move bits, so IP(a ^ b) is
+// IP(a) ^ IP(b), and IP undoes FP: the chain never leaves that form, and
+// only the data a block adds or yields passes through IP or FP, off the
+// chain of rounds that the next block waits on.
+template <TKC_customdes::Serial Mode, typename Body>
+inline void EncryptSerial(TKC_blockcipher64::Block& chainBlock, ConstBytes source, Bytes dest,
+                          const Body& body) noexcept {
+    using Serial = TKC_customdes::Serial;
+    std::uint32_t l[1] = {LoadBE32(ConstBytes(chainBlock).first(4))};
+    std::uint32_t r[1] = {LoadBE32(ConstBytes(chainBlock).subspan(4))};
+    InitialPermutation(l[0], r[0]);
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        std::uint32_t dl = LoadBE32(source.subspan(off, 4)), dr = LoadBE32(source.subspan(off + 4, 4));
+        InitialPermutation(dl, dr);
+        if constexpr (Mode == Serial::Cbc) l[0] ^= dl, r[0] ^= dr;
+        body(l, r);
+        // The rounds' block is FP of (R16, L16), which IP takes back to (R16, L16).
+        std::swap(l[0], r[0]);
+        if constexpr (Mode == Serial::Cfb) l[0] ^= dl, r[0] ^= dr;
+        std::uint32_t outL = l[0], outR = r[0];
+        if constexpr (Mode == Serial::Ofb) outL ^= dl, outR ^= dr;
+        FinalPermutation(outL, outR);
+        StoreBE32Block(dest.subspan(off, 4), outL);
+        StoreBE32Block(dest.subspan(off + 4, 4), outR);
+    }
+    FinalPermutation(l[0], r[0]);
+    StoreBE32Block(Bytes(chainBlock).first(4), l[0]);
+    StoreBE32Block(Bytes(chainBlock).subspan(4), r[0]);
+}
+
+template <typename Body>
+inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& chain, ConstBytes source, Bytes dest,
+                          const Body& body) noexcept {
+    using Serial = TKC_customdes::Serial;
+    switch (mode) {
+    case Serial::Cbc: return EncryptSerial<Serial::Cbc>(chain, source, dest, body);
+    case Serial::Cfb: return EncryptSerial<Serial::Cfb>(chain, source, dest, body);
+    case Serial::Ofb: return EncryptSerial<Serial::Ofb>(chain, source, dest, body);
+    }
+}
+
 }  // namespace
 
 void TKC_customdes::BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept {
@@ -217,6 +259,20 @@ void TKC_customdes::DecryptBlocksWith(const Schedule& k1, const Schedule& k2, co
         Rounds<false>(l, r, k3.data());
         Rounds<true>(r, l, k2.data());
         Rounds<false>(l, r, k1.data());
+    });
+}
+
+void TKC_customdes::EncryptSerialWith(Serial mode, const Schedule& k, Block& chain, ConstBytes source,
+                                      Bytes dest) noexcept {
+    EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) { Rounds<true>(l, r, k.data()); });
+}
+
+void TKC_customdes::EncryptSerialWith(Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+                                      Block& chain, ConstBytes source, Bytes dest) noexcept {
+    EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) {
+        Rounds<true>(l, r, k1.data());
+        Rounds<false>(r, l, k2.data());
+        Rounds<true>(l, r, k3.data());
     });
 }
 

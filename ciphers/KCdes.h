@@ -10,6 +10,10 @@ namespace kestrune {
 // The DES primitives both ciphers share: a key schedule from 8 key bytes,
 // and whole blocks through one schedule or through three (E-D-E).
 class TKC_customdes : public TKC_blockcipher64 {
+public:
+    // The modes in which each block waits on the one before.
+    enum class Serial : std::uint8_t { Cbc, Cfb, Ofb };
+
 protected:
     // The sixteen 48-bit round keys, two words per round, each word holding
     // four 6-bit groups in the low bits of its bytes.
@@ -23,6 +27,11 @@ protected:
                                   Bytes dest) noexcept;
     static void DecryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
                                   Bytes dest) noexcept;
+    // Their encryption: the chaining value stays in registers, in the form
+    // the rounds take.
+    static void EncryptSerialWith(Serial mode, const Schedule& k, Block& chain, ConstBytes source, Bytes dest) noexcept;
+    static void EncryptSerialWith(Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3, Block& chain,
+                                  ConstBytes source, Bytes dest) noexcept;
 };
 
 class TKC_des final : public TKC_customdes {
@@ -42,6 +51,15 @@ protected:
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         DecryptBlocksWith(KeySchedule, source, dest);
+    }
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cbc, KeySchedule, chain, source, dest);
+    }
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cfb, KeySchedule, chain, source, dest);
+    }
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Ofb, KeySchedule, chain, source, dest);
     }
 
 private:
@@ -65,6 +83,15 @@ protected:
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
         DecryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
+    }
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+    }
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cfb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+    }
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Ofb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
     }
 
 private:

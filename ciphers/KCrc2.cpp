@@ -119,7 +119,7 @@ void TKC_rc2::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     l[0] = tables::Rc2PiTable[l[0]];
     for (std::size_t i = 0; i < 64; ++i) ExpandedKey[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
     SecureZero(l);
-    Path = lanes::UsablePath(true);
+    ChoosePath();
 }
 
 namespace {
@@ -266,10 +266,6 @@ void Crypt(std::uint8_t path, const std::uint16_t* k, ConstBytes source, Bytes d
 }
 
 }  // namespace
-
-std::string_view TKC_rc2::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(true));
-}
 
 void TKC_rc2::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     Crypt<true>(Path, ExpandedKey.data(), source, dest);

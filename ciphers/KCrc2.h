@@ -4,10 +4,13 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
-class TKC_rc2 final : public TKC_blockcipher64 {
+// Its AVX2 path takes sixteen blocks to a set of four registers, a word of
+// each block per lane; SSE2's takes eight.
+class TKC_rc2 final : public LanePaths<TKC_blockcipher64, true> {
 public:
     static constexpr std::int32_t ClassId = ids::RC2;
     static constexpr std::string_view ClassAlgorithm = "RC2";
@@ -16,16 +19,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc2>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(ExpandedKey);
-        TKC_blockcipher64::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (sixteen blocks to a set of four registers, a word of each
-    // block per lane), "sse2" (eight) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     // The expansion repeats the key bytes, so a key needs at least one.
@@ -35,7 +31,6 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint16_t, 64>, 0> ExpandedKey;
 };
 

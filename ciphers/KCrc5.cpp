@@ -59,13 +59,10 @@ inline void Rounds(const Schedule& s, W (&a)[Sets], W (&b)[Sets]) noexcept {
     }
 }
 
-// SSE2 has no shift by a count per lane, and so no RC5 path.
-constexpr bool HasSse2Path = false;
-
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    lanes::CryptOnPath<lanes::Pairs<false>, HasSse2Path>(path, source, dest, [&s](auto& a, auto& b) {
+    lanes::CryptOnPath<lanes::Pairs<false>, TKC_rc5::HasSse2Path>(path, source, dest, [&s](auto& a, auto& b) {
         Rounds<Encrypting>(s, a, b);
     });
 }
@@ -92,11 +89,7 @@ void TKC_rc5::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         j = j + 1 == c ? 0 : j + 1;
     }
     SecureZero(l);
-    Path = lanes::UsablePath(HasSse2Path);
-}
-
-std::string_view TKC_rc5::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
+    ChoosePath();
 }
 
 void TKC_rc5::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

@@ -3,10 +3,12 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
-class TKC_rc5 final : public TKC_blockcipher64 {
+// SSE2 has no shift by a count per lane, and so no RC5 path.
+class TKC_rc5 final : public LanePaths<TKC_blockcipher64, false> {
 public:
     static constexpr std::int32_t ClassId = ids::RC5;
     static constexpr std::string_view ClassAlgorithm = "RC5";
@@ -15,16 +17,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc5>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(ExpandedKey);
-        TKC_blockcipher64::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (eight blocks to a register, each lane rotated by its own
-    // count) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     // The schedule cycles over the key's words, so a key needs at least one byte.
@@ -34,7 +29,6 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint32_t, 26>, 0xFF> ExpandedKey;
 };
 

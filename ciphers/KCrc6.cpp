@@ -86,22 +86,15 @@ inline void Rounds(const Schedule& s, Words<W, Sets>& a, Words<W, Sets>& b, Word
     }
 }
 
-// SSE2 has no shift by a count per lane, and no 32-bit multiplication.
-constexpr bool HasSse2Path = false;
-
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) noexcept {
-    lanes::CryptOnPath<lanes::Quads, HasSse2Path>(path, source, dest, [&s](auto& a, auto& b, auto& c, auto& d) {
+    lanes::CryptOnPath<lanes::Quads, TKC_rc6::HasSse2Path>(path, source, dest, [&s](auto& a, auto& b, auto& c, auto& d) {
         Rounds<Encrypting>(s, a, b, c, d);
     });
 }
 
 }  // namespace
-
-std::string_view TKC_rc6::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
-}
 
 void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     const std::size_t b = keyBits / 8;
@@ -123,7 +116,7 @@ void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureZero(bytes);
     SecureZero(L);
-    Path = lanes::UsablePath(HasSse2Path);
+    ChoosePath();
 }
 
 void TKC_rc6::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

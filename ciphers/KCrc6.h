@@ -3,10 +3,13 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
-class TKC_rc6 final : public TKC_blockcipher128 {
+// SSE2 has no shift by a count per lane, and no 32-bit multiplication:
+// no RC6 path.
+class TKC_rc6 final : public LanePaths<TKC_blockcipher128, false> {
 public:
     static constexpr std::int32_t ClassId = ids::RC6;
     static constexpr std::string_view ClassAlgorithm = "RC6";
@@ -15,16 +18,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_rc6>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(ExpandedKey);
-        TKC_blockcipher128::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (eight blocks to a register, each lane rotated by its own
-    // count) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     // The schedule cycles over the key's bytes; a shorter key has none.
@@ -34,7 +30,6 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint32_t, 44>, 0xFF> ExpandedKey;
 };
 

@@ -489,16 +489,7 @@ template <int R = 0>
     return x;
 }
 
-// The paths are the lane ciphers' own.
-static_assert(TKC_serpent::PathSse2 == lanes::PathSse2 && TKC_serpent::PathAvx2 == lanes::PathAvx2);
-
-std::uint8_t UsablePath() noexcept { return lanes::UsablePath(true); }
-
 }  // namespace
-
-std::string_view TKC_serpent::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : UsablePath());
-}
 
 void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Whole key bytes; a shorter key than 256 bits gets a 1 at bit keyBits
@@ -542,7 +533,7 @@ void TKC_serpent::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureZero(w);
     SecureZero(padded);
-    Path = UsablePath();
+    ChoosePath();
 }
 
 void TKC_serpent::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

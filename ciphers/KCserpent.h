@@ -4,10 +4,11 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
-class TKC_serpent final : public TKC_blockcipher128 {
+class TKC_serpent final : public LanePaths<TKC_blockcipher128, true> {
 public:
     static constexpr std::int32_t ClassId = ids::Serpent;
     static constexpr std::string_view ClassAlgorithm = "Serpent";
@@ -16,15 +17,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_serpent>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(RoundSubkeys);
-        TKC_blockcipher128::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (eight blocks to a register), "sse2" (four) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -41,7 +36,6 @@ protected:
     void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::array<std::uint32_t, 4>, 33>, 0> RoundSubkeys;
 };
 

@@ -58,26 +58,19 @@ inline void Rounds(const Key& k, W (&y)[Sets], W (&z)[Sets]) noexcept {
     }
 }
 
-// The shifts take one count for every lane: SSE2 runs the rounds too.
-constexpr bool HasSse2Path = true;
-
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Key& k, ConstBytes source, Bytes dest) noexcept {
-    lanes::CryptOnPath<lanes::Pairs<true>, HasSse2Path>(path, source, dest, [&k](auto& y, auto& z) {
+    lanes::CryptOnPath<lanes::Pairs<true>, TKC_tea::HasSse2Path>(path, source, dest, [&k](auto& y, auto& z) {
         Rounds<Encrypting>(k, y, z);
     });
 }
 
 }  // namespace
 
-std::string_view TKC_tea::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
-}
-
 void TKC_tea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     KeyWords = tea::KeyWordsOf(key, keyBits);
-    Path = lanes::UsablePath(HasSse2Path);
+    ChoosePath();
 }
 
 void TKC_tea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

@@ -4,6 +4,7 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
@@ -19,7 +20,8 @@ std::array<std::uint32_t, 4> KeyWordsOf(ConstBytes key, std::uint32_t keyBits) n
 bool SelfTestRoundTrip(TKC_blockcipher64& cipher);
 }  // namespace tea
 
-class TKC_tea final : public TKC_blockcipher64 {
+// Its shifts take one count for every lane: SSE2 runs the rounds too.
+class TKC_tea final : public LanePaths<TKC_blockcipher64, true> {
 public:
     static constexpr std::int32_t ClassId = ids::Tea;
     static constexpr std::string_view ClassAlgorithm = "Tea";
@@ -28,15 +30,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_tea>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(KeyWords);
-        TKC_blockcipher64::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (eight blocks to a register), "sse2" (four) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -44,7 +40,6 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     Wiped<std::array<std::uint32_t, 4>, 0> KeyWords;  // K0..K3
 };
 

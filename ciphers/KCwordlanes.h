@@ -13,6 +13,7 @@
 
 #include "../framework/KCbytes.h"
 #include "../framework/KCcpufeatures.h"
+#include "KClanepaths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -189,29 +190,6 @@ inline std::size_t CryptQuadsInFlight(ConstBytes source, Bytes dest, Crypt crypt
 #endif
 
 namespace kestrune::lanes {
-
-// The paths of these ciphers, one chosen when an instance is keyed. Every
-// cipher here has an AVX2 path; those whose rounds need neither a shift by
-// a count per lane nor a 32-bit product also have SSE2's.
-inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
-
-inline std::uint8_t UsablePath(bool hasSse2Path) noexcept {
-#ifdef KESTRUNE_WORD_LANES
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return PathAvx2;
-    if (hasSse2Path && CpuFeatures::Has(CpuFeature::Sse2)) return PathSse2;
-#else
-    static_cast<void>(hasSse2Path);
-#endif
-    return PathPortable;
-}
-
-inline std::string_view PathName(std::uint8_t path) noexcept {
-    switch (path) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
-}
 
 // How blocks become lanes: 64-bit blocks as a pair of words (big-endian
 // words or little), or 128-bit blocks as four little-endian words. One

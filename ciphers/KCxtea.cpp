@@ -40,22 +40,15 @@ inline void Rounds(const Sums& keyed, W (&y)[Sets], W (&z)[Sets]) noexcept {
     }
 }
 
-// The shifts take one count for every lane: SSE2 runs the rounds too.
-constexpr bool HasSse2Path = true;
-
 // Whole groups on the path chosen at keying; the rest, one block at a time.
 template <bool Encrypting>
 void Crypt(std::uint8_t path, const Sums& keyed, ConstBytes source, Bytes dest) noexcept {
-    lanes::CryptOnPath<lanes::Pairs<true>, HasSse2Path>(path, source, dest, [&keyed](auto& y, auto& z) {
+    lanes::CryptOnPath<lanes::Pairs<true>, TKC_xtea::HasSse2Path>(path, source, dest, [&keyed](auto& y, auto& z) {
         Rounds<Encrypting>(keyed, y, z);
     });
 }
 
 }  // namespace
-
-std::string_view TKC_xtea::Provider() const noexcept {
-    return lanes::PathName(IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
-}
 
 // The first half round of each pair picks the key word by the sum's low
 // bits, the second by bits 11 and 12 of the sum after it is advanced.
@@ -68,7 +61,7 @@ void TKC_xtea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         KeyedSums[i + 1] = sum + k[(sum >> 11) & 3];
     }
     SecureZero(k);
-    Path = lanes::UsablePath(HasSse2Path);
+    ChoosePath();
 }
 
 void TKC_xtea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

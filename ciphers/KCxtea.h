@@ -4,10 +4,12 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
+#include "KClanepaths.h"
 
 namespace kestrune {
 
-class TKC_xtea final : public TKC_blockcipher64 {
+// Its shifts take one count for every lane: SSE2 runs the rounds too.
+class TKC_xtea final : public LanePaths<TKC_blockcipher64, true> {
 public:
     static constexpr std::int32_t ClassId = ids::XTea;
     static constexpr std::string_view ClassAlgorithm = "XTea";
@@ -16,15 +18,9 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_xtea>; }
 
     void Wipe() noexcept override {
-        Path = PathPortable;
         WipeAll(KeyedSums);
-        TKC_blockcipher64::Wipe();
+        LanePaths::Wipe();
     }
-
-    // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2" (eight blocks to a register), "sse2" (four) or "portable".
-    std::string_view Provider() const noexcept override;
-    static constexpr std::uint8_t PathPortable = 0;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -32,7 +28,6 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    std::uint8_t Path = PathPortable;
     // What each half round adds to the sum: the sum plus the key word it
     // picks, in encryption order. Worked out once when keyed, so that the
     // rounds pick no word per block (and lanes need no per-lane pick).

@@ -7,7 +7,9 @@
 namespace kestrune {
 
 void TKC_hash::Init() {
-    Wipe();
+    // Only a message in progress needs wiping: construction and Final leave
+    // nothing behind, and a second wipe delays the first compression.
+    if (Initialized) Wipe();
     Start();
     Initialized = true;
 }

@@ -1,0 +1,64 @@
+// The paths of the ciphers whose blocks run side by side in vector lanes
+// (RC2, RC5, RC6, TEA, XTEA, Serpent): one is chosen when an instance is
+// keyed, and Provider() names it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "../framework/KCcpufeatures.h"
+
+namespace kestrune {
+namespace lanes {
+
+// Every cipher here has an AVX2 path; those whose rounds need neither a
+// shift by a count per lane nor a 32-bit product also have SSE2's.
+inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
+
+inline std::uint8_t UsablePath(bool hasSse2Path) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    if (CpuFeatures::Has(CpuFeature::Avx2)) return PathAvx2;
+    if (hasSse2Path && CpuFeatures::Has(CpuFeature::Sse2)) return PathSse2;
+#else
+    static_cast<void>(hasSse2Path);
+#endif
+    return PathPortable;
+}
+
+inline std::string_view PathName(std::uint8_t path) noexcept {
+    switch (path) {
+    case PathAvx2: return "avx2";
+    case PathSse2: return "sse2";
+    default: return "portable";
+    }
+}
+
+}  // namespace lanes
+
+// The chosen path of such a cipher, over its block size's base class.
+template <typename Base, bool Sse2>
+class LanePaths : public Base {
+public:
+    static constexpr bool HasSse2Path = Sse2;
+    static constexpr std::uint8_t PathPortable = lanes::PathPortable, PathSse2 = lanes::PathSse2,
+                                  PathAvx2 = lanes::PathAvx2;
+
+    void Wipe() noexcept override {
+        Path = PathPortable;
+        Base::Wipe();
+    }
+
+    // The path this instance takes, chosen when keyed through CpuFeatures:
+    // "avx2", "sse2" or "portable"; before keying, the one it would take.
+    std::string_view Provider() const noexcept override {
+        return lanes::PathName(this->IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
+    }
+
+protected:
+    // For ScheduleKey.
+    void ChoosePath() noexcept { Path = lanes::UsablePath(HasSse2Path); }
+
+    std::uint8_t Path = PathPortable;
+};
+
+}  // namespace kestrune
