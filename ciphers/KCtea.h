@@ -4,7 +4,7 @@
 
 #include "../framework/KCblockciphers.h"
 #include "../framework/KCconst.h"
-#include "KClanepaths.h"
+#include "KCpaths.h"
 
 namespace kestrune {
 

@@ -13,7 +13,7 @@
 
 #include "../framework/KCbytes.h"
 #include "../framework/KCcpufeatures.h"
-#include "KClanepaths.h"
+#include "KCpaths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "../framework/KCcpufeatures.h"
-
 namespace kestrune {
 namespace lanes {
 
@@ -15,23 +13,10 @@ namespace lanes {
 // shift by a count per lane nor a 32-bit product also have SSE2's.
 inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
 
-inline std::uint8_t UsablePath(bool hasSse2Path) noexcept {
-#if defined(__x86_64__) || defined(__i386__)
-    if (CpuFeatures::Has(CpuFeature::Avx2)) return PathAvx2;
-    if (hasSse2Path && CpuFeatures::Has(CpuFeature::Sse2)) return PathSse2;
-#else
-    static_cast<void>(hasSse2Path);
-#endif
-    return PathPortable;
-}
-
-inline std::string_view PathName(std::uint8_t path) noexcept {
-    switch (path) {
-    case PathAvx2: return "avx2";
-    case PathSse2: return "sse2";
-    default: return "portable";
-    }
-}
+// The path an instance keyed now takes, through CpuFeatures (whose header
+// stays with the sources).
+std::uint8_t UsablePath(bool hasSse2Path) noexcept;
+std::string_view PathName(std::uint8_t path) noexcept;
 
 }  // namespace lanes
 
