@@ -19,11 +19,13 @@ template <std::size_t Lanes, typename Crypt>
     const std::size_t done = source.size() / group * group;
     for (std::size_t off = 0; off < done; off += group) {
         std::uint32_t l[Lanes], r[Lanes];
+#pragma GCC unroll 16
         for (std::size_t k = 0; k < Lanes; ++k) {
             l[k] = LoadBE32(source.subspan(off + 8 * k, 4));
             r[k] = LoadBE32(source.subspan(off + 8 * k + 4, 4));
         }
         crypt(l, r);
+#pragma GCC unroll 16
         for (std::size_t k = 0; k < Lanes; ++k) {
             StoreBE32Block(dest.subspan(off + 8 * k, 4), l[k]);
             StoreBE32Block(dest.subspan(off + 8 * k + 4, 4), r[k]);
