@@ -90,22 +90,6 @@ using Boxes = Rounds<OffsetLook>;
 // those of 32-bit x86.
 constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
 
-// The lanes' halves as separate words: kept in arrays, the compiler packed
-// pairs of them into 64-bit registers and unpacked them for every round.
-template <std::size_t N>
-struct LaneHalves;
-template <>
-struct LaneHalves<2> {
-    std::uint32_t w0, w1;
-    template <typename F>
-    [[gnu::always_inline]] void Each(F f) noexcept { f(w0, 0), f(w1, 1); }
-};
-template <>
-struct LaneHalves<4> {
-    std::uint32_t w0, w1, w2, w3;
-    template <typename F>
-    [[gnu::always_inline]] void Each(F f) noexcept { f(w0, 0), f(w1, 1), f(w2, 2), f(w3, 3); }
-};
 using LaneWords = LaneHalves<Lanes>;
 
 // One lane's round of the given type: x ^= f(y). km is the masking key, kr
