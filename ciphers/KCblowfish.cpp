@@ -154,11 +154,14 @@ std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std:
 // eight lanes above, and four chains then fill the waits.
 constexpr std::size_t BmiLanes = 4;
 constexpr bool HasBmiLanes = true;
+using SBoxArray = std::array<std::array<std::uint32_t, 256>, 4>;
 
 // y ^= p ^ F(x), F(x) = ((S1[a] + S2[b]) ^ S3[c]) + S4[d] for x's bytes a..d.
 // second and third hold bextr's position and length for bytes b and c.
+// The boxes are an operand beside their address, so that the compiler
+// knows what the instructions read.
 [[gnu::always_inline]] inline void LaneRoundBmi(std::uint32_t& y, std::uint32_t x, const std::uint32_t& p,
-                                                const std::uint32_t* boxes, std::uint32_t second,
+                                                const SBoxArray& boxes, std::uint32_t second,
                                                 std::uint32_t third) noexcept {
     std::uint32_t t, u;
     __asm__("movl %k[x], %k[t]\n\t"
@@ -173,7 +176,8 @@ constexpr bool HasBmiLanes = true;
             "xorl %[p], %k[y]\n\t"
             "xorl %k[t], %k[y]"
             : [y] "+r"(y), [t] "=&r"(t), [u] "=&r"(u)
-            : [x] "r"(x), [p] "m"(p), [s] "r"(boxes), [second] "r"(second), [third] "r"(third)
+            : [x] "r"(x), [p] "m"(p), [s] "r"(boxes[0].data()), [second] "r"(second),
+              [third] "r"(third), "m"(boxes)
             : "cc");
 }
 
@@ -182,7 +186,7 @@ using BmiWords = LaneHalves<BmiLanes>;
 // Round n (1..16) for every lane: odd rounds change r, even rounds l.
 template <std::size_t N>
 [[gnu::always_inline]] inline void RoundLanesBmi(BmiWords& l, BmiWords& r, const std::uint32_t* p,
-                                                 std::size_t key, const std::uint32_t* boxes) noexcept {
+                                                 std::size_t key, const SBoxArray& boxes) noexcept {
     BmiWords& y = N % 2 == 1 ? r : l;
     BmiWords& x = N % 2 == 1 ? l : r;
     std::uint32_t xs[BmiLanes];
@@ -194,21 +198,20 @@ template <std::size_t N>
 
 template <bool Encrypting, std::size_t... N>
 [[gnu::always_inline]] inline void AllRoundsBmi(BmiWords& l, BmiWords& r, const std::uint32_t* p,
-                                                const std::uint32_t* boxes, std::index_sequence<N...>) noexcept {
+                                                const SBoxArray& boxes, std::index_sequence<N...>) noexcept {
     // Decryption runs the same rounds with the P entries in reverse order.
     (RoundLanesBmi<N + 1>(l, r, p, Encrypting ? N + 1 : 16 - N, boxes), ...);
 }
 
 template <bool Encrypting>
-std::size_t CryptGroupsBmi(const std::uint32_t* p, const std::array<std::array<std::uint32_t, 256>, 4>& sboxes,
+std::size_t CryptGroupsBmi(const std::uint32_t* p, const SBoxArray& sboxes,
                            ConstBytes source, Bytes dest) noexcept {
-    const std::uint32_t* boxes = sboxes[0].data();
     constexpr std::size_t first = Encrypting ? 0 : 17, last = Encrypting ? 17 : 0;
     const auto crypt = [&](std::uint32_t (&left)[BmiLanes], std::uint32_t (&right)[BmiLanes]) __attribute__((always_inline)) {
         BmiWords l, r;
         l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = left[k] ^ p[first]; });
         r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = right[k]; });
-        AllRoundsBmi<Encrypting>(l, r, p, boxes, std::make_index_sequence<16>());
+        AllRoundsBmi<Encrypting>(l, r, p, sboxes, std::make_index_sequence<16>());
         // The halves leave swapped, the last P entry on the new left.
         r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { left[k] = w ^ p[last]; });
         l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { right[k] = w; });

@@ -121,8 +121,10 @@ template <int Type>
 // position 16, length 8.
 template <int Type>
 [[gnu::always_inline]] inline void LaneRoundBmi(std::uint32_t& x, std::uint32_t y, const std::uint32_t& km,
-                                                std::uint32_t kr, const std::uint32_t* boxes,
-                                                std::uint32_t ctl) noexcept {
+                                                std::uint32_t kr, std::uint32_t ctl) noexcept {
+    // The boxes' address in a register; the boxes themselves an operand
+    // too, so that the compiler knows what the instructions read.
+    const std::uint32_t* boxes = JoinedBoxes[0].data();
     std::uint32_t i, t, u;
     if constexpr (Type == 1) {
         // (S1[a] ^ S2[b]) + (S4[d] - S3[c])
@@ -140,7 +142,7 @@ template <int Type>
                 "addl %k[t], %k[i]\n\t"
                 "xorl %k[i], %k[x]"
                 : [x] "+r"(x), [i] "=&Q"(i), [t] "=&r"(t), [u] "=&R"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
                 : "cc");
     } else if constexpr (Type == 2) {
         // ((S1[a] - S2[b]) + S3[c]) ^ S4[d], taken as S4[d] and S1[a] + (S3[c] - S2[b])
@@ -157,7 +159,7 @@ template <int Type>
                 "addl (%[s],%q[i],4), %k[t]\n\t"
                 "xorl %k[t], %k[x]"
                 : [x] "+r"(x), [i] "=&Q"(i), [t] "=&R"(t), [u] "=&r"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
                 : "cc");
     } else {
         // ((S1[a] + S2[b]) ^ S3[c]) - S4[d]
@@ -175,7 +177,7 @@ template <int Type>
                 "subl 0xc00(%[s],%q[t],4), %k[u]\n\t"
                 "xorl %k[u], %k[x]"
                 : [x] "+r"(x), [i] "=&Q"(i), [t] "=&R"(t), [u] "=&r"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
                 : "cc");
     }
 }
@@ -197,7 +199,7 @@ template <bool Bmi, std::size_t N>
     x.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) {
 #if defined(__x86_64__)
         if constexpr (Bmi) {
-            LaneRoundBmi<N % 3 + 1>(w, ys[k], km[N], kr, JoinedBoxes[0].data(), 0x0810);
+            LaneRoundBmi<N % 3 + 1>(w, ys[k], km[N], kr, 0x0810);
             return;
         }
 #endif
