@@ -112,16 +112,16 @@ template <int Type>
 // The same round for processors with BMI2 (all of which have BMI1's bextr),
 // written out: from the rounds above the compiler copied the index word
 // before each byte it took, re-extended bytes it had just zero-extended and
-// reloaded the rotation count per lane. Here the low two bytes come from
-// the word's low and high byte registers, bextr takes the third without
-// a copy and a shift the top one, and each look-up is one base+index
-// operand of the joined boxes; type 2's last xor with S4 goes straight
-// into x. A byte taken from a high byte register can only go to one of the
-// eight original registers ("Q" and "R" below). ctl holds bextr's
-// position 16, length 8.
+// reloaded the rotation count per lane. Here movzbl takes the low byte,
+// bextr the middle two without a copy of the word and a shift the top one,
+// and each look-up is one base+index operand of the joined boxes; type 2's
+// last xor with S4 goes straight into x. The high byte registers (%ah) took
+// one instruction less, but their few registers made the compiler spill a
+// lane's word every round. second and third hold bextr's position and
+// length for bytes b and c.
 template <int Type>
 [[gnu::always_inline]] inline void LaneRoundBmi(std::uint32_t& x, std::uint32_t y, const std::uint32_t& km,
-                                                std::uint32_t kr, std::uint32_t ctl) noexcept {
+                                                std::uint32_t kr, std::uint32_t second, std::uint32_t third) noexcept {
     // The boxes' address in a register; the boxes themselves an operand
     // too, so that the compiler knows what the instructions read.
     const std::uint32_t* boxes = JoinedBoxes[0].data();
@@ -132,17 +132,18 @@ template <int Type>
                 "addl %k[y], %k[i]\n\t"
                 "roll %%cl, %k[i]\n\t"
                 "movzbl %b[i], %k[t]\n\t"
-                "movzbl %h[i], %k[u]\n\t"
+                "bextrl %k[third], %k[i], %k[u]\n\t"
                 "movl 0xc00(%[s],%q[t],4), %k[t]\n\t"
                 "subl 0x800(%[s],%q[u],4), %k[t]\n\t"
-                "bextrl %k[ctl], %k[i], %k[u]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
                 "shrl $24, %k[i]\n\t"
                 "movl (%[s],%q[i],4), %k[i]\n\t"
                 "xorl 0x400(%[s],%q[u],4), %k[i]\n\t"
                 "addl %k[t], %k[i]\n\t"
                 "xorl %k[i], %k[x]"
-                : [x] "+r"(x), [i] "=&Q"(i), [t] "=&r"(t), [u] "=&R"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
                 : "cc");
     } else if constexpr (Type == 2) {
         // ((S1[a] - S2[b]) + S3[c]) ^ S4[d], taken as S4[d] and S1[a] + (S3[c] - S2[b])
@@ -151,33 +152,35 @@ template <int Type>
                 "roll %%cl, %k[i]\n\t"
                 "movzbl %b[i], %k[t]\n\t"
                 "xorl 0xc00(%[s],%q[t],4), %k[x]\n\t"
-                "movzbl %h[i], %k[t]\n\t"
+                "bextrl %k[third], %k[i], %k[t]\n\t"
                 "movl 0x800(%[s],%q[t],4), %k[t]\n\t"
-                "bextrl %k[ctl], %k[i], %k[u]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
                 "subl 0x400(%[s],%q[u],4), %k[t]\n\t"
                 "shrl $24, %k[i]\n\t"
                 "addl (%[s],%q[i],4), %k[t]\n\t"
                 "xorl %k[t], %k[x]"
-                : [x] "+r"(x), [i] "=&Q"(i), [t] "=&R"(t), [u] "=&r"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
                 : "cc");
     } else {
         // ((S1[a] + S2[b]) ^ S3[c]) - S4[d]
         __asm__("movl %[km], %k[i]\n\t"
                 "subl %k[y], %k[i]\n\t"
                 "roll %%cl, %k[i]\n\t"
-                "bextrl %k[ctl], %k[i], %k[u]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
                 "movl 0x400(%[s],%q[u],4), %k[u]\n\t"
                 "movl %k[i], %k[t]\n\t"
                 "shrl $24, %k[t]\n\t"
                 "addl (%[s],%q[t],4), %k[u]\n\t"
-                "movzbl %h[i], %k[t]\n\t"
+                "bextrl %k[third], %k[i], %k[t]\n\t"
                 "xorl 0x800(%[s],%q[t],4), %k[u]\n\t"
                 "movzbl %b[i], %k[t]\n\t"
                 "subl 0xc00(%[s],%q[t],4), %k[u]\n\t"
                 "xorl %k[u], %k[x]"
-                : [x] "+r"(x), [i] "=&Q"(i), [t] "=&R"(t), [u] "=&r"(u)
-                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [ctl] "r"(ctl), "m"(JoinedBoxes)
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
                 : "cc");
     }
 }
@@ -199,7 +202,7 @@ template <bool Bmi, std::size_t N>
     x.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) {
 #if defined(__x86_64__)
         if constexpr (Bmi) {
-            LaneRoundBmi<N % 3 + 1>(w, ys[k], km[N], kr, 0x0810);
+            LaneRoundBmi<N % 3 + 1>(w, ys[k], km[N], kr, 0x0810, 0x0808);
             return;
         }
 #endif
