@@ -97,6 +97,8 @@ inline void TKC_blowfish::DecryptWords(std::uint32_t& left, std::uint32_t& right
 
 namespace {
 
+using SBoxArray = std::array<std::array<std::uint32_t, 256>, 4>;
+
 // Several blocks at once, round by round: each block's rounds are one chain
 // of dependent look-ups, and the chains of other blocks fill its waits (CBC
 // decryption, CTR and CFB decryption hand over many blocks). Here throughput
@@ -154,7 +156,6 @@ std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std:
 // eight lanes above, and four chains then fill the waits.
 constexpr std::size_t BmiLanes = 4;
 constexpr bool HasBmiLanes = true;
-using SBoxArray = std::array<std::array<std::uint32_t, 256>, 4>;
 
 // y ^= p ^ F(x), F(x) = ((S1[a] + S2[b]) ^ S3[c]) + S4[d] for x's bytes a..d.
 // second and third hold bextr's position and length for bytes b and c.
@@ -219,14 +220,12 @@ std::size_t CryptGroupsBmi(const std::uint32_t* p, const SBoxArray& sboxes,
     return CryptGroupsBE<BmiLanes>(source, dest, crypt);
 }
 #else
-constexpr std::size_t BmiLanes = Lanes;
 constexpr bool HasBmiLanes = false;
 #endif
 
 // The serial modes come one block at a time: they skip the call.
 template <bool Encrypting>
-[[gnu::always_inline]] inline std::size_t CryptGroupsOnPath(bool bmi, const std::uint32_t* p,
-                                                            const std::array<std::array<std::uint32_t, 256>, 4>& sboxes,
+[[gnu::always_inline]] inline std::size_t CryptGroupsOnPath(bool bmi, const std::uint32_t* p, const SBoxArray& sboxes,
                                                             ConstBytes source, Bytes dest) noexcept {
 #if defined(__x86_64__)
     if (bmi) return source.size() < 8 * BmiLanes ? 0 : CryptGroupsBmi<Encrypting>(p, sboxes, source, dest);
