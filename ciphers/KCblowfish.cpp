@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "KCblowfish_tables.inc"
+#include "../framework/KCcpufeatures.h"
 #include "KClanes.h"
 
 namespace kestrune {
@@ -95,6 +97,8 @@ inline void TKC_blowfish::DecryptWords(std::uint32_t& left, std::uint32_t& right
 
 namespace {
 
+using SBoxArray = std::array<std::array<std::uint32_t, 256>, 4>;
+
 // Several blocks at once, round by round: each block's rounds are one chain
 // of dependent look-ups, and the chains of other blocks fill its waits (CBC
 // decryption, CTR and CFB decryption hand over many blocks). Here throughput
@@ -144,9 +148,103 @@ std::size_t CryptGroups(const std::uint32_t* p, const std::array<std::array<std:
     });
 }
 
+#if defined(__x86_64__)
+// Processors with BMI2 (all of which have BMI1's bextr) take four lanes
+// with the round written out: bextr takes the middle two bytes without a
+// copy of the word, and each look-up is one base+index operand of the four
+// boxes, which lie one after another. Fewer instructions per round than the
+// eight lanes above, and four chains then fill the waits.
+constexpr std::size_t BmiLanes = 4;
+constexpr bool HasBmiLanes = true;
+
+// y ^= p ^ F(x), F(x) = ((S1[a] + S2[b]) ^ S3[c]) + S4[d] for x's bytes a..d.
+// second and third hold bextr's position and length for bytes b and c.
+// The boxes are an operand beside their address, so that the compiler
+// knows what the instructions read.
+[[gnu::always_inline]] inline void LaneRoundBmi(std::uint32_t& y, std::uint32_t x, const std::uint32_t& p,
+                                                const SBoxArray& boxes, std::uint32_t second,
+                                                std::uint32_t third) noexcept {
+    std::uint32_t t, u;
+    __asm__("movl %k[x], %k[t]\n\t"
+            "shrl $24, %k[t]\n\t"
+            "bextrl %k[second], %k[x], %k[u]\n\t"
+            "movl (%[s],%q[t],4), %k[t]\n\t"
+            "addl 0x400(%[s],%q[u],4), %k[t]\n\t"
+            "bextrl %k[third], %k[x], %k[u]\n\t"
+            "xorl 0x800(%[s],%q[u],4), %k[t]\n\t"
+            "movzbl %b[x], %k[u]\n\t"
+            "addl 0xc00(%[s],%q[u],4), %k[t]\n\t"
+            "xorl %[p], %k[y]\n\t"
+            "xorl %k[t], %k[y]"
+            : [y] "+r"(y), [t] "=&r"(t), [u] "=&r"(u)
+            : [x] "r"(x), [p] "m"(p), [s] "r"(boxes[0].data()), [second] "r"(second),
+              [third] "r"(third), "m"(boxes)
+            : "cc");
+}
+
+using BmiWords = LaneHalves<BmiLanes>;
+
+// Round n (1..16) for every lane: odd rounds change r, even rounds l.
+template <std::size_t N>
+[[gnu::always_inline]] inline void RoundLanesBmi(BmiWords& l, BmiWords& r, const std::uint32_t* p,
+                                                 std::size_t key, const SBoxArray& boxes) noexcept {
+    BmiWords& y = N % 2 == 1 ? r : l;
+    BmiWords& x = N % 2 == 1 ? l : r;
+    std::uint32_t xs[BmiLanes];
+    x.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { xs[k] = w; });
+    y.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) {
+        LaneRoundBmi(w, xs[k], p[key], boxes, 0x0810, 0x0808);
+    });
+}
+
+template <bool Encrypting, std::size_t... N>
+[[gnu::always_inline]] inline void AllRoundsBmi(BmiWords& l, BmiWords& r, const std::uint32_t* p,
+                                                const SBoxArray& boxes, std::index_sequence<N...>) noexcept {
+    // Decryption runs the same rounds with the P entries in reverse order.
+    (RoundLanesBmi<N + 1>(l, r, p, Encrypting ? N + 1 : 16 - N, boxes), ...);
+}
+
+template <bool Encrypting>
+std::size_t CryptGroupsBmi(const std::uint32_t* p, const SBoxArray& sboxes,
+                           ConstBytes source, Bytes dest) noexcept {
+    constexpr std::size_t first = Encrypting ? 0 : 17, last = Encrypting ? 17 : 0;
+    const auto crypt = [&](std::uint32_t (&left)[BmiLanes], std::uint32_t (&right)[BmiLanes]) __attribute__((always_inline)) {
+        BmiWords l, r;
+        l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = left[k] ^ p[first]; });
+        r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = right[k]; });
+        AllRoundsBmi<Encrypting>(l, r, p, sboxes, std::make_index_sequence<16>());
+        // The halves leave swapped, the last P entry on the new left.
+        r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { left[k] = w ^ p[last]; });
+        l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { right[k] = w; });
+    };
+    return CryptGroupsBE<BmiLanes>(source, dest, crypt);
+}
+#else
+constexpr bool HasBmiLanes = false;
+#endif
+
+// The serial modes come one block at a time: they skip the call.
+template <bool Encrypting>
+[[gnu::always_inline]] inline std::size_t CryptGroupsOnPath(bool bmi, const std::uint32_t* p, const SBoxArray& sboxes,
+                                                            ConstBytes source, Bytes dest) noexcept {
+#if defined(__x86_64__)
+    if (bmi) return source.size() < 8 * BmiLanes ? 0 : CryptGroupsBmi<Encrypting>(p, sboxes, source, dest);
+#else
+    static_cast<void>(bmi);
+#endif
+    return source.size() < 8 * Lanes ? 0 : CryptGroups<Encrypting>(p, sboxes, source, dest);
+}
+
 }  // namespace
 
+std::string_view TKC_blowfish::Provider() const noexcept {
+    return (IsInitialized() ? BmiPath : UsableBmiPath()) ? "bmi2" : "portable";
+}
+
+bool TKC_blowfish::UsableBmiPath() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
+
 void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    BmiPath = UsableBmiPath();
     const std::size_t n = keyBits / 8;  // a trailing partial byte is ignored
     for (std::size_t s = 0; s < 4; ++s)
         std::copy_n(tables::BlowfishInitialS.begin() + static_cast<std::ptrdiff_t>(256 * s), 256, SBoxes[s].begin());
@@ -173,7 +271,7 @@ void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 }
 
 void TKC_blowfish::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::size_t grouped = CryptGroups<true>(PArray.data(), SBoxes, source, dest);
+    const std::size_t grouped = CryptGroupsOnPath<true>(BmiPath, PArray.data(), SBoxes, source, dest);
     const std::uint8_t* in = source.data() + grouped;
     std::uint8_t* out = dest.data() + grouped;
     for (const std::uint8_t* end = source.data() + source.size(); in != end; in += 8, out += 8) {
@@ -185,7 +283,7 @@ void TKC_blowfish::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 void TKC_blowfish::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::size_t grouped = CryptGroups<false>(PArray.data(), SBoxes, source, dest);
+    const std::size_t grouped = CryptGroupsOnPath<false>(BmiPath, PArray.data(), SBoxes, source, dest);
     const std::uint8_t* in = source.data() + grouped;
     std::uint8_t* out = dest.data() + grouped;
     for (const std::uint8_t* end = source.data() + source.size(); in != end; in += 8, out += 8) {

@@ -14,7 +14,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_blowfish>; }
 
-    void Wipe() noexcept override { WipeAll(SBoxes, PArray); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        BmiPath = false;
+        WipeAll(SBoxes, PArray);
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    std::string_view Provider() const noexcept override;
 
 protected:
     std::uint32_t MinKeyBits() const noexcept override { return 8; }
@@ -30,6 +38,8 @@ private:
 
     Wiped<std::array<std::array<std::uint32_t, 256>, 4>, 0xFF> SBoxes;
     Wiped<std::array<std::uint32_t, 18>, 0xFF> PArray;
+    bool BmiPath = false;
+    static bool UsableBmiPath() noexcept;
 };
 
 }  // namespace kestrune

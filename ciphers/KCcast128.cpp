@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "KCcast128_tables.inc"
+#include "../framework/KCcpufeatures.h"
 #include "KClanes.h"
 
 namespace kestrune {
@@ -33,21 +35,12 @@ struct OffsetLook {
     std::uint32_t D(std::uint32_t i) const noexcept { return At(s4, (i << 2) & 0x3FC); }
 };
 
-// The plain indexed form, whose byte extraction takes fewer instructions:
-// where several blocks' chains run together, throughput counts rather than
-// one chain's latency.
-// The four boxes in one array: one register holds its address for all four
-// look-ups (position-independent code cannot name each box's address in the
-// instruction), which leaves the registers to the blocks' words.
+// The four boxes in one array, for the many-block paths: one register
+// holds its address for all four look-ups (position-independent code cannot
+// name each box's address in the instruction), which leaves the registers
+// to the blocks' words.
 constexpr std::array<std::array<std::uint32_t, 256>, 4> JoinedBoxes{tables::Cast128S1, tables::Cast128S2,
                                                                     tables::Cast128S3, tables::Cast128S4};
-
-struct IndexedLook {
-    std::uint32_t A(std::uint32_t i) const noexcept { return JoinedBoxes[0][i >> 24]; }
-    std::uint32_t B(std::uint32_t i) const noexcept { return JoinedBoxes[1][(i >> 16) & 0xFF]; }
-    std::uint32_t C(std::uint32_t i) const noexcept { return JoinedBoxes[2][(i >> 8) & 0xFF]; }
-    std::uint32_t D(std::uint32_t i) const noexcept { return JoinedBoxes[3][i & 0xFF]; }
-};
 
 template <typename Look>
 struct Rounds : Look {
@@ -89,80 +82,183 @@ struct Rounds : Look {
 };
 
 using Boxes = Rounds<OffsetLook>;
-using LaneBoxes = Rounds<IndexedLook>;
 
 // Several blocks at once, round by round: each block's rounds are one chain
 // of dependent look-ups, and the chains of other blocks fill its waits (CBC
 // decryption, CTR and CFB decryption hand over many blocks). Four chains
-// fit the registers of x86-64 (eight measured no faster), two those of
-// 32-bit x86.
+// fit the registers of x86-64 (three, five and six measured slower), two
+// those of 32-bit x86.
 constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
-using LaneWords = std::uint32_t[Lanes];
 
-// Boxes::Forward and Boxes::Backward, each step taken for every lane.
-[[gnu::always_inline]] inline void ForwardLanes(const LaneBoxes& boxes, LaneWords& x, LaneWords& y,
-                                                const std::uint32_t* km, const std::uint32_t* kr,
-                                                std::size_t n) noexcept {
-    std::uint32_t mixed[Lanes];
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) {
-        const std::uint32_t f = boxes.G1(Rol32(km[n] + y[k], kr[n]));
-        mixed[k] = (km[n + 1] ^ x[k]) ^ f;
-        x[k] ^= f;
-    }
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) y[k] ^= boxes.G2(Rol32(mixed[k], kr[n + 1]));
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) x[k] ^= boxes.G3(Rol32(km[n + 2] - y[k], kr[n + 2]));
+using LaneWords = LaneHalves<Lanes>;
+
+// One lane's round of the given type: x ^= f(y). km is the masking key, kr
+// the rotation. The same sums as Rounds::G1..G3.
+template <int Type>
+[[gnu::always_inline]] inline void LaneRound(std::uint32_t& x, std::uint32_t y, const std::uint32_t& km,
+                                             std::uint32_t kr) noexcept {
+    const std::uint32_t i = Rol32(Type == 1 ? km + y : Type == 2 ? km ^ y : km - y, kr);
+    const auto& s = JoinedBoxes;
+    const std::uint32_t a = s[0][i >> 24], b = s[1][(i >> 16) & 0xFF], c = s[2][(i >> 8) & 0xFF], d = s[3][i & 0xFF];
+    if constexpr (Type == 1)
+        x ^= (a ^ b) + (d - c);
+    else if constexpr (Type == 2)
+        x ^= ((a - b) + c) ^ d;
+    else
+        x ^= ((a + b) ^ c) - d;
 }
 
-[[gnu::always_inline]] inline void BackwardLanes(const LaneBoxes& boxes, LaneWords& x, LaneWords& y,
-                                                 const std::uint32_t* km, const std::uint32_t* kr,
-                                                 std::size_t n) noexcept {
-    std::uint32_t mixed[Lanes];
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) {
-        const std::uint32_t f = boxes.G3(Rol32(km[n + 2] - y[k], kr[n + 2]));
-        mixed[k] = (km[n + 1] ^ x[k]) ^ f;
-        x[k] ^= f;
+#if defined(__x86_64__)
+// The same round for processors with BMI2 (all of which have BMI1's bextr),
+// written out: from the rounds above the compiler copied the index word
+// before each byte it took, re-extended bytes it had just zero-extended and
+// reloaded the rotation count per lane. Here movzbl takes the low byte,
+// bextr the middle two without a copy of the word and a shift the top one,
+// and each look-up is one base+index operand of the joined boxes; type 2's
+// last xor with S4 goes straight into x. The high byte registers (%ah) took
+// one instruction less, but their few registers made the compiler spill a
+// lane's word every round. second and third hold bextr's position and
+// length for bytes b and c.
+template <int Type>
+[[gnu::always_inline]] inline void LaneRoundBmi(std::uint32_t& x, std::uint32_t y, const std::uint32_t& km,
+                                                std::uint32_t kr, std::uint32_t second, std::uint32_t third) noexcept {
+    // The boxes' address in a register; the boxes themselves an operand
+    // too, so that the compiler knows what the instructions read.
+    const std::uint32_t* boxes = JoinedBoxes[0].data();
+    std::uint32_t i, t, u;
+    if constexpr (Type == 1) {
+        // (S1[a] ^ S2[b]) + (S4[d] - S3[c])
+        __asm__("movl %[km], %k[i]\n\t"
+                "addl %k[y], %k[i]\n\t"
+                "roll %%cl, %k[i]\n\t"
+                "movzbl %b[i], %k[t]\n\t"
+                "bextrl %k[third], %k[i], %k[u]\n\t"
+                "movl 0xc00(%[s],%q[t],4), %k[t]\n\t"
+                "subl 0x800(%[s],%q[u],4), %k[t]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
+                "shrl $24, %k[i]\n\t"
+                "movl (%[s],%q[i],4), %k[i]\n\t"
+                "xorl 0x400(%[s],%q[u],4), %k[i]\n\t"
+                "addl %k[t], %k[i]\n\t"
+                "xorl %k[i], %k[x]"
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
+                : "cc");
+    } else if constexpr (Type == 2) {
+        // ((S1[a] - S2[b]) + S3[c]) ^ S4[d], taken as S4[d] and S1[a] + (S3[c] - S2[b])
+        __asm__("movl %[km], %k[i]\n\t"
+                "xorl %k[y], %k[i]\n\t"
+                "roll %%cl, %k[i]\n\t"
+                "movzbl %b[i], %k[t]\n\t"
+                "xorl 0xc00(%[s],%q[t],4), %k[x]\n\t"
+                "bextrl %k[third], %k[i], %k[t]\n\t"
+                "movl 0x800(%[s],%q[t],4), %k[t]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
+                "subl 0x400(%[s],%q[u],4), %k[t]\n\t"
+                "shrl $24, %k[i]\n\t"
+                "addl (%[s],%q[i],4), %k[t]\n\t"
+                "xorl %k[t], %k[x]"
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
+                : "cc");
+    } else {
+        // ((S1[a] + S2[b]) ^ S3[c]) - S4[d]
+        __asm__("movl %[km], %k[i]\n\t"
+                "subl %k[y], %k[i]\n\t"
+                "roll %%cl, %k[i]\n\t"
+                "bextrl %k[second], %k[i], %k[u]\n\t"
+                "movl 0x400(%[s],%q[u],4), %k[u]\n\t"
+                "movl %k[i], %k[t]\n\t"
+                "shrl $24, %k[t]\n\t"
+                "addl (%[s],%q[t],4), %k[u]\n\t"
+                "bextrl %k[third], %k[i], %k[t]\n\t"
+                "xorl 0x800(%[s],%q[t],4), %k[u]\n\t"
+                "movzbl %b[i], %k[t]\n\t"
+                "subl 0xc00(%[s],%q[t],4), %k[u]\n\t"
+                "xorl %k[u], %k[x]"
+                : [x] "+r"(x), [i] "=&r"(i), [t] "=&r"(t), [u] "=&r"(u)
+                : [y] "r"(y), [km] "m"(km), "c"(kr), [s] "r"(boxes), [second] "r"(second),
+                  [third] "r"(third), "m"(JoinedBoxes)
+                : "cc");
     }
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) y[k] ^= boxes.G2(Rol32(mixed[k], kr[n + 1]));
-#pragma GCC unroll 4
-    for (std::size_t k = 0; k < Lanes; ++k) x[k] ^= boxes.G1(Rol32(km[n] + y[k], kr[n]));
+}
+constexpr bool HasBmiLanes = true;
+#else
+constexpr bool HasBmiLanes = false;
+#endif
+
+// Round n (type n % 3 + 1) for every lane: x ^= f(y), where the halves take
+// turns, even rounds changing l and odd rounds r. Each round takes its own
+// step across the lanes, with nothing carried between rounds but the halves.
+template <bool Bmi, std::size_t N>
+[[gnu::always_inline]] inline void RoundLanes(LaneWords& l, LaneWords& r, const std::uint32_t* km) noexcept {
+    LaneWords& x = N % 2 == 0 ? l : r;
+    LaneWords& y = N % 2 == 0 ? r : l;
+    const std::uint32_t kr = km[16 + N];
+    std::uint32_t ys[Lanes];
+    y.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { ys[k] = w; });
+    x.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) {
+#if defined(__x86_64__)
+        if constexpr (Bmi) {
+            LaneRoundBmi<N % 3 + 1>(w, ys[k], km[N], kr, 0x0810, 0x0808);
+            return;
+        }
+#endif
+        LaneRound<N % 3 + 1>(w, ys[k], km[N], kr);
+    });
+}
+
+template <bool Bmi, std::size_t... N>
+[[gnu::always_inline]] inline void ForwardLanes(LaneWords& l, LaneWords& r, const std::uint32_t* km,
+                                                std::index_sequence<N...>) noexcept {
+    (RoundLanes<Bmi, N>(l, r, km), ...);
+}
+template <bool Bmi, std::size_t Last, std::size_t... N>
+[[gnu::always_inline]] inline void BackwardLanes(LaneWords& l, LaneWords& r, const std::uint32_t* km,
+                                                 std::index_sequence<N...>) noexcept {
+    (RoundLanes<Bmi, Last - N>(l, r, km), ...);
 }
 
 // Whole groups of Lanes blocks; returns the bytes done. Same rounds and
-// order as the one-block loops below.
-template <bool Encrypting>
-std::size_t CryptGroups(const std::uint32_t* km, bool full, ConstBytes source, Bytes dest) noexcept {
-    const std::uint32_t* kr = km + 16;
-    const LaneBoxes boxes;
-    return CryptGroupsBE<Lanes>(source, dest, [&](std::uint32_t (&l)[Lanes], std::uint32_t (&r)[Lanes]) __attribute__((always_inline)) {
+// order as the one-block loops below. The subkeys are copied to the stack,
+// where the rounds address them from the stack pointer: the register that
+// held their address is one more for the lanes. Not inlined: inside the
+// block functions it cost the serial modes' one-block calls about 1.5%.
+template <bool Encrypting, bool Bmi>
+[[gnu::noinline]] std::size_t CryptGroups(const std::uint32_t* subkeys, bool full, ConstBytes source, Bytes dest) noexcept {
+    std::array<std::uint32_t, 32> km;
+    std::copy_n(subkeys, km.size(), km.begin());
+    const auto crypt = [&](std::uint32_t (&left)[Lanes], std::uint32_t (&right)[Lanes]) __attribute__((always_inline)) {
+        LaneWords l, r;
+        l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = left[k]; });
+        r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { w = right[k]; });
         if constexpr (Encrypting) {
-            ForwardLanes(boxes, l, r, km, kr, 0);
-            ForwardLanes(boxes, r, l, km, kr, 3);
-            ForwardLanes(boxes, l, r, km, kr, 6);
-            ForwardLanes(boxes, r, l, km, kr, 9);
-            if (full) {
-                ForwardLanes(boxes, l, r, km, kr, 12);
-#pragma GCC unroll 4
-                for (std::size_t k = 0; k < Lanes; ++k) r[k] ^= boxes.Last(l[k], km, kr);
-            }
+            ForwardLanes<Bmi>(l, r, km.data(), std::make_index_sequence<12>());
+            if (full) ForwardLanes<Bmi>(l, r, km.data(), std::index_sequence<12, 13, 14, 15>());
         } else {
-            if (full) {
-#pragma GCC unroll 4
-                for (std::size_t k = 0; k < Lanes; ++k) l[k] ^= boxes.Last(r[k], km, kr);
-                BackwardLanes(boxes, r, l, km, kr, 12);
-            }
-            BackwardLanes(boxes, l, r, km, kr, 9);
-            BackwardLanes(boxes, r, l, km, kr, 6);
-            BackwardLanes(boxes, l, r, km, kr, 3);
-            BackwardLanes(boxes, r, l, km, kr, 0);
+            // The halves arrive swapped: r holds what encryption left in l.
+            if (full) BackwardLanes<Bmi, 15>(r, l, km.data(), std::make_index_sequence<4>());
+            BackwardLanes<Bmi, 11>(r, l, km.data(), std::make_index_sequence<12>());
         }
         // The halves leave swapped.
-        for (std::size_t k = 0; k < Lanes; ++k) std::swap(l[k], r[k]);
-    });
+        l.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { right[k] = w; });
+        r.Each([&](std::uint32_t& w, std::size_t k) __attribute__((always_inline)) { left[k] = w; });
+    };
+    const std::size_t done = CryptGroupsBE<Lanes>(source, dest, crypt);
+    SecureZero(km);
+    return done;
+}
+
+// The serial modes come one block at a time: they skip the call.
+template <bool Encrypting>
+[[gnu::always_inline]] inline std::size_t CryptGroupsOnPath(bool bmi, const std::uint32_t* subkeys, bool full,
+                                                            ConstBytes source, Bytes dest) noexcept {
+    if (source.size() < 8 * Lanes) return 0;
+    if constexpr (HasBmiLanes)
+        if (bmi) return CryptGroups<Encrypting, true>(subkeys, full, source, dest);
+    return CryptGroups<Encrypting, false>(subkeys, full, source, dest);
 }
 
 // One step of the key schedule: a word of four S5..S8 look-ups.
@@ -179,7 +275,14 @@ inline std::uint8_t Byte(const KeyWords& w, std::size_t i) noexcept {
 
 }  // namespace
 
+std::string_view TKC_cast128::Provider() const noexcept {
+    return (IsInitialized() ? BmiLanes : UsableBmiLanes()) ? "bmi2" : "portable";
+}
+
+bool TKC_cast128::UsableBmiLanes() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
+
 void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
+    BmiLanes = UsableBmiLanes();
     const std::size_t n = keyBits / 8;
     RoundCount = n <= 10 ? 12 : 16;
     // x and z as big-endian words, so that the chain from word to word
@@ -240,7 +343,8 @@ void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const std::uint32_t* kr = km + 16;
     const bool full = RoundCount == 16;
     const Boxes boxes;
-    for (std::size_t off = CryptGroups<true>(km, full, source, dest); off < source.size(); off += 8) {
+    const std::size_t grouped = CryptGroupsOnPath<true>(BmiLanes, km, full, source, dest);
+    for (std::size_t off = grouped; off < source.size(); off += 8) {
         std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
         // Round i swaps the halves; written without the swap, the halves
         // simply take turns.
@@ -262,7 +366,8 @@ void TKC_cast128::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const std::uint32_t* kr = km + 16;
     const bool full = RoundCount == 16;
     const Boxes boxes;
-    for (std::size_t off = CryptGroups<false>(km, full, source, dest); off < source.size(); off += 8) {
+    const std::size_t grouped = CryptGroupsOnPath<false>(BmiLanes, km, full, source, dest);
+    for (std::size_t off = grouped; off < source.size(); off += 8) {
         std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
         if (full) {
             l ^= boxes.Last(r, km, kr);

@@ -15,7 +15,16 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast128>; }
 
-    void Wipe() noexcept override { RoundCount = 0; WipeAll(SubkeyWords); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        RoundCount = 0;
+        BmiLanes = false;
+        WipeAll(SubkeyWords);
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    std::string_view Provider() const noexcept override;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -26,6 +35,8 @@ private:
     // Masking keys Km1..Km16, then rotation keys Kr1..Kr16 (low 5 bits).
     Wiped<std::array<std::uint32_t, 32>, 0xFF> SubkeyWords;
     std::uint32_t RoundCount = 0;
+    bool BmiLanes = false;
+    static bool UsableBmiLanes() noexcept;
 };
 
 }  // namespace kestrune

@@ -19,11 +19,13 @@ template <std::size_t Lanes, typename Crypt>
     const std::size_t done = source.size() / group * group;
     for (std::size_t off = 0; off < done; off += group) {
         std::uint32_t l[Lanes], r[Lanes];
+#pragma GCC unroll 16
         for (std::size_t k = 0; k < Lanes; ++k) {
             l[k] = LoadBE32(source.subspan(off + 8 * k, 4));
             r[k] = LoadBE32(source.subspan(off + 8 * k + 4, 4));
         }
         crypt(l, r);
+#pragma GCC unroll 16
         for (std::size_t k = 0; k < Lanes; ++k) {
             StoreBE32Block(dest.subspan(off + 8 * k, 4), l[k]);
             StoreBE32Block(dest.subspan(off + 8 * k + 4, 4), r[k]);
@@ -31,5 +33,23 @@ template <std::size_t Lanes, typename Crypt>
     }
     return done;
 }
+
+// One half of each lane's block as separate words, for rounds written per
+// lane: kept in arrays, the compiler packed pairs of them into 64-bit
+// registers and unpacked them for every round. Each(f) calls f(word, lane).
+template <std::size_t N>
+struct LaneHalves;
+template <>
+struct LaneHalves<2> {
+    std::uint32_t w0, w1;
+    template <typename F>
+    [[gnu::always_inline]] void Each(F f) noexcept { f(w0, 0), f(w1, 1); }
+};
+template <>
+struct LaneHalves<4> {
+    std::uint32_t w0, w1, w2, w3;
+    template <typename F>
+    [[gnu::always_inline]] void Each(F f) noexcept { f(w0, 0), f(w1, 1), f(w2, 2), f(w3, 3); }
+};
 
 }  // namespace kestrune

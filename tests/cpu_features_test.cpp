@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "ciphers/KCblowfish.h"
+#include "ciphers/KCcast128.h"
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCrc5.h"
@@ -93,6 +95,10 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     }
     for (const auto* cls : {&CipherClassOf<TKC_rc5>, &CipherClassOf<TKC_rc6>})
         EXPECT_EQ(cls->Create()->Provider(), avx2 ? "avx2" : "portable") << cls->GetAlgorithm();
+    // The lanes with bextr exist in 64-bit builds only.
+    const bool bmiLanes = sizeof(void*) == 8 && CpuFeatures::Has(F::Bmi2);
+    EXPECT_EQ(TKC_cast128().Provider(), bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
                             &CipherClassOf<TKC_rc6>})
@@ -100,6 +106,8 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_rijndael().Provider(), "portable");
     EXPECT_EQ(TKC_serpent().Provider(), "portable");
     EXPECT_EQ(TKC_idea().Provider(), "portable");
+    EXPECT_EQ(TKC_cast128().Provider(), "portable");
+    EXPECT_EQ(TKC_blowfish().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
