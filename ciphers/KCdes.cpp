@@ -174,29 +174,33 @@ template <bool Forward, std::size_t N>
         KC_DES_LANE(X##2, Y##2, ODD) KC_DES_LANE(X##3, Y##3, ODD)
 #define KC_DES_OPERANDS                                                                                      \
     : [l0] "+r"(l[0]), [l1] "+r"(l[1]), [l2] "+r"(l[2]), [l3] "+r"(l[3]), [r0] "+r"(r[0]), [r1] "+r"(r[1]), \
-      [r2] "+r"(r[2]), [r3] "+r"(r[3]), [k] "+r"(k), [w] "=&Q"(w), [t] "=&R"(t), [even] "=&r"(even)       \
-    : [s] "r"(WideSP[0].data()), [mid] "r"(0x0810U), [end] "m"(end), "m"(WideSP)                            \
+      [r2] "+r"(r[2]), [r3] "+r"(r[3]), [k] "+r"(k), [mid] "+r"(mid), [w] "=&Q"(w), [t] "=&R"(t),          \
+      [even] "=&r"(even)                                                                                   \
+    : [s] "r"(WideSP[0].data()), "m"(WideSP)                                                                \
     : "cc", "memory"
 
 // Same rounds and halves as Rounds<Forward> with N = 4.
 template <bool Forward>
 [[gnu::always_inline]] inline void RoundsBmi(std::uint32_t (&l)[4], std::uint32_t (&r)[4],
                                              const std::uint32_t* keys) noexcept {
-    // k walks two rounds' keys per step; end is where it stops, as an
-    // address (backwards one step before the schedule).
+    // k walks two rounds' keys per step. bextr reads only the low 16 bits
+    // of its control: the bits above count the steps left after this one,
+    // and their borrow past zero ends the loop. No register is left for a
+    // counter, and a memory operand may need one for its address (the
+    // address sanitizer moves locals off the stack).
     const std::uint32_t* k = Forward ? keys : keys + 28;
-    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(keys) + (Forward ? 128 : -16);
+    std::uint32_t mid = 0x0810U | 7U << 16;
     std::uint32_t w, t, even;
     if constexpr (Forward)
         __asm__("1:\n\t" KC_DES_ROUND(l, r, 0, 4) KC_DES_ROUND(r, l, 8, 12)
                 "addq $16, %[k]\n\t"
-                "cmpq %[end], %[k]\n\t"
-                "jne 1b" KC_DES_OPERANDS);
+                "subl $0x10000, %k[mid]\n\t"
+                "jnc 1b" KC_DES_OPERANDS);
     else
         __asm__("1:\n\t" KC_DES_ROUND(l, r, 8, 12) KC_DES_ROUND(r, l, 0, 4)
                 "subq $16, %[k]\n\t"
-                "cmpq %[end], %[k]\n\t"
-                "jne 1b" KC_DES_OPERANDS);
+                "subl $0x10000, %k[mid]\n\t"
+                "jnc 1b" KC_DES_OPERANDS);
 }
 #undef KC_DES_OPERANDS
 #undef KC_DES_ROUND
