@@ -138,15 +138,16 @@ template <bool Forward, std::size_t N>
 // byte register, bextr for the third byte, and a shift that leaves the
 // word as its own last index) and eight look-ups into x, each one
 // base+index operand. The even key word sits in a register for all four
-// lanes; loading it per lane measured 7% slower. All four lanes are one
+// lanes (loaded in each lane, about 2% slower). All four lanes are one
 // statement, their rounds a loop: unrolled, Triple DES's three passes
 // outgrew the processor's decoded-op cache. The registers are all taken
-// (fourteen, so frame-pointer builds fit): w needs a high byte (Q), t no
-// REX prefix beside %ah (R), mid holds bextr's control for bits 16..23.
-// Tried and slower: a partial sum per lane, both key words in registers
-// (one register too many), halves kept doubled in 64-bit words with one
-// key load (twice the tables: they and the data outgrew the L1 cache),
-// masked indices into the unrepeated tables (two more instructions).
+// (fourteen, so that frame-pointer builds fit): w needs a high byte (Q), t
+// no REX prefix beside %ah (R), mid holds bextr's control for bits 16..23.
+// Tried and not kept: a partial sum per lane (no faster), both key words
+// in registers (one register too many), halves kept doubled in 64-bit
+// words for one key load per lane (twice the table; with the data it
+// outgrew the L1 cache, 10% slower), masked indices into the unrepeated
+// tables (two more instructions, 10% slower).
 #define KC_DES_LANE(X, Y, ODD)                  \
     "rorxl $4, %k[" #Y "], %k[w]\n\t"           \
     "xorl " #ODD "(%[k]), %k[w]\n\t"            \
@@ -176,7 +177,7 @@ template <bool Forward, std::size_t N>
     : [l0] "+r"(l[0]), [l1] "+r"(l[1]), [l2] "+r"(l[2]), [l3] "+r"(l[3]), [r0] "+r"(r[0]), [r1] "+r"(r[1]), \
       [r2] "+r"(r[2]), [r3] "+r"(r[3]), [k] "+r"(k), [mid] "+r"(mid), [w] "=&Q"(w), [t] "=&R"(t),          \
       [even] "=&r"(even)                                                                                   \
-    : [s] "r"(WideSP[0].data()), "m"(WideSP)                                                                \
+    : [s] "r"(WideSP[0].data())                                                                             \
     : "cc", "memory"
 
 // Same rounds and halves as Rounds<Forward> with N = 4.
