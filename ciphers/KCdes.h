@@ -14,24 +14,37 @@ public:
     // The modes in which each block waits on the one before.
     enum class Serial : std::uint8_t { Cbc, Cfb, Ofb };
 
+    void Wipe() noexcept override {
+        BmiLanes = false;
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    std::string_view Provider() const noexcept override;
+
 protected:
     // The sixteen 48-bit round keys, two words per round, each word holding
     // four 6-bit groups in the low bits of its bytes.
     using Schedule = std::array<std::uint32_t, 32>;
 
     static void BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept;
-    static void EncryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept;
-    static void DecryptBlocksWith(const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    // bmi: the lanes with bextr (BmiLanes), else the portable ones.
+    static void EncryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    static void DecryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
     // E(k3, D(k2, E(k1, x))) and its inverse D(k1, E(k2, D(k3, x))).
-    static void EncryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
-                                  Bytes dest) noexcept;
-    static void DecryptBlocksWith(const Schedule& k1, const Schedule& k2, const Schedule& k3, ConstBytes source,
-                                  Bytes dest) noexcept;
+    static void EncryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+                                  ConstBytes source, Bytes dest) noexcept;
+    static void DecryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+                                  ConstBytes source, Bytes dest) noexcept;
     // Their encryption: the chaining value stays in registers, in the form
     // the rounds take.
     static void EncryptSerialWith(Serial mode, const Schedule& k, Block& chain, ConstBytes source, Bytes dest) noexcept;
     static void EncryptSerialWith(Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3, Block& chain,
                                   ConstBytes source, Bytes dest) noexcept;
+
+    bool BmiLanes = false;  // set when keyed
+    static bool UsableBmiLanes() noexcept;
 };
 
 class TKC_des final : public TKC_customdes {
@@ -47,10 +60,10 @@ public:
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(KeySchedule, source, dest);
+        EncryptBlocksWith(BmiLanes, KeySchedule, source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(KeySchedule, source, dest);
+        DecryptBlocksWith(BmiLanes, KeySchedule, source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Cbc, KeySchedule, chain, source, dest);
@@ -79,10 +92,10 @@ public:
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
+        EncryptBlocksWith(BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(Schedules[0], Schedules[1], Schedules[2], source, dest);
+        DecryptBlocksWith(BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);

@@ -6,6 +6,7 @@
 
 #include "ciphers/KCblowfish.h"
 #include "ciphers/KCcast128.h"
+#include "ciphers/KCdes.h"
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCrc5.h"
@@ -99,6 +100,8 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     const bool bmiLanes = sizeof(void*) == 8 && CpuFeatures::Has(F::Bmi2);
     EXPECT_EQ(TKC_cast128().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_des().Provider(), bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_3des().Provider(), bmiLanes ? "bmi2" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
                             &CipherClassOf<TKC_rc6>})
@@ -108,6 +111,8 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_idea().Provider(), "portable");
     EXPECT_EQ(TKC_cast128().Provider(), "portable");
     EXPECT_EQ(TKC_blowfish().Provider(), "portable");
+    EXPECT_EQ(TKC_des().Provider(), "portable");
+    EXPECT_EQ(TKC_3des().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
