@@ -793,6 +793,17 @@ KESTRUNE_VAES_TARGET void DecryptCBCWide(const std::uint32_t* keys, std::uint32_
     DecryptCBCHardware(keys, rounds, chain, ConstBytes(run.in, run.left), Bytes(run.out, run.left));
 }
 
+// The rounds after the first of N pairs, the last one folding in the run's
+// input: the output is the keystream xor the input (CFB decryption, CTR).
+template <std::uint32_t Rounds, std::size_t N>
+KESTRUNE_VAES_TARGET inline void EncryptXoringInput(const __m128i* rk, __m256i (&b)[N], const WideRun& run) noexcept {
+    MiddleRounds<true, Rounds>(rk, b);
+    const __m256i last = Key2(rk, Rounds);
+#pragma GCC unroll 12
+    for (std::size_t i = 0; i < N; ++i)
+        Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+}
+
 // The keystream inputs are loaded before the rounds; each output pair reads
 // its own ciphertext just before it is stored over.
 template <std::uint32_t Rounds, std::size_t N>
@@ -804,11 +815,7 @@ KESTRUNE_VAES_TARGET inline void DecryptCFBGroups(const std::uint32_t* keys, Wid
 #pragma GCC unroll 12
         for (std::size_t i = 0; i < N; ++i) b[i] = _mm256_xor_si256(PreviousPair(run.in, i, prev), first);
         prev = LoadBlock(run.in + 32 * N - 16);
-        MiddleRounds<true, Rounds>(rk, b);
-        const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 12
-        for (std::size_t i = 0; i < N; ++i)
-            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+        EncryptXoringInput<Rounds>(rk, b, run);
     }
 }
 
@@ -857,11 +864,7 @@ KESTRUNE_VAES_TARGET inline void EncryptCTRGroups(const std::uint32_t* keys, Wid
             }
         }
         pair = _mm256_add_epi64(pair, _mm256_set_epi64x(0, 2 * N, 0, 2 * N));
-        MiddleRounds<true, Rounds>(rk, b);
-        const __m256i last = Key2(rk, Rounds);
-#pragma GCC unroll 12
-        for (std::size_t i = 0; i < N; ++i)
-            Store2(run.out + 32 * i, _mm256_aesenclast_epi128(b[i], _mm256_xor_si256(last, Load2(run.in + 32 * i))));
+        EncryptXoringInput<Rounds>(rk, b, run);
     }
 }
 
