@@ -41,14 +41,21 @@ constexpr std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) noexcept {
     return lo < hi ? wrapped : r;
 }
 
-// Multiplicative inverses modulo 65537 of all 18 multiplication keys at
-// once (0 stands for 65536): one power x^65535 of their product, then a
+// Multiplicative inverses modulo 65537 of all 18 multiplication keys among
+// the encryption subkeys, in the order decryption takes them, at once (0
+// stands for 65536): one power x^65535 of their product, then a
 // multiplication back per key. Inverting each alone cost six times more;
 // this stays free of key-dependent branches, as a Euclid would not be.
 // The keys are split into three interleaved lanes, each with its own
 // product, power and way back: the three chains of multiplications run side
 // by side, and each is a third as long as one chain over all the keys.
-std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& keys) noexcept {
+std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 52>& subkeys) noexcept {
+    // Key i: the first (even i) or the second multiplication key of step
+    // i / 2 of decryption, that is of round 8 - i / 2 of encryption. Read
+    // one by one: copied out in a vector loop, they were read in words that
+    // the processor could not forward from the subkeys' 16-bit stores.
+    const auto key = [&subkeys](std::size_t i) { return subkeys[48 - 6 * (i / 2) + 3 * (i % 2)]; };
+    constexpr std::size_t keyCount = 18;
     constexpr std::size_t Lanes = 3;  // key i in lane i % Lanes
     using LaneValues = std::array<std::uint64_t, Lanes>;
     const auto element = [](std::uint16_t k) -> std::uint64_t { return k == 0 ? 65536 : k; };
@@ -56,8 +63,8 @@ std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& k
     LaneValues product{1, 1, 1};
     // Unrolled, so that the lanes are registers rather than memory.
 #pragma GCC unroll 18
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        prefix[i] = product[i % Lanes] = MulMod(product[i % Lanes], element(keys[i]));
+    for (std::size_t i = 0; i < keyCount; ++i)
+        prefix[i] = product[i % Lanes] = MulMod(product[i % Lanes], element(key(i)));
     // x^65535 = x^(2^16 - 1) through x^3, x^15 and x^255: fifteen squarings
     // and four multiplications on each chain, where bit by bit took 32.
     const auto times = [](LaneValues a, const LaneValues& b) {
@@ -76,11 +83,11 @@ std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& k
     LaneValues inverse = times(squared(x255, 8), x255);
     std::array<std::uint16_t, 18> result{};
 #pragma GCC unroll 18
-    for (std::size_t i = keys.size(); i-- > 0;) {
+    for (std::size_t i = keyCount; i-- > 0;) {
         std::uint64_t& lane = inverse[i % Lanes];
         const std::uint64_t one = i < Lanes ? lane : MulMod(lane, prefix[i - Lanes]);
         result[i] = static_cast<std::uint16_t>(one);  // 65536 becomes 0
-        lane = MulMod(lane, element(keys[i]));
+        lane = MulMod(lane, element(key(i)));
     }
     SecureZero(prefix);
     SecureZero(product);
@@ -255,12 +262,7 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // and last step, and the MA keys of the round before.
     const auto& e = EncSubkeys;
     auto& d = DecSubkeys;
-    std::array<std::uint16_t, 18> mulKeys{};
-    for (std::size_t r = 0; r <= 8; ++r) {
-        mulKeys[2 * r] = e[48 - 6 * r];
-        mulKeys[2 * r + 1] = e[48 - 6 * r + 3];
-    }
-    std::array<std::uint16_t, 18> inverses = MulInverses(mulKeys);
+    std::array<std::uint16_t, 18> inverses = MulInverses(e);
     for (std::size_t r = 0; r <= 8; ++r) {
         const std::size_t from = 48 - 6 * r;
         const bool swapMiddle = r != 0 && r != 8;
@@ -273,7 +275,6 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
             d[6 * r + 5] = e[from - 1];
         }
     }
-    SecureZero(mulKeys);
     SecureZero(inverses);
 }
 
