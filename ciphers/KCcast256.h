@@ -24,6 +24,7 @@ protected:
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // Kr + 8, mod 32

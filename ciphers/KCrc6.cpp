@@ -189,6 +189,22 @@ void TKC_rc6::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     x.Wipe();
 }
 
+[[gnu::flatten]] void TKC_rc6::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        Single y = x;
+        y.Encrypt(ExpandedKey);
+        const std::uint32_t c = source[i] ^ (y.a[0] & 0xFF);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        x = {{(x.a[0] >> 8) | (x.b[0] << 24)}, {(x.b[0] >> 8) | (x.c[0] << 24)}, {(x.c[0] >> 8) | (x.d[0] << 24)},
+             {(x.d[0] >> 8) | (c << 24)}};
+        y.Wipe();
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
 bool TKC_rc6::SelfTest() {
     TKC_rc6 cipher;
     const bool k128 =

@@ -31,6 +31,7 @@ protected:
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     Wiped<std::array<std::uint32_t, 44>, 0xFF> ExpandedKey;
