@@ -13,22 +13,39 @@ constexpr std::uint32_t Box(std::size_t i, std::uint32_t x, unsigned shift) noex
     return Cast256SBoxes[i][(x >> shift) & 0xFF];
 }
 
-// The three round function types; Ia is the most significant byte of I.
-inline std::uint32_t F1(std::uint32_t d, std::uint32_t kr, std::uint32_t km) noexcept {
-    const std::uint32_t i = Rol32(km + d, kr);
-    return ((Box(0, i, 24) ^ Box(1, i, 16)) - Box(2, i, 8)) + Box(3, i, 0);
+// The three round types, each giving the new value of the word x it
+// changes (x ^ f(d)); Ia is the most significant byte of I. They take I
+// turned left by 8 more (kr8 = kr + 8): Ia and Ib, which f combines first,
+// are then its low and top bytes, one instruction from their tables, and
+// the bytes that take two are the ones combined last. In the second type,
+// x ^ Id waits on no other look-up; KeepSum keeps the compiler from
+// regrouping the sums around the late bytes again.
+inline std::uint32_t F1(std::uint32_t x, std::uint32_t d, std::uint32_t kr8, std::uint32_t km) noexcept {
+    const std::uint32_t i = Rol32(km + d, kr8);
+    return x ^ (((Box(0, i, 0) ^ Box(1, i, 24)) - Box(2, i, 16)) + Box(3, i, 8));
 }
-inline std::uint32_t F2(std::uint32_t d, std::uint32_t kr, std::uint32_t km) noexcept {
-    const std::uint32_t i = Rol32(km ^ d, kr);
-    return ((Box(0, i, 24) - Box(1, i, 16)) + Box(2, i, 8)) ^ Box(3, i, 0);
+inline std::uint32_t F2(std::uint32_t x, std::uint32_t d, std::uint32_t kr8, std::uint32_t km) noexcept {
+    const std::uint32_t i = Rol32(km ^ d, kr8);
+    std::uint32_t outer = x ^ Box(3, i, 8), inner = Box(0, i, 0) - Box(1, i, 24);
+    KeepSum(outer), KeepSum(inner);
+    return outer ^ (inner + Box(2, i, 16));
 }
-inline std::uint32_t F3(std::uint32_t d, std::uint32_t kr, std::uint32_t km) noexcept {
-    const std::uint32_t i = Rol32(km - d, kr);
-    return ((Box(0, i, 24) + Box(1, i, 16)) ^ Box(2, i, 8)) - Box(3, i, 0);
+inline std::uint32_t F3(std::uint32_t x, std::uint32_t d, std::uint32_t kr8, std::uint32_t km) noexcept {
+    const std::uint32_t i = Rol32(km - d, kr8);
+    return x ^ (((Box(0, i, 0) + Box(1, i, 24)) ^ Box(2, i, 16)) - Box(3, i, 8));
 }
 
 struct Quad {
     std::uint32_t a, b, c, d;
+
+    Quad operator^(const Quad& y) const noexcept { return {a ^ y.a, b ^ y.b, c ^ y.c, d ^ y.d}; }
+    // Keeps the words in general registers: left alone, the compiler moves
+    // a block through a vector register and memory between the rounds.
+    void Pin() noexcept { KeepSum(a), KeepSum(b), KeepSum(c), KeepSum(d); }
+    void Wipe() noexcept {
+        a = b = c = d = 0;
+        Pin();
+    }
 };
 
 using KeyTable = std::array<std::array<std::uint32_t, 4>, 12>;
@@ -41,33 +58,35 @@ template <std::size_t N>
 [[gnu::always_inline]] inline void Forward(Quad (&q)[N], const std::array<std::uint32_t, 4>& kr,
                                            const std::array<std::uint32_t, 4>& km) noexcept {
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].c ^= F1(q[k].d, kr[0], km[0]);
+    for (std::size_t k = 0; k < N; ++k) q[k].c = F1(q[k].c, q[k].d, kr[0], km[0]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].b ^= F2(q[k].c, kr[1], km[1]);
+    for (std::size_t k = 0; k < N; ++k) q[k].b = F2(q[k].b, q[k].c, kr[1], km[1]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].a ^= F3(q[k].b, kr[2], km[2]);
+    for (std::size_t k = 0; k < N; ++k) q[k].a = F3(q[k].a, q[k].b, kr[2], km[2]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].d ^= F1(q[k].a, kr[3], km[3]);
+    for (std::size_t k = 0; k < N; ++k) q[k].d = F1(q[k].d, q[k].a, kr[3], km[3]);
 }
 
 template <std::size_t N>
 [[gnu::always_inline]] inline void Reverse(Quad (&q)[N], const std::array<std::uint32_t, 4>& kr,
                                            const std::array<std::uint32_t, 4>& km) noexcept {
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].d ^= F1(q[k].a, kr[3], km[3]);
+    for (std::size_t k = 0; k < N; ++k) q[k].d = F1(q[k].d, q[k].a, kr[3], km[3]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].a ^= F3(q[k].b, kr[2], km[2]);
+    for (std::size_t k = 0; k < N; ++k) q[k].a = F3(q[k].a, q[k].b, kr[2], km[2]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].b ^= F2(q[k].c, kr[1], km[1]);
+    for (std::size_t k = 0; k < N; ++k) q[k].b = F2(q[k].b, q[k].c, kr[1], km[1]);
 #pragma GCC unroll 4
-    for (std::size_t k = 0; k < N; ++k) q[k].c ^= F1(q[k].d, kr[0], km[0]);
+    for (std::size_t k = 0; k < N; ++k) q[k].c = F1(q[k].c, q[k].d, kr[0], km[0]);
 }
 
 // Four chains fit the registers of x86-64, two those of 32-bit x86.
 constexpr std::size_t Lanes = sizeof(void*) >= 8 ? 4 : 2;
 
 Quad Load(ConstBytes in) noexcept {
-    return {LoadBE32(in), LoadBE32(in.subspan(4)), LoadBE32(in.subspan(8)), LoadBE32(in.subspan(12))};
+    Quad q{LoadBE32(in), LoadBE32(in.subspan(4)), LoadBE32(in.subspan(8)), LoadBE32(in.subspan(12))};
+    q.Pin();
+    return q;
 }
 
 void Store(Bytes out, const Quad& q) noexcept {
@@ -81,7 +100,8 @@ void Store(Bytes out, const Quad& q) noexcept {
 
 namespace {
 
-// Tm and Tr of the 24 octaves, eight of each: the same for every key.
+// Tm and Tr (plus 8, as F takes it) of the 24 octaves, eight of each: the
+// same for every key.
 struct OctaveConstants {
     std::array<std::array<std::uint32_t, 8>, 24> m, r;
 };
@@ -91,7 +111,7 @@ constexpr OctaveConstants Octaves = [] {
     for (std::size_t o = 0; o < 24; ++o)
         for (std::size_t j = 0; j < 8; ++j) {
             t.m[o][j] = cm, cm += 0x6ED9EBA1U;
-            t.r[o][j] = cr % 32, cr += 17;
+            t.r[o][j] = (cr + 8) % 32, cr += 17;
         }
     return t;
 }();
@@ -101,14 +121,14 @@ constexpr OctaveConstants Octaves = [] {
     const auto& tm = Octaves.m[o];
     const auto& tr = Octaves.r[o];
     auto& [A, B, C, D, E, F, G, H] = k;
-    G ^= F1(H, tr[0], tm[0]);
-    F ^= F2(G, tr[1], tm[1]);
-    E ^= F3(F, tr[2], tm[2]);
-    D ^= F1(E, tr[3], tm[3]);
-    C ^= F2(D, tr[4], tm[4]);
-    B ^= F3(C, tr[5], tm[5]);
-    A ^= F1(B, tr[6], tm[6]);
-    H ^= F2(A, tr[7], tm[7]);
+    G = F1(G, H, tr[0], tm[0]);
+    F = F2(F, G, tr[1], tm[1]);
+    E = F3(E, F, tr[2], tm[2]);
+    D = F1(D, E, tr[3], tm[3]);
+    C = F2(C, D, tr[4], tm[4]);
+    B = F3(B, C, tr[5], tm[5]);
+    A = F1(A, B, tr[6], tm[6]);
+    H = F2(H, A, tr[7], tm[7]);
 }
 
 }  // namespace
@@ -121,7 +141,7 @@ void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     for (std::size_t i = 0; i < 12; ++i) {
         Octave(k, 2 * i);
         Octave(k, 2 * i + 1);
-        RotationKeys[i] = {k[0] & 31, k[2] & 31, k[4] & 31, k[6] & 31};
+        RotationKeys[i] = {(k[0] + 8) & 31, (k[2] + 8) & 31, (k[4] + 8) & 31, (k[6] + 8) & 31};
         MaskingKeys[i] = {k[7], k[5], k[3], k[1]};
     }
     SecureFill(padded, 0xFF);
@@ -170,6 +190,59 @@ void TKC_cast256::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 
 void TKC_cast256::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     CryptBlocks<false>(RotationKeys, MaskingKeys, source, dest);
+}
+
+// The serial modes keep the chaining value in registers from block to
+// block: no call, load or store per block on the chain.
+[[gnu::flatten]] void TKC_cast256::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Quad x[1] = {Load(chain)};
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x[0] = x[0] ^ Load(source.subspan(off, 16));
+        CryptQuads<true>(RotationKeys, MaskingKeys, x);
+        x[0].Pin();
+        Store(dest.subspan(off, 16), x[0]);
+    }
+    Store(chain, x[0]);
+    x[0].Wipe();
+}
+
+[[gnu::flatten]] void TKC_cast256::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Quad x[1] = {Load(chain)};
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        CryptQuads<true>(RotationKeys, MaskingKeys, x);
+        x[0].Pin();
+        x[0] = x[0] ^ Load(source.subspan(off, 16));
+        Store(dest.subspan(off, 16), x[0]);
+    }
+    Store(chain, x[0]);
+    x[0].Wipe();
+}
+
+[[gnu::flatten]] void TKC_cast256::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Quad x[1] = {Load(chain)};
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        CryptQuads<true>(RotationKeys, MaskingKeys, x);
+        x[0].Pin();
+        Store(dest.subspan(off, 16), x[0] ^ Load(source.subspan(off, 16)));
+    }
+    Store(chain, x[0]);
+    x[0].Wipe();
+}
+
+[[gnu::flatten]] void TKC_cast256::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Quad x[1] = {Load(chain)};
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        Quad y[1] = {x[0]};
+        CryptQuads<true>(RotationKeys, MaskingKeys, y);
+        const std::uint32_t c = source[i] ^ (y[0].a >> 24);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        Quad& r = x[0];
+        r = {(r.a << 8) | (r.b >> 24), (r.b << 8) | (r.c >> 24), (r.c << 8) | (r.d >> 24), (r.d << 8) | c};
+        y[0].Wipe();
+    }
+    Store(chain, x[0]);
+    x[0].Wipe();
 }
 
 bool TKC_cast256::SelfTest() {

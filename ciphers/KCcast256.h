@@ -21,9 +21,13 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // low 5 bits used
+    Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // Kr + 8, mod 32
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> MaskingKeys;
 };
 

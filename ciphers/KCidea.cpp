@@ -30,40 +30,68 @@ inline std::uint32_t Mul(std::uint32_t a, std::uint32_t b) noexcept {
 
 // a * b modulo 65537 for a and b in 1..65536, the answer in 1..65536. With
 // p = hi * 65536 + lo and 65536 = -1, p = lo - hi; a negative difference
-// takes 65537 more, by a mask rather than a branch on the key.
+// takes 65537 more. Both answers are computed and one is selected, which
+// compilers make a conditional move rather than a branch on the key: two
+// operations after the product where a sign mask took four, on the chains
+// of the key set-up.
 constexpr std::uint64_t MulMod(std::uint64_t a, std::uint64_t b) noexcept {
     const std::uint64_t p = a * b;  // at most 2^32
-    const std::int64_t r = static_cast<std::int64_t>(p & 0xFFFF) - static_cast<std::int64_t>(p >> 16);
-    return static_cast<std::uint64_t>(r + ((r >> 63) & 65537));
+    const std::uint64_t lo = p & 0xFFFF, hi = p >> 16;
+    const std::uint64_t r = lo - hi, wrapped = lo + 65537 - hi;
+    return lo < hi ? wrapped : r;
 }
 
-// Multiplicative inverses modulo 65537 of all 18 multiplication keys at
-// once (0 stands for 65536): one power x^65535 of their product, then a
+// Multiplicative inverses modulo 65537 of all 18 multiplication keys among
+// the encryption subkeys, in the order decryption takes them, at once (0
+// stands for 65536): one power x^65535 of their product, then a
 // multiplication back per key. Inverting each alone cost six times more;
 // this stays free of key-dependent branches, as a Euclid would not be.
-std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 18>& keys) noexcept {
+// The keys are split into three interleaved lanes, each with its own
+// product, power and way back: the three chains of multiplications run side
+// by side, and each is a third as long as one chain over all the keys.
+std::array<std::uint16_t, 18> MulInverses(const std::array<std::uint16_t, 52>& subkeys) noexcept {
+    // Key i: the first (even i) or the second multiplication key of step
+    // i / 2 of decryption, that is of round 8 - i / 2 of encryption. Read
+    // one by one: copied out in a vector loop, they were read in words that
+    // the processor could not forward from the subkeys' 16-bit stores.
+    const auto key = [&subkeys](std::size_t i) { return subkeys[48 - 6 * (i / 2) + 3 * (i % 2)]; };
+    constexpr std::size_t keyCount = 18;
+    constexpr std::size_t Lanes = 3;  // key i in lane i % Lanes
+    using LaneValues = std::array<std::uint64_t, Lanes>;
     const auto element = [](std::uint16_t k) -> std::uint64_t { return k == 0 ? 65536 : k; };
-    std::array<std::uint64_t, 18> prefix{};
-    std::uint64_t product = 1;
-    for (std::size_t i = 0; i < keys.size(); ++i) prefix[i] = product = MulMod(product, element(keys[i]));
+    std::array<std::uint64_t, 18> prefix{};  // the products of each lane up to key i
+    LaneValues product{1, 1, 1};
+    // Unrolled, so that the lanes are registers rather than memory.
+#pragma GCC unroll 18
+    for (std::size_t i = 0; i < keyCount; ++i)
+        prefix[i] = product[i % Lanes] = MulMod(product[i % Lanes], element(key(i)));
     // x^65535 = x^(2^16 - 1) through x^3, x^15 and x^255: fifteen squarings
-    // and four multiplications on one chain, where bit by bit took 32.
-    const auto squared = [](std::uint64_t v, int times) {
-        for (int i = 0; i < times; ++i) v = MulMod(v, v);
+    // and four multiplications on each chain, where bit by bit took 32.
+    const auto times = [](LaneValues a, const LaneValues& b) {
+#pragma GCC unroll 3
+        for (std::size_t l = 0; l < Lanes; ++l) a[l] = MulMod(a[l], b[l]);
+        return a;
+    };
+    const auto squared = [&times](LaneValues v, int count) {
+#pragma GCC unroll 8
+        for (int i = 0; i < count; ++i) v = times(v, v);
         return v;
     };
-    const std::uint64_t x3 = MulMod(MulMod(product, product), product);
-    const std::uint64_t x15 = MulMod(squared(x3, 2), x3);
-    const std::uint64_t x255 = MulMod(squared(x15, 4), x15);
-    std::uint64_t inverse = MulMod(squared(x255, 8), x255);
+    const LaneValues x3 = times(squared(product, 1), product);
+    const LaneValues x15 = times(squared(x3, 2), x3);
+    const LaneValues x255 = times(squared(x15, 4), x15);
+    LaneValues inverse = times(squared(x255, 8), x255);
     std::array<std::uint16_t, 18> result{};
-    for (std::size_t i = keys.size(); i-- > 0;) {
-        const std::uint64_t one = i == 0 ? inverse : MulMod(inverse, prefix[i - 1]);
+#pragma GCC unroll 18
+    for (std::size_t i = keyCount; i-- > 0;) {
+        std::uint64_t& lane = inverse[i % Lanes];
+        const std::uint64_t one = i < Lanes ? lane : MulMod(lane, prefix[i - Lanes]);
         result[i] = static_cast<std::uint16_t>(one);  // 65536 becomes 0
-        inverse = MulMod(inverse, element(keys[i]));
+        lane = MulMod(lane, element(key(i)));
     }
     SecureZero(prefix);
-    product = inverse = 0;
+    SecureZero(product);
+    SecureZero(inverse);
     return result;
 }
 
@@ -215,10 +243,14 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     std::uint64_t hi = LoadBE64(padded), lo = LoadBE64(ConstBytes(padded).subspan(8));
     SecureZero(padded);
-    // Eight subkeys from the 128-bit key, then the key rotated left by 25.
+    // Eight subkeys from the 128-bit key, then the key rotated left by 25;
+    // unrolled, so that every shift is a constant and the loop control and
+    // variable shifts leave the set-up.
+#pragma GCC unroll 7
     for (std::size_t i = 0; i < 52; i += 8) {
-        for (std::size_t j = 0; j < 8 && i + j < 52; ++j)
-            EncSubkeys[i + j] = static_cast<std::uint16_t>((j < 4 ? hi : lo) >> (48 - 16 * (j % 4)));
+#pragma GCC unroll 8
+        for (std::size_t j = 0; j < 8; ++j)
+            if (i + j < 52) EncSubkeys[i + j] = static_cast<std::uint16_t>((j < 4 ? hi : lo) >> (48 - 16 * (j % 4)));
         const std::uint64_t rotatedHi = (hi << 25) | (lo >> 39);
         lo = (lo << 25) | (hi >> 39);
         hi = rotatedHi;
@@ -230,12 +262,7 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // and last step, and the MA keys of the round before.
     const auto& e = EncSubkeys;
     auto& d = DecSubkeys;
-    std::array<std::uint16_t, 18> mulKeys{};
-    for (std::size_t r = 0; r <= 8; ++r) {
-        mulKeys[2 * r] = e[48 - 6 * r];
-        mulKeys[2 * r + 1] = e[48 - 6 * r + 3];
-    }
-    std::array<std::uint16_t, 18> inverses = MulInverses(mulKeys);
+    std::array<std::uint16_t, 18> inverses = MulInverses(e);
     for (std::size_t r = 0; r <= 8; ++r) {
         const std::size_t from = 48 - 6 * r;
         const bool swapMiddle = r != 0 && r != 8;
@@ -248,7 +275,6 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
             d[6 * r + 5] = e[from - 1];
         }
     }
-    SecureZero(mulKeys);
     SecureZero(inverses);
 }
 

@@ -94,6 +94,36 @@ void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) 
     });
 }
 
+// One block's words, for the serial modes: the chaining value stays in
+// registers from block to block, with no call, load or store on the chain.
+struct Single {
+    std::uint32_t a[1], b[1], c[1], d[1];
+
+    // Pinned to general registers: left alone, the compiler moves the block
+    // through a vector register and memory between the rounds.
+    static Single Load(ConstBytes in) noexcept {
+        Single x{{LoadLE32(in)}, {LoadLE32(in.subspan(4))}, {LoadLE32(in.subspan(8))}, {LoadLE32(in.subspan(12))}};
+        x.Pin();
+        return x;
+    }
+    void Pin() noexcept { KeepSum(a[0]), KeepSum(b[0]), KeepSum(c[0]), KeepSum(d[0]); }
+    void Store(Bytes out) const noexcept {
+        StoreLE32(out, a[0]), StoreLE32(out.subspan(4), b[0]);
+        StoreLE32(out.subspan(8), c[0]), StoreLE32(out.subspan(12), d[0]);
+    }
+    Single operator^(const Single& y) const noexcept {
+        return {{a[0] ^ y.a[0]}, {b[0] ^ y.b[0]}, {c[0] ^ y.c[0]}, {d[0] ^ y.d[0]}};
+    }
+    void Encrypt(const Schedule& s) noexcept {
+        Rounds<true>(s, a, b, c, d);
+        Pin();
+    }
+    void Wipe() noexcept {
+        a[0] = b[0] = c[0] = d[0] = 0;
+        Pin();
+    }
+};
+
 }  // namespace
 
 void TKC_rc6::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
@@ -125,6 +155,54 @@ void TKC_rc6::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 
 void TKC_rc6::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     Crypt<false>(Path, ExpandedKey, source, dest);
+}
+
+[[gnu::flatten]] void TKC_rc6::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x = x ^ Single::Load(source.subspan(off, 16));
+        x.Encrypt(ExpandedKey);
+        x.Store(dest.subspan(off, 16));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc6::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x.Encrypt(ExpandedKey);
+        x = x ^ Single::Load(source.subspan(off, 16));
+        x.Store(dest.subspan(off, 16));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc6::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 16) {
+        x.Encrypt(ExpandedKey);
+        (x ^ Single::Load(source.subspan(off, 16))).Store(dest.subspan(off, 16));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc6::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        Single y = x;
+        y.Encrypt(ExpandedKey);
+        const std::uint32_t c = source[i] ^ (y.a[0] & 0xFF);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        x = {{(x.a[0] >> 8) | (x.b[0] << 24)}, {(x.b[0] >> 8) | (x.c[0] << 24)}, {(x.c[0] >> 8) | (x.d[0] << 24)},
+             {(x.d[0] >> 8) | (c << 24)}};
+        y.Wipe();
+    }
+    x.Store(chain);
+    x.Wipe();
 }
 
 bool TKC_rc6::SelfTest() {

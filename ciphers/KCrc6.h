@@ -28,6 +28,10 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     Wiped<std::array<std::uint32_t, 44>, 0xFF> ExpandedKey;
