@@ -406,6 +406,30 @@ __attribute__((target("avx2"), flatten)) std::size_t EncryptCTRAvx2(const RoundK
 }
 #endif
 
+// CBC or CFB decryption on the vector path chosen at keying, both chained
+// on the previous ciphertext block; returns the bytes done, the rest going
+// to the portable code.
+template <bool Cfb>
+std::size_t DecryptChained(std::uint8_t path, const RoundKeys& keys, std::array<std::uint8_t, 16>& chain,
+                           ConstBytes source, Bytes dest) noexcept {
+    std::size_t done = 0;
+#ifdef KESTRUNE_SERPENT_SIMD
+    if (path != TKC_serpent::PathPortable) {
+        Word4 previous;
+        std::memcpy(&previous, chain.data(), 16);
+        if (path == TKC_serpent::PathAvx2)
+            done = Cfb ? DecryptCFBAvx2(keys, previous, source, dest) : DecryptCBCAvx2(keys, previous, source, dest);
+        else
+            done = Cfb ? DecryptCFBSse2(keys, previous, source, dest) : DecryptCBCSse2(keys, previous, source, dest);
+        std::memcpy(chain.data(), &previous, 16);
+    }
+#else
+    static_cast<void>(path), static_cast<void>(keys), static_cast<void>(chain), static_cast<void>(source),
+        static_cast<void>(dest);
+#endif
+    return done;
+}
+
 // The groups on the path chosen at keying; what is left of them, on the
 // portable code.
 template <bool Encrypting>
@@ -545,30 +569,12 @@ void TKC_serpent::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 void TKC_serpent::DecryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_SERPENT_SIMD
-    if (Path != PathPortable) {
-        Word4 previous;
-        std::memcpy(&previous, chain.data(), 16);
-        done = Path == PathAvx2 ? DecryptCBCAvx2(RoundSubkeys, previous, source, dest)
-                                : DecryptCBCSse2(RoundSubkeys, previous, source, dest);
-        std::memcpy(chain.data(), &previous, 16);
-    }
-#endif
+    const std::size_t done = DecryptChained<false>(Path, RoundSubkeys, chain, source, dest);
     TKC_blockcipher128::DecryptCBCBlocks(chain, source.subspan(done), dest.subspan(done));
 }
 
 void TKC_serpent::DecryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    std::size_t done = 0;
-#ifdef KESTRUNE_SERPENT_SIMD
-    if (Path != PathPortable) {
-        Word4 previous;
-        std::memcpy(&previous, chain.data(), 16);
-        done = Path == PathAvx2 ? DecryptCFBAvx2(RoundSubkeys, previous, source, dest)
-                                : DecryptCFBSse2(RoundSubkeys, previous, source, dest);
-        std::memcpy(chain.data(), &previous, 16);
-    }
-#endif
+    const std::size_t done = DecryptChained<true>(Path, RoundSubkeys, chain, source, dest);
     TKC_blockcipher128::DecryptCFBBlocks(chain, source.subspan(done), dest.subspan(done));
 }
 
