@@ -38,7 +38,8 @@ public:
 
 private:
     void RequireInitialized() const;
-    void Widen() noexcept;  // the saved permutation into the running one
+    void Widen() noexcept;   // the saved permutation into the running one
+    void Narrow() noexcept;  // the running permutation into the saved one
 
     // Both permutations hold key material only while the cipher is keyed
     // (keying marks it first, every unkeying wipes): they are filled with

@@ -158,6 +158,21 @@ TEST(RC4, KeySizesFromFourTo2048Bits) {
     EXPECT_EQ(Encrypted(cipher, ByteVector(100)), forty);
 }
 
+// The key schedule patches the swap that writes the entry it has already
+// read for the next step (j = i + 1), about once per key: many keys of every
+// length from 1 to 64 bytes take that path often.
+TEST(RC4, KeySchedulesOfManyKeysMatchTheModel) {
+    TKC_rc4 cipher;
+    for (std::size_t keyBytes = 1; keyBytes <= 64; ++keyBytes) {
+        for (std::uint8_t seed = 0; seed < 4; ++seed) {
+            const auto key = Pattern(keyBytes, static_cast<std::uint8_t>(2 * keyBytes + 1), seed);
+            cipher.Init(key, static_cast<std::uint32_t>(8 * keyBytes));
+            EXPECT_EQ(Encrypted(cipher, ByteVector(40)), ModelRc4(key, keyBytes).KeyStream(40))
+                << keyBytes << " bytes, seed " << int{seed};
+        }
+    }
+}
+
 TEST(RC4, EachCallRestartsTheCountersOnTheRunningPermutation) {
     const auto key = Pattern(16, 17, 3);
     TKC_rc4 cipher;
