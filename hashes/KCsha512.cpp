@@ -32,8 +32,9 @@ constexpr Word sigma0(Word x) noexcept { return Ror64(Ror64(x, 7) ^ x, 1) ^ (x >
 constexpr Word sigma1(Word x) noexcept { return Ror64(Ror64(x, 42) ^ x, 19) ^ (x >> 6); }
 
 // Holds a partial sum as computed: an empty assembler statement the
-// optimizer cannot look through, so it does not reassociate the sum.
-[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] Word& x) noexcept {
+// optimizer cannot look through, so it does not reassociate the sum. Only
+// the 32-bit build's AVX2 steps use it.
+[[maybe_unused, gnu::always_inline]] inline void KeepSum([[maybe_unused]] Word& x) noexcept {
 #if defined(__GNUC__)
     asm("" : "+r"(x));
 #endif
