@@ -30,20 +30,36 @@ void TKC_hash::UpdateFromString(std::string_view text) {
     Update(ConstBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
+namespace {
+
+// Wipes the data that passed through a stream operation's buffer, also when
+// the digest, the cipher or a stream raises.
+struct WipeOnExit {
+    Bytes bytes;
+    ~WipeOnExit() { SecureFill(bytes.data(), bytes.size(), 0); }
+};
+
+}  // namespace
+
 std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size) {
-    std::array<std::uint8_t, StreamPieceSize> buffer;
+    alignas(64) std::array<std::uint8_t, StreamPieceSize> buffer;  // see StreamPieceSize
+    return UpdateFromStream(stream, size, buffer);
+}
+
+std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size, Bytes buffer) {
+    if (buffer.empty()) throw EKC_hash(messages::InvalidBufferSize);
+    const WipeOnExit wipe{buffer};
     std::uint64_t total = 0;
     // Every piece is asked for even after a short read, as callers of the
     // stream rely on one read per piece; only a stream read to its end stops there.
     for (std::uint64_t left = size; left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPieceSize));
-        const std::size_t got = stream.Read(Bytes(buffer).first(want));
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const std::size_t got = stream.Read(buffer.first(want));
         Update(ConstBytes(buffer).first(got));
         total += got;
         left -= want;
         if (size == StreamToEnd && got < want) break;
     }
-    SecureFill(buffer, 0);
     return total;
 }
 
@@ -122,29 +138,45 @@ std::string TKC_cipher::DecryptString(std::string_view base64) {
 }
 
 template <typename Transform>
-std::uint64_t TKC_cipher::TransformStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Transform transform) {
-    std::array<std::uint8_t, StreamPieceSize> buffer;
+std::uint64_t TKC_cipher::TransformStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
+                                          Transform transform) {
+    if (buffer.empty() || buffer.size() % StreamPieceSize != 0) throw EKC_cipher(messages::InvalidBufferSize);
+    const WipeOnExit wipe{buffer};
     std::uint64_t total = 0;
     for (std::uint64_t left = size; left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPieceSize));
-        const std::size_t got = source.Read(Bytes(buffer).first(want));
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const std::size_t got = source.Read(buffer.first(want));
         total += got;
-        const auto piece = Bytes(buffer).first(got);
-        transform(piece);
-        dest.Write(piece);
+        // A piece at a time, as one read per piece would have handed them.
+        std::size_t at = 0;
+        do {
+            const std::size_t piece = std::min(StreamPieceSize, got - at);
+            transform(buffer.subspan(at, piece));
+            at += piece;
+        } while (at < got);
+        dest.Write(buffer.first(got));
         left -= want;
         if (size == StreamToEnd && got < want) break;
     }
-    SecureFill(buffer, 0);
     return total;
 }
 
 std::uint64_t TKC_cipher::EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size) {
-    return TransformStream(source, dest, size, [this](Bytes piece) { Encrypt(piece, piece); });
+    alignas(64) std::array<std::uint8_t, StreamPieceSize> buffer;  // see StreamPieceSize
+    return EncryptStream(source, dest, size, buffer);
 }
 
 std::uint64_t TKC_cipher::DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size) {
-    return TransformStream(source, dest, size, [this](Bytes piece) { Decrypt(piece, piece); });
+    alignas(64) std::array<std::uint8_t, StreamPieceSize> buffer;  // see StreamPieceSize
+    return DecryptStream(source, dest, size, buffer);
+}
+
+std::uint64_t TKC_cipher::EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer) {
+    return TransformStream(source, dest, size, buffer, [this](Bytes piece) { Encrypt(piece, piece); });
+}
+
+std::uint64_t TKC_cipher::DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer) {
+    return TransformStream(source, dest, size, buffer, [this](Bytes piece) { Decrypt(piece, piece); });
 }
 
 }  // namespace kestrune

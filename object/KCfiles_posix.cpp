@@ -385,7 +385,7 @@ FileOpening<TKC_destinationfile> FileAccess::CreateDestination(std::u16string_vi
 }
 
 bool FileAccess::CopyInto(int from, int to) noexcept {
-    std::array<std::uint8_t, StreamPieceSize> buffer;
+    alignas(64) std::array<std::uint8_t, StreamPieceSize> buffer;  // see StreamPieceSize
     off_t at = 0;
     bool ok = true;
     for (;;) {

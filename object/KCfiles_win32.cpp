@@ -141,7 +141,7 @@ struct FileAccess {
         const LARGE_INTEGER start{};
         if (!::SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !::SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
             return false;
-        std::array<std::uint8_t, StreamPieceSize> buffer;
+        alignas(64) std::array<std::uint8_t, StreamPieceSize> buffer;  // see StreamPieceSize
         bool ok = true;
         for (DWORD got = 0; ok; ) {
             ok = ::ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);

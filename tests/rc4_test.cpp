@@ -257,5 +257,27 @@ TEST(RC4, StreamsRestartTheCountersAtEveryPiece) {
     EXPECT_EQ(decrypted.data, plain);
 }
 
+// A larger buffer reads and writes runs of pieces, but the cipher sees the
+// same pieces: with RC4, which restarts at each, any other cut would show.
+TEST(RC4, StreamsThroughALargerBufferKeepThePieces) {
+    const auto key = Pattern(16, 11, 2);
+    const auto plain = Pattern(5 * StreamPieceSize + 7, 3, 5);
+    TKC_rc4 cipher;
+    for (const std::uint64_t size : {std::uint64_t{plain.size()}, StreamToEnd}) {
+        cipher.Init(key, 128);
+        MemoryStream source(plain), byPiece;
+        cipher.EncryptStream(source, byPiece, size);
+        cipher.Init(key, 128);
+        MemoryStream again(plain), byRun;
+        ByteVector run(2 * StreamPieceSize);
+        EXPECT_EQ(cipher.EncryptStream(again, byRun, size, run), plain.size());
+        EXPECT_EQ(byRun.data, byPiece.data);
+        EXPECT_EQ(run, ByteVector(run.size()));  // wiped
+    }
+    ByteVector odd(StreamPieceSize + 1);
+    MemoryStream source(plain), dest;
+    EXPECT_THROW(cipher.EncryptStream(source, dest, StreamToEnd, odd), EKC_cipher);
+}
+
 }  // namespace
 }  // namespace kestrune
