@@ -84,17 +84,33 @@ protected:
         Pad(padByte, tail);
     }
 
-    // Writes the first digest.size() bytes of the state words, each in the given byte order.
+    // Writes the first digest.size() bytes of the state words, each in the
+    // given byte order. Straight into digest, eight bytes a store where the
+    // words are smaller: its reader loads them back eight at a time, and a
+    // load that spans several narrower stores waits until they have left.
     void StoreState(Bytes digest, std::endian order) const noexcept {
         using Word = typename StateWords::value_type;
-        std::array<std::uint8_t, sizeof(StateWords)> out;
-        for (std::size_t i = 0; i < ChainState.size(); ++i) {
-            Word w = ChainState[i];
-            if (order != std::endian::native) w = ByteSwap(w);
-            std::memcpy(out.data() + i * sizeof(Word), &w, sizeof(Word));
+        const auto ordered = [&](std::size_t i) { return order == std::endian::native ? ChainState[i] : ByteSwap(ChainState[i]); };
+        std::size_t i = 0, at = 0;
+        if constexpr (sizeof(Word) == 4) {
+            for (; at + 8 <= digest.size(); at += 8, i += 2) {
+                const std::uint64_t first = ordered(i), second = ordered(i + 1);
+                const std::uint64_t pair =
+                    std::endian::native == std::endian::little ? first | second << 32 : first << 32 | second;
+                std::memcpy(digest.data() + at, &pair, 8);
+            }
         }
-        std::copy_n(out.begin(), digest.size(), digest.begin());
-        SecureFill(out, 0);
+        for (; at + sizeof(Word) <= digest.size(); at += sizeof(Word), ++i) {
+            const Word w = ordered(i);
+            std::memcpy(digest.data() + at, &w, sizeof(Word));
+        }
+        if (at < digest.size()) {  // a digest that ends inside a word
+            std::array<std::uint8_t, sizeof(Word)> out;
+            const Word w = ordered(i);
+            std::memcpy(out.data(), &w, sizeof(Word));
+            std::copy_n(out.begin(), digest.size() - at, digest.begin() + static_cast<std::ptrdiff_t>(at));
+            SecureFill(out, 0);
+        }
     }
 
     StateWords ChainState;

@@ -138,6 +138,34 @@ TEST(CodepagePages, LongTextsConvertAsTheirUnitsDo) {
     }
 }
 
+// ASCII is narrowed sixteen, eight and four units at a time: short texts
+// with one other unit at every place convert as their units do one by one,
+// into a string and into a buffer. The other units sit where a narrowing
+// step that saturates or wraps would mistake them for ASCII.
+TEST(CodepagePages, AsciiGroupsMeetOtherUnitsAtEveryPlace) {
+    constexpr char16_t Others[] = {0x0080, 0x00FF, 0x0100, 0x7F80, 0x8000, 0xFF7F, 0xFFFF};
+    for (const unsigned page : SupportedCodePages()) {
+        for (std::size_t length = 0; length <= 33; ++length) {
+            std::u16string ascii(length, u'\0');
+            for (std::size_t k = 0; k < length; ++k) ascii[k] = static_cast<char16_t>((k * 37 + 1) % 0x80);
+            for (std::size_t place = 0; place <= length; ++place) {  // length: ASCII only
+                for (const char16_t other : Others) {
+                    std::u16string text = ascii;
+                    if (place < length) text[place] = other;
+                    std::string expected;
+                    for (const char16_t unit : text) expected += ToCodePage(page, std::u16string(1, unit));
+                    std::array<char, 80> buffer{};
+                    const auto size = ToCodePage(page, text, buffer);
+                    ASSERT_EQ(ToCodePage(page, text), expected) << page << " length " << length << " at " << place;
+                    ASSERT_EQ(size, expected.size()) << page << " length " << length << " at " << place;
+                    ASSERT_EQ(std::string(buffer.data(), *size), expected) << page << " length " << length << " at " << place;
+                    if (place == length) break;
+                }
+            }
+        }
+    }
+}
+
 // Into a caller's buffer: the same bytes when they fit, and nothing
 // written when they do not (by one byte, also on pages with pairs).
 TEST(CodepagePages, BufferGetsTheSameBytesOrNothing) {

@@ -107,6 +107,25 @@ TEST(Object, HashStringIsUpperCaseHexOfTheAnsiBytes) {
     EXPECT_EQ(k.HashString(u"\u4E2D"), k.HashString(u"?"));
 }
 
+// Every digest size (16 to 64 bytes) spelled digit by digit.
+TEST(Object, HashStringSpellsEveryDigestSize) {
+    TKestrune k;
+    for (std::int32_t code = 0; code <= 9; ++code) {
+        for (const std::u16string text : {u"", u"abc", u"The object's text, with every byte value's nibbles"}) {
+            const std::string bytes = ToAnsi(text);
+            auto hash = DigestClassFor(code).Create();
+            std::array<std::uint8_t, 64> digest{};
+            hash->Init();
+            hash->UpdateFromString(bytes);
+            hash->Final(digest);
+            std::u16string hex;
+            for (std::size_t i = 0; i < hash->DigestBytes(); ++i)
+                hex += {u"0123456789ABCDEF"[digest[i] >> 4], u"0123456789ABCDEF"[digest[i] & 15]};
+            EXPECT_EQ(k.HashString(text, code), hex) << code;
+        }
+    }
+}
+
 TEST(Object, EveryCatalogueRowNamesItsOwnAlgorithm) {
     // Codes 1 to 19 and 1 to 9 each select a different class; no row falls
     // back to another algorithm.
