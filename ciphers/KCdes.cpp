@@ -298,6 +298,97 @@ inline void EncryptSerial(TKC_blockcipher64::Block& chainBlock, ConstBytes sourc
     StoreBE32Block(Bytes(chainBlock).subspan(4), r[0]);
 }
 
+// CFB-8 encryption with the shift register kept in the rounds' form, so
+// that no byte pays for IP and FP on the chain. IP builds each output byte
+// from one bit of every input byte, input byte i at bit i from the low
+// end. Shifting the register a byte towards the front therefore moves the
+// bits of every output byte one place down, and the byte shifted in takes
+// their top bits: in the rounds' form, each half rotated right by one with
+// those bits cleared. That byte is c = p ^ k, k the first byte of
+// E(register): IP of p is a table look-up off the chain, and FP leaves the
+// bits of k at the low end of the bytes of the rounds' output, a rotation
+// away from where IP of k wants them. The register's plain form is the
+// last eight ciphertext bytes, so one FP per eight bytes writes them all.
+namespace cfb8 {
+
+constexpr std::uint32_t Incoming = 0x01010101U;  // the new byte's bits, in each half
+
+constexpr std::uint64_t Join(std::uint32_t l, std::uint32_t r) noexcept { return std::uint64_t{l} << 32 | r; }
+
+// IP, in the rounds' form, of a register holding only byte c at its end.
+constexpr auto Inserted = [] {
+    std::array<std::uint64_t, 256> ip{};
+    for (std::uint32_t c = 0; c < 256; ++c) {
+        std::uint32_t l = 0, r = c;
+        InitialPermutation(l, r);
+        ip[c] = Join(l, r);
+    }
+    return ip;
+}();
+
+constexpr std::uint32_t Shifted(std::uint32_t half) noexcept { return Ror32(half, 1) & ~Incoming; }
+
+// The bits of the keystream byte from one half of the output block, in the
+// rounds' form (R16 for the register's left half, L16 for its right).
+constexpr std::uint32_t KeystreamBits(std::uint32_t half) noexcept { return Rol32(half, 7) & Incoming; }
+
+// The steps above against the permutations, bit by bit (all are linear):
+// the shift gives IP(x << 8) from IP(x), and the keystream bits of a
+// rounds' output y are IP of a register holding only FP(y)'s first byte.
+constexpr bool StepsMatchPermutations() {
+    for (unsigned b = 0; b < 64; ++b) {
+        const std::uint64_t x = std::uint64_t{1} << b;
+        std::uint32_t l = static_cast<std::uint32_t>(x >> 32), r = static_cast<std::uint32_t>(x);
+        std::uint32_t sl = static_cast<std::uint32_t>(x << 8 >> 32), sr = static_cast<std::uint32_t>(x << 8);
+        InitialPermutation(l, r);
+        InitialPermutation(sl, sr);
+        if (Join(Shifted(l), Shifted(r)) != Join(sl, sr)) return false;
+        const std::uint32_t yl = static_cast<std::uint32_t>(x >> 32), yr = static_cast<std::uint32_t>(x);
+        std::uint32_t fl = yl, fr = yr;
+        FinalPermutation(fl, fr);
+        if (Join(KeystreamBits(yl), KeystreamBits(yr)) != Inserted[fl >> 24]) return false;
+    }
+    return true;
+}
+static_assert(StepsMatchPermutations(), "the register's steps must follow IP and FP");
+
+}  // namespace cfb8
+
+// body(l, r) runs the rounds on a copy of the register.
+template <typename Body>
+inline void EncryptCfb8(TKC_blockcipher64::Block& chainBlock, ConstBytes source, Bytes dest,
+                        const Body& body) noexcept {
+    using namespace cfb8;
+    std::uint32_t a = LoadBE32(ConstBytes(chainBlock).first(4)), b = LoadBE32(ConstBytes(chainBlock).subspan(4));
+    InitialPermutation(a, b);
+    // The register moves on by the byte p ^ E(register)'s first byte; only
+    // the keystream bits wait on the rounds.
+    const auto step = [&](std::uint8_t p) {
+        const std::uint64_t plain = Inserted[p];
+        const std::uint32_t nextA = Shifted(a) ^ static_cast<std::uint32_t>(plain >> 32);
+        const std::uint32_t nextB = Shifted(b) ^ static_cast<std::uint32_t>(plain);
+        std::uint32_t l[1] = {a}, r[1] = {b};
+        body(l, r);
+        a = nextA ^ KeystreamBits(r[0]);
+        b = nextB ^ KeystreamBits(l[0]);
+    };
+    std::size_t off = 0;
+    for (; source.size() - off >= 8; off += 8) {
+        for (std::size_t i = 0; i < 8; ++i) step(source[off + i]);
+        std::uint32_t hi = a, lo = b;
+        FinalPermutation(hi, lo);
+        StoreBE32Block(dest.subspan(off, 4), hi);
+        StoreBE32Block(dest.subspan(off + 4, 4), lo);
+    }
+    const std::size_t rest = source.size() - off;
+    for (std::size_t i = 0; i < rest; ++i) step(source[off + i]);
+    FinalPermutation(a, b);
+    StoreBE32Block(Bytes(chainBlock).first(4), a);
+    StoreBE32Block(Bytes(chainBlock).subspan(4), b);
+    std::copy_n(chainBlock.begin() + static_cast<std::ptrdiff_t>(8 - rest), rest,
+                dest.begin() + static_cast<std::ptrdiff_t>(off));
+}
+
 template <typename Body>
 inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& chain, ConstBytes source, Bytes dest,
                           const Body& body) noexcept {
@@ -306,6 +397,7 @@ inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& 
     case Serial::Cbc: return EncryptSerial<Serial::Cbc>(chain, source, dest, body);
     case Serial::Cfb: return EncryptSerial<Serial::Cfb>(chain, source, dest, body);
     case Serial::Ofb: return EncryptSerial<Serial::Ofb>(chain, source, dest, body);
+    case Serial::Cfb8: return EncryptCfb8(chain, source, dest, body);
     }
 }
 

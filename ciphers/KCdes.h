@@ -11,8 +11,9 @@ namespace kestrune {
 // and whole blocks through one schedule or through three (E-D-E).
 class TKC_customdes : public TKC_blockcipher64 {
 public:
-    // The modes in which each block waits on the one before.
-    enum class Serial : std::uint8_t { Cbc, Cfb, Ofb };
+    // The modes in which each block waits on the one before; Cfb8 takes
+    // bytes, the others whole blocks.
+    enum class Serial : std::uint8_t { Cbc, Cfb, Ofb, Cfb8 };
 
     void Wipe() noexcept override {
         BmiLanes = false;
@@ -74,6 +75,9 @@ protected:
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Ofb, KeySchedule, chain, source, dest);
     }
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cfb8, KeySchedule, chain, source, dest);
+    }
 
 private:
     Wiped<Schedule, 0> KeySchedule;
@@ -105,6 +109,9 @@ protected:
     }
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Ofb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+    }
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cfb8, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
     }
 
 private:
