@@ -81,24 +81,30 @@ constexpr auto WideSP = [] {
 // A byte of a word, as a table index.
 constexpr std::size_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
 
-// One block at a time (Alone), a round's latency is all that counts, and a
-// chain of eight look-ups and exclusive-ors is most of it: summed as a tree
-// instead. Several blocks at once hide the chain, and the tree's live
-// values would only crowd the registers.
-template <bool Alone>
+// F of the half r under the round keys at k, several blocks at once: their
+// chains of look-ups fill each other's waits.
 inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
     const auto& sp = WideSP;
     const std::uint32_t odd = Ror32(r, 4) ^ k[0], even = r ^ k[1];
-    if constexpr (Alone) {
-        std::uint32_t x0 = sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)];
-        std::uint32_t x1 = sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)];
-        std::uint32_t x2 = sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)];
-        std::uint32_t x3 = sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
-        KeepValue(x0), KeepValue(x1), KeepValue(x2), KeepValue(x3);
-        return (x0 ^ x1) ^ (x2 ^ x3);
-    }
     return sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)] ^ sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)] ^
            sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)] ^ sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
+}
+
+// x ^ F(y) for one block alone, where a round's latency is all that counts.
+// The odd groups are taken from y ^ Rol(k[0], 4) four bits up instead of
+// from Ror(y, 4) ^ k[0]: the rotation moves to the key, off the chain. The
+// sum is a tree shaped by when its terms arrive: the indices that take one
+// instruction first, x (known long before) with the first look-up.
+inline std::uint32_t RoundAlone(std::uint32_t x, std::uint32_t y, const std::uint32_t* k) noexcept {
+    const auto& sp = WideSP;
+    const std::uint32_t even = y ^ k[1], odd = y ^ Rol32(k[0], 4);
+    std::uint32_t a = x ^ sp[7][Byte(even, 0)];
+    std::uint32_t b = sp[5][Byte(even, 1)] ^ sp[1][Byte(even, 3)];
+    std::uint32_t c = sp[3][Byte(even, 2)] ^ sp[6][Byte(odd >> 4, 0)];
+    std::uint32_t d = sp[4][Byte(odd >> 4, 1)] ^ sp[2][Byte(odd >> 4, 2)];
+    std::uint32_t e = sp[0][Byte(Rol32(odd, 4), 0)];
+    KeepValue(a), KeepValue(b), KeepValue(c), KeepValue(d), KeepValue(e);
+    return ((a ^ b) ^ c) ^ (d ^ e);
 }
 
 // Sixteen rounds without the final swap, for N blocks at once: afterwards
@@ -114,17 +120,27 @@ template <bool Forward, std::size_t N>
                                           const std::uint32_t* k) noexcept {
     if constexpr (Forward) {
         for (int i = 0; i < 32; i += 4) {
+            if constexpr (N == 1) {
+                l[0] = RoundAlone(l[0], r[0], k + i);
+                r[0] = RoundAlone(r[0], l[0], k + i + 2);
+            } else {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i);
+                for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i + 2);
+                for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i + 2);
+            }
         }
     } else {
         for (int i = 28; i >= 0; i -= 4) {
+            if constexpr (N == 1) {
+                l[0] = RoundAlone(l[0], r[0], k + i + 2);
+                r[0] = RoundAlone(r[0], l[0], k + i);
+            } else {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i + 2);
+                for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i + 2);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i);
+                for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i);
+            }
         }
     }
 }
