@@ -81,24 +81,30 @@ constexpr auto WideSP = [] {
 // A byte of a word, as a table index.
 constexpr std::size_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
 
-// One block at a time (Alone), a round's latency is all that counts, and a
-// chain of eight look-ups and exclusive-ors is most of it: summed as a tree
-// instead. Several blocks at once hide the chain, and the tree's live
-// values would only crowd the registers.
-template <bool Alone>
+// F of the half r under the round keys at k, several blocks at once: their
+// chains of look-ups fill each other's waits.
 inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k) noexcept {
     const auto& sp = WideSP;
     const std::uint32_t odd = Ror32(r, 4) ^ k[0], even = r ^ k[1];
-    if constexpr (Alone) {
-        std::uint32_t x0 = sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)];
-        std::uint32_t x1 = sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)];
-        std::uint32_t x2 = sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)];
-        std::uint32_t x3 = sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
-        KeepValue(x0), KeepValue(x1), KeepValue(x2), KeepValue(x3);
-        return (x0 ^ x1) ^ (x2 ^ x3);
-    }
     return sp[0][Byte(odd, 3)] ^ sp[2][Byte(odd, 2)] ^ sp[4][Byte(odd, 1)] ^ sp[6][Byte(odd, 0)] ^
            sp[1][Byte(even, 3)] ^ sp[3][Byte(even, 2)] ^ sp[5][Byte(even, 1)] ^ sp[7][Byte(even, 0)];
+}
+
+// x ^ F(y) for one block alone, where a round's latency is all that counts.
+// The odd groups are taken from y ^ Rol(k[0], 4) four bits up instead of
+// from Ror(y, 4) ^ k[0]: the rotation moves to the key, off the chain. The
+// sum is a tree shaped by when its terms arrive: the indices that take one
+// instruction first, x (known long before) with the first look-up.
+inline std::uint32_t RoundAlone(std::uint32_t x, std::uint32_t y, const std::uint32_t* k) noexcept {
+    const auto& sp = WideSP;
+    const std::uint32_t even = y ^ k[1], odd = y ^ Rol32(k[0], 4);
+    std::uint32_t a = x ^ sp[7][Byte(even, 0)];
+    std::uint32_t b = sp[5][Byte(even, 1)] ^ sp[1][Byte(even, 3)];
+    std::uint32_t c = sp[3][Byte(even, 2)] ^ sp[6][Byte(odd >> 4, 0)];
+    std::uint32_t d = sp[4][Byte(odd >> 4, 1)] ^ sp[2][Byte(odd >> 4, 2)];
+    std::uint32_t e = sp[0][Byte(Rol32(odd, 4), 0)];
+    KeepValue(a), KeepValue(b), KeepValue(c), KeepValue(d), KeepValue(e);
+    return ((a ^ b) ^ c) ^ (d ^ e);
 }
 
 // Sixteen rounds without the final swap, for N blocks at once: afterwards
@@ -114,17 +120,27 @@ template <bool Forward, std::size_t N>
                                           const std::uint32_t* k) noexcept {
     if constexpr (Forward) {
         for (int i = 0; i < 32; i += 4) {
+            if constexpr (N == 1) {
+                l[0] = RoundAlone(l[0], r[0], k + i);
+                r[0] = RoundAlone(r[0], l[0], k + i + 2);
+            } else {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i);
+                for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i + 2);
+                for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i + 2);
+            }
         }
     } else {
         for (int i = 28; i >= 0; i -= 4) {
+            if constexpr (N == 1) {
+                l[0] = RoundAlone(l[0], r[0], k + i + 2);
+                r[0] = RoundAlone(r[0], l[0], k + i);
+            } else {
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) l[b] ^= F<N == 1>(r[b], k + i + 2);
+                for (std::size_t b = 0; b < N; ++b) l[b] ^= F(r[b], k + i + 2);
 #pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) r[b] ^= F<N == 1>(l[b], k + i);
+                for (std::size_t b = 0; b < N; ++b) r[b] ^= F(l[b], k + i);
+            }
         }
     }
 }
@@ -208,6 +224,93 @@ template <bool Forward>
 #undef KC_DES_OPERANDS
 #undef KC_DES_ROUND
 #undef KC_DES_LANE
+
+// One block alone (the serial modes), where a round's latency is all that
+// counts. Each half is kept doubled in a 64-bit word, the half above and
+// the half rotated right by four below, and so is each entry of these
+// tables: then one xor with the two key words (one load) gives the odd
+// groups' bytes below and the even groups' above, and the 64-bit
+// look-ups keep both forms of the next half at no extra cost. Byte j of
+// that word indexes table j.
+inline std::uint64_t Doubled(std::uint32_t half) noexcept { return std::uint64_t{half} << 32 | Ror32(half, 4); }
+
+constexpr auto DoubledSP = [] {
+    constexpr std::size_t box[8] = {6, 4, 2, 0, 7, 5, 3, 1};
+    std::array<std::array<std::uint64_t, 256>, 8> doubled{};
+    for (std::size_t j = 0; j < 8; ++j)
+        for (std::size_t x = 0; x < 256; ++x) {
+            const std::uint32_t w = WideSP[box[j]][x];
+            doubled[j][x] = std::uint64_t{w} << 32 | Ror32(w, 4);
+        }
+    return doubled;
+}();
+
+// x ^= F(y), with w = y ^ the round's key words on entry. The look-ups
+// whose index takes one instruction (bytes 0, 1 and 7) go first, and the
+// sum is shaped by when the look-ups arrive, about three a cycle. With
+// NEXT, the byte offset of the next round's key words, x takes them first
+// and w is left x ^ them for the next round: a cycle less on the chain
+// than xoring them into the finished x.
+#define KC_DES_ALONE_F(X)                        \
+    "movzbl %b[w], %k[t]\n\t"                   \
+    "xorq (%[s],%q[t],8), %[" #X "]\n\t"        \
+    "movzbl %h[w], %k[t]\n\t"                   \
+    "movq 0x800(%[s],%q[t],8), %[p]\n\t"        \
+    "rorxq $16, %[w], %[u]\n\t"                 \
+    "rorxq $32, %[w], %[v]\n\t"                 \
+    "rorxq $48, %[w], %[x]\n\t"                 \
+    "shrq $56, %[w]\n\t"                        \
+    "xorq 0x3800(%[s],%[w],8), %[p]\n\t"        \
+    "movzbl %b[u], %k[t]\n\t"                   \
+    "movq 0x1000(%[s],%q[t],8), %[q]\n\t"       \
+    "movzbl %h[u], %k[t]\n\t"                   \
+    "xorq 0x1800(%[s],%q[t],8), %[q]\n\t"       \
+    "movzbl %b[v], %k[t]\n\t"                   \
+    "xorq %[p], %[" #X "]\n\t"                  \
+    "xorq 0x2000(%[s],%q[t],8), %[" #X "]\n\t"  \
+    "movzbl %h[v], %k[t]\n\t"                   \
+    "xorq 0x2800(%[s],%q[t],8), %[q]\n\t"       \
+    "movzbl %b[x], %k[t]\n\t"                   \
+    "xorq 0x3000(%[s],%q[t],8), %[q]\n\t"       \
+    "xorq %[q], %[" #X "]\n\t"
+#define KC_DES_ALONE(X, NEXT)                    \
+    "xorq " #NEXT "(%[k]), %[" #X "]\n\t"       \
+    KC_DES_ALONE_F(X)                            \
+    "movq %[" #X "], %[w]\n\t"                  \
+    "xorq " #NEXT "(%[k]), %[" #X "]\n\t"
+#define KC_DES_ALONE_OPERANDS                                                                              \
+    : [l] "+r"(l), [r] "+r"(r), [k] "+r"(k), [n] "+r"(n), [w] "=&Q"(w), [u] "=&Q"(u), [v] "=&Q"(v),      \
+      [x] "=&r"(x), [t] "=&R"(t), [p] "=&r"(p), [q] "=&r"(q)                                              \
+    : [s] "r"(DoubledSP[0].data())                                                                        \
+    : "cc", "memory"
+
+// Same rounds as Rounds<Forward> with N = 1, on doubled halves: seven
+// passes of a loop of two rounds, then the last two, the last one with no
+// next key to take.
+template <bool Forward>
+[[gnu::always_inline]] inline void RoundsAloneBmi(std::uint64_t& l, std::uint64_t& r,
+                                                  const std::uint32_t* keys) noexcept {
+    const std::uint32_t* k = Forward ? keys : keys + 28;
+    std::uint32_t n = 7;
+    std::uint64_t w, u, v, x, t, p, q;
+    if constexpr (Forward)
+        __asm__("movq (%[k]), %[w]\n\t"
+                "xorq %[r], %[w]\n\t"
+                "1:\n\t" KC_DES_ALONE(l, 8) KC_DES_ALONE(r, 16)
+                "addq $16, %[k]\n\t"
+                "decl %k[n]\n\t"
+                "jnz 1b\n\t" KC_DES_ALONE(l, 8) KC_DES_ALONE_F(r) KC_DES_ALONE_OPERANDS);
+    else
+        __asm__("movq 8(%[k]), %[w]\n\t"
+                "xorq %[r], %[w]\n\t"
+                "1:\n\t" KC_DES_ALONE(l, 0) KC_DES_ALONE(r, -8)
+                "subq $16, %[k]\n\t"
+                "decl %k[n]\n\t"
+                "jnz 1b\n\t" KC_DES_ALONE(l, 0) KC_DES_ALONE_F(r) KC_DES_ALONE_OPERANDS);
+}
+#undef KC_DES_ALONE_OPERANDS
+#undef KC_DES_ALONE
+#undef KC_DES_ALONE_F
 constexpr bool HasBmiLanes = true;
 #else
 constexpr bool HasBmiLanes = false;
@@ -258,6 +361,28 @@ template <bool Bmi, bool Forward, std::size_t N>
     Rounds<Forward>(l, r, k);
 }
 
+// Triple DES's three passes over one block (the serial modes). On the
+// lanes' path the halves are doubled once for all three passes: for DES
+// alone, doubling and undoubling each block cost more than the doubled
+// rounds saved (2% slower in CBC).
+template <bool Bmi>
+[[gnu::always_inline]] inline void TriplePass(std::uint32_t (&l)[1], std::uint32_t (&r)[1], const std::uint32_t* k1,
+                                              const std::uint32_t* k2, const std::uint32_t* k3) noexcept {
+#if defined(__x86_64__)
+    if constexpr (Bmi) {
+        std::uint64_t dl = Doubled(l[0]), dr = Doubled(r[0]);
+        RoundsAloneBmi<true>(dl, dr, k1);
+        RoundsAloneBmi<false>(dr, dl, k2);
+        RoundsAloneBmi<true>(dl, dr, k3);
+        l[0] = static_cast<std::uint32_t>(dl >> 32), r[0] = static_cast<std::uint32_t>(dr >> 32);
+        return;
+    }
+#endif
+    Pass<Bmi, true>(l, r, k1);
+    Pass<Bmi, false>(r, l, k2);
+    Pass<Bmi, true>(l, r, k3);
+}
+
 // ForEachBlock with body(path, l, r), path a std::bool_constant: true for
 // the lanes with bextr.
 template <typename Body>
@@ -298,6 +423,97 @@ inline void EncryptSerial(TKC_blockcipher64::Block& chainBlock, ConstBytes sourc
     StoreBE32Block(Bytes(chainBlock).subspan(4), r[0]);
 }
 
+// CFB-8 encryption with the shift register kept in the rounds' form, so
+// that no byte pays for IP and FP on the chain. IP builds each output byte
+// from one bit of every input byte, input byte i at bit i from the low
+// end. Shifting the register a byte towards the front therefore moves the
+// bits of every output byte one place down, and the byte shifted in takes
+// their top bits: in the rounds' form, each half rotated right by one with
+// those bits cleared. That byte is c = p ^ k, k the first byte of
+// E(register): IP of p is a table look-up off the chain, and FP leaves the
+// bits of k at the low end of the bytes of the rounds' output, a rotation
+// away from where IP of k wants them. The register's plain form is the
+// last eight ciphertext bytes, so one FP per eight bytes writes them all.
+namespace cfb8 {
+
+constexpr std::uint32_t Incoming = 0x01010101U;  // the new byte's bits, in each half
+
+constexpr std::uint64_t Join(std::uint32_t l, std::uint32_t r) noexcept { return std::uint64_t{l} << 32 | r; }
+
+// IP, in the rounds' form, of a register holding only byte c at its end.
+constexpr auto Inserted = [] {
+    std::array<std::uint64_t, 256> ip{};
+    for (std::uint32_t c = 0; c < 256; ++c) {
+        std::uint32_t l = 0, r = c;
+        InitialPermutation(l, r);
+        ip[c] = Join(l, r);
+    }
+    return ip;
+}();
+
+constexpr std::uint32_t Shifted(std::uint32_t half) noexcept { return Ror32(half, 1) & ~Incoming; }
+
+// The bits of the keystream byte from one half of the output block, in the
+// rounds' form (R16 for the register's left half, L16 for its right).
+constexpr std::uint32_t KeystreamBits(std::uint32_t half) noexcept { return Rol32(half, 7) & Incoming; }
+
+// The steps above against the permutations, bit by bit (all are linear):
+// the shift gives IP(x << 8) from IP(x), and the keystream bits of a
+// rounds' output y are IP of a register holding only FP(y)'s first byte.
+constexpr bool StepsMatchPermutations() {
+    for (unsigned b = 0; b < 64; ++b) {
+        const std::uint64_t x = std::uint64_t{1} << b;
+        std::uint32_t l = static_cast<std::uint32_t>(x >> 32), r = static_cast<std::uint32_t>(x);
+        std::uint32_t sl = static_cast<std::uint32_t>(x << 8 >> 32), sr = static_cast<std::uint32_t>(x << 8);
+        InitialPermutation(l, r);
+        InitialPermutation(sl, sr);
+        if (Join(Shifted(l), Shifted(r)) != Join(sl, sr)) return false;
+        const std::uint32_t yl = static_cast<std::uint32_t>(x >> 32), yr = static_cast<std::uint32_t>(x);
+        std::uint32_t fl = yl, fr = yr;
+        FinalPermutation(fl, fr);
+        if (Join(KeystreamBits(yl), KeystreamBits(yr)) != Inserted[fl >> 24]) return false;
+    }
+    return true;
+}
+static_assert(StepsMatchPermutations(), "the register's steps must follow IP and FP");
+
+}  // namespace cfb8
+
+// body(l, r) runs the rounds on a copy of the register.
+template <typename Body>
+inline void EncryptCfb8(TKC_blockcipher64::Block& chainBlock, ConstBytes source, Bytes dest,
+                        const Body& body) noexcept {
+    using namespace cfb8;
+    std::uint32_t a = LoadBE32(ConstBytes(chainBlock).first(4)), b = LoadBE32(ConstBytes(chainBlock).subspan(4));
+    InitialPermutation(a, b);
+    // The register moves on by the byte p ^ E(register)'s first byte; only
+    // the keystream bits wait on the rounds.
+    const auto step = [&](std::uint8_t p) {
+        const std::uint64_t plain = Inserted[p];
+        const std::uint32_t nextA = Shifted(a) ^ static_cast<std::uint32_t>(plain >> 32);
+        const std::uint32_t nextB = Shifted(b) ^ static_cast<std::uint32_t>(plain);
+        std::uint32_t l[1] = {a}, r[1] = {b};
+        body(l, r);
+        a = nextA ^ KeystreamBits(r[0]);
+        b = nextB ^ KeystreamBits(l[0]);
+    };
+    std::size_t off = 0;
+    for (; source.size() - off >= 8; off += 8) {
+        for (std::size_t i = 0; i < 8; ++i) step(source[off + i]);
+        std::uint32_t hi = a, lo = b;
+        FinalPermutation(hi, lo);
+        StoreBE32Block(dest.subspan(off, 4), hi);
+        StoreBE32Block(dest.subspan(off + 4, 4), lo);
+    }
+    const std::size_t rest = source.size() - off;
+    for (std::size_t i = 0; i < rest; ++i) step(source[off + i]);
+    FinalPermutation(a, b);
+    StoreBE32Block(Bytes(chainBlock).first(4), a);
+    StoreBE32Block(Bytes(chainBlock).subspan(4), b);
+    std::copy_n(chainBlock.begin() + static_cast<std::ptrdiff_t>(8 - rest), rest,
+                dest.begin() + static_cast<std::ptrdiff_t>(off));
+}
+
 template <typename Body>
 inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& chain, ConstBytes source, Bytes dest,
                           const Body& body) noexcept {
@@ -306,7 +522,17 @@ inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& 
     case Serial::Cbc: return EncryptSerial<Serial::Cbc>(chain, source, dest, body);
     case Serial::Cfb: return EncryptSerial<Serial::Cfb>(chain, source, dest, body);
     case Serial::Ofb: return EncryptSerial<Serial::Ofb>(chain, source, dest, body);
+    case Serial::Cfb8: return EncryptCfb8(chain, source, dest, body);
     }
+}
+
+// EncryptSerial with body(path, l, r) as ForEachBlockOnPath gives it.
+template <typename Body>
+inline void EncryptSerialOnPath(bool bmi, TKC_customdes::Serial mode, TKC_blockcipher64::Block& chain,
+                                ConstBytes source, Bytes dest, Body body) noexcept {
+    if constexpr (HasBmiLanes)
+        if (bmi) return EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) { body(std::true_type{}, l, r); });
+    EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) { body(std::false_type{}, l, r); });
 }
 
 }  // namespace
@@ -379,12 +605,10 @@ void TKC_customdes::EncryptSerialWith(Serial mode, const Schedule& k, Block& cha
     EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) { Rounds<true>(l, r, k.data()); });
 }
 
-void TKC_customdes::EncryptSerialWith(Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3,
-                                      Block& chain, ConstBytes source, Bytes dest) noexcept {
-    EncryptSerial(mode, chain, source, dest, [&](auto& l, auto& r) {
-        Rounds<true>(l, r, k1.data());
-        Rounds<false>(r, l, k2.data());
-        Rounds<true>(l, r, k3.data());
+void TKC_customdes::EncryptSerialWith(bool bmi, Serial mode, const Schedule& k1, const Schedule& k2,
+                                      const Schedule& k3, Block& chain, ConstBytes source, Bytes dest) noexcept {
+    EncryptSerialOnPath(bmi, mode, chain, source, dest, [&](auto path, auto& l, auto& r) {
+        TriplePass<decltype(path)::value>(l, r, k1.data(), k2.data(), k3.data());
     });
 }
 

@@ -11,16 +11,18 @@ namespace kestrune {
 // and whole blocks through one schedule or through three (E-D-E).
 class TKC_customdes : public TKC_blockcipher64 {
 public:
-    // The modes in which each block waits on the one before.
-    enum class Serial : std::uint8_t { Cbc, Cfb, Ofb };
+    // The modes in which each block waits on the one before; Cfb8 takes
+    // bytes, the others whole blocks.
+    enum class Serial : std::uint8_t { Cbc, Cfb, Ofb, Cfb8 };
 
     void Wipe() noexcept override {
         BmiLanes = false;
         TKC_blockcipher64::Wipe();
     }
 
-    // The path of the many-block modes, chosen when keyed through
-    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    // The path of the many-block modes and of Triple DES's serial ones,
+    // chosen when keyed through CpuFeatures: "bmi2" (x86-64 with BMI1 and
+    // BMI2) or "portable".
     std::string_view Provider() const noexcept override;
 
 protected:
@@ -38,10 +40,10 @@ protected:
     static void DecryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
                                   ConstBytes source, Bytes dest) noexcept;
     // Their encryption: the chaining value stays in registers, in the form
-    // the rounds take.
+    // the rounds take; bmi: Triple DES's one-block rounds written for BMI2.
     static void EncryptSerialWith(Serial mode, const Schedule& k, Block& chain, ConstBytes source, Bytes dest) noexcept;
-    static void EncryptSerialWith(Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3, Block& chain,
-                                  ConstBytes source, Bytes dest) noexcept;
+    static void EncryptSerialWith(bool bmi, Serial mode, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+                                  Block& chain, ConstBytes source, Bytes dest) noexcept;
 
     bool BmiLanes = false;  // set when keyed
     static bool UsableBmiLanes() noexcept;
@@ -74,6 +76,9 @@ protected:
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Ofb, KeySchedule, chain, source, dest);
     }
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(Serial::Cfb8, KeySchedule, chain, source, dest);
+    }
 
 private:
     Wiped<Schedule, 0> KeySchedule;
@@ -98,13 +103,16 @@ protected:
         DecryptBlocksWith(BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
-        EncryptSerialWith(Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+        EncryptSerialWith(BmiLanes, Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
     }
     void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
-        EncryptSerialWith(Serial::Cfb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+        EncryptSerialWith(BmiLanes, Serial::Cfb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
     }
     void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
-        EncryptSerialWith(Serial::Ofb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+        EncryptSerialWith(BmiLanes, Serial::Ofb, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
+    }
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
+        EncryptSerialWith(BmiLanes, Serial::Cfb8, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
     }
 
 private:

@@ -35,5 +35,30 @@ TEST(Des, EveryModeMatchesLibgcryptOverManyBlocks) {
     }
 }
 
+// CFB-8 encryption writes its output eight bytes at a time from the
+// register: calls of every length up to 17, into a separate buffer, one
+// after another must give libgcrypt's stream.
+TEST(Des, Cfb8EncryptionInCallsOfEveryLengthMatchesLibgcrypt) {
+    ASSERT_NE(gcry_check_version(nullptr), nullptr);
+    const auto data = test::RandomBytes(18 * 17 / 2, 74);
+    const auto iv = test::RandomBytes(8, 75);
+    const auto key = test::RandomBytes(24, 76);
+    const auto check = [&]<typename Cipher>(int algo, std::size_t keyBytes, const char* what) {
+        const std::vector<std::uint8_t> k(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(keyBytes));
+        Cipher ours;
+        ours.Init(k, static_cast<std::uint32_t>(8 * keyBytes), iv);
+        std::vector<std::uint8_t> out(data.size());
+        for (std::size_t off = 0, n = 0; off < data.size(); off += n++)
+            ours.EncryptCFB8bit(ConstBytes(data).subspan(off, n), Bytes(out).subspan(off, n));
+        EXPECT_EQ(test::ToHex(out), test::ToHex(test::LibgcryptEncrypt(algo, GCRY_CIPHER_MODE_CFB8, k, iv, data))) << what;
+    };
+    for (const auto& path : test::CpuPathsOf([] { return TKC_3des().Provider(); })) {
+        const CpuFeatures::Restriction only(path.allowed);
+        SCOPED_TRACE(path.provider);
+        check.operator()<TKC_des>(GCRY_CIPHER_DES, 8, "DES");
+        check.operator()<TKC_3des>(GCRY_CIPHER_3DES, 24, "3DES");
+    }
+}
+
 }  // namespace
 }  // namespace kestrune
