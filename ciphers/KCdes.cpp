@@ -70,14 +70,6 @@ constexpr auto WideSP = [] {
     return wide;
 }();
 
-// Holds a partial result as computed: an empty assembler statement the
-// optimizer cannot look through, so it does not rearrange the tree into a chain.
-[[gnu::always_inline]] inline void KeepValue([[maybe_unused]] std::uint32_t& x) noexcept {
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#endif
-}
-
 // A byte of a word, as a table index.
 constexpr std::size_t Byte(std::uint32_t w, unsigned n) noexcept { return (w >> (8 * n)) & 0xFF; }
 
@@ -103,7 +95,7 @@ inline std::uint32_t RoundAlone(std::uint32_t x, std::uint32_t y, const std::uin
     std::uint32_t c = sp[3][Byte(even, 2)] ^ sp[6][Byte(odd >> 4, 0)];
     std::uint32_t d = sp[4][Byte(odd >> 4, 1)] ^ sp[2][Byte(odd >> 4, 2)];
     std::uint32_t e = sp[0][Byte(Rol32(odd, 4), 0)];
-    KeepValue(a), KeepValue(b), KeepValue(c), KeepValue(d), KeepValue(e);
+    KeepSum(a), KeepSum(b), KeepSum(c), KeepSum(d), KeepSum(e);
     return ((a ^ b) ^ c) ^ (d ^ e);
 }
 

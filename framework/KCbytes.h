@@ -75,9 +75,11 @@ inline constexpr std::uint32_t Ror32(std::uint32_t x, unsigned n) noexcept { ret
 inline constexpr std::uint64_t Rol64(std::uint64_t x, unsigned n) noexcept { return std::rotl(x, static_cast<int>(n & 63)); }
 inline constexpr std::uint64_t Ror64(std::uint64_t x, unsigned n) noexcept { return std::rotr(x, static_cast<int>(n & 63)); }
 
-// Holds a partial sum as computed: an empty assembler statement the
-// optimizer cannot look through, so it does not reassociate the sum.
-[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] std::uint32_t& x) noexcept {
+// Holds a partial sum (or any value) as computed: an empty assembler
+// statement the optimizer cannot look through, so it does not reassociate
+// the sum or regroup a tree of operations into a chain.
+template <typename Word>
+[[gnu::always_inline]] inline void KeepSum([[maybe_unused]] Word& x) noexcept {
 #if defined(__GNUC__)
     asm("" : "+r"(x));
 #endif

@@ -31,15 +31,6 @@ constexpr Word Sigma1(Word e) noexcept {
 constexpr Word sigma0(Word x) noexcept { return Ror64(Ror64(x, 7) ^ x, 1) ^ (x >> 7); }
 constexpr Word sigma1(Word x) noexcept { return Ror64(Ror64(x, 42) ^ x, 19) ^ (x >> 6); }
 
-// Holds a partial sum as computed: an empty assembler statement the
-// optimizer cannot look through, so it does not reassociate the sum. Only
-// the 32-bit build's AVX2 steps use it.
-[[maybe_unused, gnu::always_inline]] inline void KeepSum([[maybe_unused]] Word& x) noexcept {
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#endif
-}
-
 // Step I: with the eight words in roles (a, b, ..., h), T1 = h + S1(e) +
 // Ch(e, f, g) + K + W; d += T1; h = T1 + S0(a) + Maj(a, b, c); then the roles
 // shift by one. Role k of step I lives in v[(k - I) mod 8], so every index is

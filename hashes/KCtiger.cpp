@@ -13,14 +13,6 @@ inline Word S(Word i) noexcept {
     return tables::TigerSBoxes[256 * (N - 1) + (i & 0xFF)];
 }
 
-// Holds a value as computed: an empty assembler statement the optimizer
-// cannot look through, so it does not regroup the expression.
-[[gnu::always_inline]] inline void Keep([[maybe_unused]] Word& x) noexcept {
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#endif
-}
-
 // One round with the words in roles (a, b, c): c absorbs the message word,
 // its even bytes index the S-boxes subtracted from a and its odd bytes those
 // added to b, which is then multiplied. The new a is the next round's c, so
@@ -30,7 +22,7 @@ template <Word Mul>
 [[gnu::always_inline]] inline void Round(Word& a, Word& b, Word& c, Word x) noexcept {
     c ^= x;
     Word high = S<3>(c >> 32) ^ S<4>(c >> 48);
-    Keep(high);
+    KeepSum(high);
     a -= (S<1>(c) ^ S<2>(c >> 16)) ^ high;
     b += S<4>(c >> 8) ^ S<3>(c >> 24) ^ S<2>(c >> 40) ^ S<1>(c >> 56);
     b *= Mul;
