@@ -67,6 +67,30 @@ void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) 
     });
 }
 
+// One block's words, for the serial modes: the chaining value stays in
+// registers from block to block, with no call, load or store on the chain
+// (through EncryptBlocks, each block went to memory and back).
+struct Single {
+    std::uint32_t a[1], b[1];
+
+    static Single Load(ConstBytes in) noexcept {
+        Single x{{LoadLE32(in)}, {LoadLE32(in.subspan(4))}};
+        x.Pin();
+        return x;
+    }
+    void Pin() noexcept { KeepSum(a[0]), KeepSum(b[0]); }
+    void Store(Bytes out) const noexcept { StoreLE32(out, a[0]), StoreLE32(out.subspan(4), b[0]); }
+    Single operator^(const Single& y) const noexcept { return {{a[0] ^ y.a[0]}, {b[0] ^ y.b[0]}}; }
+    void Encrypt(const Schedule& s) noexcept {
+        Rounds<true>(s, a, b);
+        Pin();
+    }
+    void Wipe() noexcept {
+        a[0] = b[0] = 0;
+        Pin();
+    }
+};
+
 }  // namespace
 
 void TKC_rc5::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
@@ -98,6 +122,53 @@ void TKC_rc5::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 
 void TKC_rc5::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     Crypt<false>(Path, ExpandedKey, source, dest);
+}
+
+[[gnu::flatten]] void TKC_rc5::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        x = x ^ Single::Load(source.subspan(off, 8));
+        x.Encrypt(ExpandedKey);
+        x.Store(dest.subspan(off, 8));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc5::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        x.Encrypt(ExpandedKey);
+        x = x ^ Single::Load(source.subspan(off, 8));
+        x.Store(dest.subspan(off, 8));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc5::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t off = 0; off < source.size(); off += 8) {
+        x.Encrypt(ExpandedKey);
+        (x ^ Single::Load(source.subspan(off, 8))).Store(dest.subspan(off, 8));
+    }
+    x.Store(chain);
+    x.Wipe();
+}
+
+[[gnu::flatten]] void TKC_rc5::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    Single x = Single::Load(chain);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        Single y = x;
+        y.Encrypt(ExpandedKey);
+        const std::uint32_t c = source[i] ^ (y.a[0] & 0xFF);
+        dest[i] = static_cast<std::uint8_t>(c);
+        // The register moves on by a byte: the first falls out, c comes in last.
+        x = {{(x.a[0] >> 8) | (x.b[0] << 24)}, {(x.b[0] >> 8) | (c << 24)}};
+        y.Wipe();
+    }
+    x.Store(chain);
+    x.Wipe();
 }
 
 bool TKC_rc5::SelfTest() {
