@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "KCserial.h"
 #include "KCwordlanes.h"
 
 #include "KCrc5_tables.inc"
@@ -67,10 +68,10 @@ void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) 
     });
 }
 
-// One block's words, for the serial modes: the chaining value stays in
-// registers from block to block, with no call, load or store on the chain
-// (through EncryptBlocks, each block went to memory and back).
+// One block's words, for the serial modes (KCserial.h); through
+// EncryptBlocks, each block went to memory and back on the chain.
 struct Single {
+    static constexpr std::size_t Size = 8;
     std::uint32_t a[1], b[1];
 
     static Single Load(ConstBytes in) noexcept {
@@ -85,6 +86,8 @@ struct Single {
         Rounds<true>(s, a, b);
         Pin();
     }
+    std::uint32_t FirstByte() const noexcept { return a[0] & 0xFF; }
+    void ShiftIn(std::uint32_t byte) noexcept { *this = {{(a[0] >> 8) | (b[0] << 24)}, {(b[0] >> 8) | (byte << 24)}}; }
     void Wipe() noexcept {
         a[0] = b[0] = 0;
         Pin();
@@ -125,50 +128,19 @@ void TKC_rc5::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 [[gnu::flatten]] void TKC_rc5::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        x = x ^ Single::Load(source.subspan(off, 8));
-        x.Encrypt(ExpandedKey);
-        x.Store(dest.subspan(off, 8));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCbc<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc5::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        x.Encrypt(ExpandedKey);
-        x = x ^ Single::Load(source.subspan(off, 8));
-        x.Store(dest.subspan(off, 8));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCfb<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc5::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 8) {
-        x.Encrypt(ExpandedKey);
-        (x ^ Single::Load(source.subspan(off, 8))).Store(dest.subspan(off, 8));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptOfb<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc5::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t i = 0; i < source.size(); ++i) {
-        Single y = x;
-        y.Encrypt(ExpandedKey);
-        const std::uint32_t c = source[i] ^ (y.a[0] & 0xFF);
-        dest[i] = static_cast<std::uint8_t>(c);
-        // The register moves on by a byte: the first falls out, c comes in last.
-        x = {{(x.a[0] >> 8) | (x.b[0] << 24)}, {(x.b[0] >> 8) | (c << 24)}};
-        y.Wipe();
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCfb8<Single>(ExpandedKey, chain, source, dest);
 }
 
 bool TKC_rc5::SelfTest() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "KCserial.h"
 #include "KCwordlanes.h"
 
 #include "KCrc6_tables.inc"
@@ -94,9 +95,9 @@ void Crypt(std::uint8_t path, const Schedule& s, ConstBytes source, Bytes dest) 
     });
 }
 
-// One block's words, for the serial modes: the chaining value stays in
-// registers from block to block, with no call, load or store on the chain.
+// One block's words, for the serial modes (KCserial.h).
 struct Single {
+    static constexpr std::size_t Size = 16;
     std::uint32_t a[1], b[1], c[1], d[1];
 
     // Pinned to general registers: left alone, the compiler moves the block
@@ -117,6 +118,11 @@ struct Single {
     void Encrypt(const Schedule& s) noexcept {
         Rounds<true>(s, a, b, c, d);
         Pin();
+    }
+    std::uint32_t FirstByte() const noexcept { return a[0] & 0xFF; }
+    void ShiftIn(std::uint32_t byte) noexcept {
+        *this = {{(a[0] >> 8) | (b[0] << 24)}, {(b[0] >> 8) | (c[0] << 24)}, {(c[0] >> 8) | (d[0] << 24)},
+                 {(d[0] >> 8) | (byte << 24)}};
     }
     void Wipe() noexcept {
         a[0] = b[0] = c[0] = d[0] = 0;
@@ -158,51 +164,19 @@ void TKC_rc6::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 [[gnu::flatten]] void TKC_rc6::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        x = x ^ Single::Load(source.subspan(off, 16));
-        x.Encrypt(ExpandedKey);
-        x.Store(dest.subspan(off, 16));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCbc<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc6::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        x.Encrypt(ExpandedKey);
-        x = x ^ Single::Load(source.subspan(off, 16));
-        x.Store(dest.subspan(off, 16));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCfb<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc6::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t off = 0; off < source.size(); off += 16) {
-        x.Encrypt(ExpandedKey);
-        (x ^ Single::Load(source.subspan(off, 16))).Store(dest.subspan(off, 16));
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptOfb<Single>(ExpandedKey, chain, source, dest);
 }
 
 [[gnu::flatten]] void TKC_rc6::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
-    Single x = Single::Load(chain);
-    for (std::size_t i = 0; i < source.size(); ++i) {
-        Single y = x;
-        y.Encrypt(ExpandedKey);
-        const std::uint32_t c = source[i] ^ (y.a[0] & 0xFF);
-        dest[i] = static_cast<std::uint8_t>(c);
-        // The register moves on by a byte: the first falls out, c comes in last.
-        x = {{(x.a[0] >> 8) | (x.b[0] << 24)}, {(x.b[0] >> 8) | (x.c[0] << 24)}, {(x.c[0] >> 8) | (x.d[0] << 24)},
-             {(x.d[0] >> 8) | (c << 24)}};
-        y.Wipe();
-    }
-    x.Store(chain);
-    x.Wipe();
+    serial::EncryptCfb8<Single>(ExpandedKey, chain, source, dest);
 }
 
 bool TKC_rc6::SelfTest() {
