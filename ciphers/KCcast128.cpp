@@ -7,6 +7,7 @@
 #include "KCcast128_tables.inc"
 #include "../framework/KCcpufeatures.h"
 #include "KClanes.h"
+#include "KCserial.h"
 
 namespace kestrune {
 namespace {
@@ -338,27 +339,78 @@ void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     SecureZero(z);
 }
 
-void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::uint32_t* km = SubkeyWords.data();
-    const std::uint32_t* kr = km + 16;
-    const bool full = RoundCount == 16;
-    const Boxes boxes;
-    const std::size_t grouped = CryptGroupsOnPath<true>(BmiLanes, km, full, source, dest);
-    for (std::size_t off = grouped; off < source.size(); off += 8) {
-        std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
-        // Round i swaps the halves; written without the swap, the halves
-        // simply take turns.
-        boxes.Forward(l, r, km, kr, 0);
-        boxes.Forward(r, l, km, kr, 3);
-        boxes.Forward(l, r, km, kr, 6);
-        boxes.Forward(r, l, km, kr, 9);
-        if (full) {
-            boxes.Forward(l, r, km, kr, 12);
-            r ^= boxes.Last(l, km, kr);
-        }
-        StoreBE32Block(dest.subspan(off, 4), r);
-        StoreBE32Block(dest.subspan(off + 4, 4), l);
+namespace {
+
+// What one block's encryption needs, held in registers across the blocks
+// of a serial mode.
+struct Keyed {
+    Boxes boxes;
+    const std::uint32_t* km;
+    bool full;
+};
+
+// One block's halves, for the serial modes (KCserial.h).
+struct Halves {
+    static constexpr std::size_t Size = 8;
+    std::uint32_t l, r;
+
+    static Halves Load(ConstBytes in) noexcept { return {LoadBE32(in.first(4)), LoadBE32(in.subspan(4, 4))}; }
+    void Store(Bytes out) const noexcept {
+        StoreBE32Block(out.first(4), l);
+        StoreBE32Block(out.subspan(4, 4), r);
     }
+    Halves operator^(const Halves& y) const noexcept { return {l ^ y.l, r ^ y.r}; }
+    // Round i swaps the halves; written without the swap, the halves
+    // simply take turns, and the output block is (r, l).
+    [[gnu::always_inline]] void Encrypt(const Keyed& k) noexcept {
+        const std::uint32_t* kr = k.km + 16;
+        k.boxes.Forward(l, r, k.km, kr, 0);
+        k.boxes.Forward(r, l, k.km, kr, 3);
+        k.boxes.Forward(l, r, k.km, kr, 6);
+        k.boxes.Forward(r, l, k.km, kr, 9);
+        if (k.full) {
+            k.boxes.Forward(l, r, k.km, kr, 12);
+            r ^= k.boxes.Last(l, k.km, kr);
+        }
+        std::swap(l, r);
+    }
+    std::uint32_t FirstByte() const noexcept { return l >> 24; }
+    void ShiftIn(std::uint32_t byte) noexcept {
+        l = (l << 8) | (r >> 24);
+        r = (r << 8) | byte;
+    }
+    void Wipe() noexcept {
+        l = r = 0;
+        KeepSum(l), KeepSum(r);
+    }
+};
+
+}  // namespace
+
+void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
+    const Keyed keyed{Boxes(), SubkeyWords.data(), RoundCount == 16};
+    const std::size_t grouped = CryptGroupsOnPath<true>(BmiLanes, keyed.km, keyed.full, source, dest);
+    for (std::size_t off = grouped; off < source.size(); off += 8) {
+        Halves x = Halves::Load(source.subspan(off, 8));
+        x.Encrypt(keyed);
+        x.Store(dest.subspan(off, 8));
+    }
+}
+
+void TKC_cast128::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCbc<Halves>(Keyed{Boxes(), SubkeyWords.data(), RoundCount == 16}, chain, source, dest);
+}
+
+void TKC_cast128::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb<Halves>(Keyed{Boxes(), SubkeyWords.data(), RoundCount == 16}, chain, source, dest);
+}
+
+void TKC_cast128::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptOfb<Halves>(Keyed{Boxes(), SubkeyWords.data(), RoundCount == 16}, chain, source, dest);
+}
+
+void TKC_cast128::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb8<Halves>(Keyed{Boxes(), SubkeyWords.data(), RoundCount == 16}, chain, source, dest);
 }
 
 void TKC_cast128::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
