@@ -154,8 +154,13 @@ struct alignas(64) FileRun {
     std::array<std::uint8_t, 16 * StreamPieceSize> bytes;
 };
 
+// No longer than the file in whole pieces, so that a small file is not
+// charged for filling and wiping the whole run.
 Bytes RunFor(const TKC_sourcefile& source, FileRun& run) noexcept {
-    return Bytes(run.bytes).first(source.IsStream() ? StreamPieceSize : run.bytes.size());
+    constexpr std::uint64_t most = std::tuple_size_v<decltype(run.bytes)> / StreamPieceSize;
+    const std::uint64_t pieces = source.Size() / StreamPieceSize + (source.Size() % StreamPieceSize != 0);
+    const std::uint64_t take = source.IsStream() ? 1 : std::clamp<std::uint64_t>(pieces, 1, most);
+    return Bytes(run.bytes).first(static_cast<std::size_t>(take * StreamPieceSize));
 }
 
 // A regular file is read to its end too, and must deliver at least its
@@ -169,7 +174,7 @@ FileStatus ReadWhole(TKC_sourcefile& source, std::uint64_t delivered) noexcept {
 DigestOutcome DigestOf(TKC_hash& hash, TKC_sourcefile& source) {
     std::array<std::uint8_t, 64> digest{};
     hash.Init();
-    const auto run = std::make_unique<FileRun>();
+    const auto run = std::make_unique_for_overwrite<FileRun>();  // written before read, wiped after
     if (FileStatus read = ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd, RunFor(source, *run)));
         !read.Ok())
         return {{}, read};
@@ -271,7 +276,7 @@ FileStatus RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TK
                         TKC_destinationfile& dest, std::u16string_view password, bool encrypt) {
     const AnsiSecret key(password);
     cipher.InitFromPassword(key.View(), digestClass);
-    const auto run = std::make_unique<FileRun>();
+    const auto run = std::make_unique_for_overwrite<FileRun>();  // written before read, wiped after
     // The whole file, also beyond 4 GiB.
     const std::uint64_t done = encrypt ? cipher.EncryptStream(source, dest, StreamToEnd, RunFor(source, *run))
                                        : cipher.DecryptStream(source, dest, StreamToEnd, RunFor(source, *run));
