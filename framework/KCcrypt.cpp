@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace kestrune {
@@ -39,6 +43,191 @@ struct WipeOnExit {
     ~WipeOnExit() { SecureFill(bytes.data(), bytes.size(), 0); }
 };
 
+// Reads size bytes (or StreamToEnd) in runs of run.size(), hands each run
+// to work and then writes it to dest, where there is one; returns the
+// bytes the source delivered. Every run is asked for even after a short
+// read, as callers of a stream rely on the same reads for the same size;
+// only a stream read to its end stops there.
+template <typename Work>
+std::uint64_t SerialRuns(TKC_stream& source, TKC_stream* dest, std::uint64_t size, Bytes run, Work& work) {
+    std::uint64_t total = 0;
+    for (std::uint64_t left = size; left > 0;) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, run.size()));
+        const std::size_t got = source.Read(run.first(want));
+        total += got;
+        work(run.first(got));
+        if (dest != nullptr) dest->Write(run.first(got));
+        left -= want;
+        if (size == StreamToEnd && got < want) break;
+    }
+    return total;
+}
+
+// The same reads, work and writes on two threads. The calling thread works
+// the runs in order; a second thread writes each worked run, in order; and
+// whichever of them is free reads the next run into a free slot of the
+// buffer (one read at a time, in order). A fast cipher keeps the second
+// thread busy writing, and the calling thread reads for itself, which keeps
+// each run in its cache from the read to the work; a slow one leaves the
+// second thread time to read ahead as well.
+class SharedRuns {
+public:
+    SharedRuns(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer) noexcept
+        : source_(source), dest_(dest), size_(size), buffer_(buffer), run_(buffer.size() / StreamRuns), left_(size),
+          ended_(size == 0) {}
+    SharedRuns(const SharedRuns&) = delete;
+    SharedRuns& operator=(const SharedRuns&) = delete;
+    ~SharedRuns() { Finish(); }
+
+    // False when no thread could be started; nothing was read then.
+    bool Start() noexcept {
+        try {
+            writer_ = std::thread([this] { WriteRuns(); });
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    template <typename Work>
+    std::uint64_t Each(Work& work) {
+        for (std::uint64_t k = 0;; ++k) {
+            std::size_t got = 0;
+            {
+                std::unique_lock lock(mutex_);
+                while (read_ <= k && !(ended_ && !reading_)) {
+                    if (CanRead())
+                        ReadNext(lock);
+                    else
+                        changed_.wait(lock);
+                }
+                if (read_ <= k) break;
+                got = got_[k % StreamRuns];
+            }
+            work(Slot(k).first(got));
+            {
+                const std::lock_guard lock(mutex_);
+                worked_ = k + 1;
+            }
+            changed_.notify_all();
+        }
+        Finish();
+        if (failure_) std::rethrow_exception(failure_);
+        return delivered_;
+    }
+
+private:
+    Bytes Slot(std::uint64_t k) const noexcept { return buffer_.subspan(k % StreamRuns * run_, run_); }
+
+    // Whether the next run may be read now: nobody reads, the source has
+    // more, and the run that last used its slot is written.
+    bool CanRead() const noexcept { return !reading_ && !ended_ && written_ + StreamRuns > next_; }
+
+    // Reads the next run, without the lock meanwhile. A failure ends the
+    // reading; the caller raises it once the second thread has ended.
+    void ReadNext(std::unique_lock<std::mutex>& lock) noexcept {
+        const std::uint64_t k = next_++;
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, run_));
+        reading_ = true;
+        lock.unlock();
+        std::size_t got = 0;
+        std::exception_ptr failure;
+        try {
+            got = source_.Read(Slot(k).first(want));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        reading_ = false;
+        if (failure) {
+            Fail(failure);
+        } else {
+            got_[k % StreamRuns] = got;
+            delivered_ += got;
+            read_ = k + 1;
+            left_ -= want;
+            // Already ended, when a write failed meanwhile.
+            if (left_ == 0 || (size_ == StreamToEnd && got < want)) ended_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    void Fail(std::exception_ptr failure) noexcept {
+        if (!failure_) failure_ = std::move(failure);
+        ended_ = true;
+    }
+
+    // Writes every worked run, and reads when there is nothing to write,
+    // until the work has ended; a failed write ends both.
+    void WriteRuns() noexcept {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return written_ < worked_ || CanRead() || finished_; });
+            if (written_ < worked_) {
+                const std::uint64_t j = written_;
+                const std::size_t got = got_[j % StreamRuns];
+                lock.unlock();
+                try {
+                    dest_.Write(Slot(j).first(got));
+                } catch (...) {
+                    lock.lock();
+                    Fail(std::current_exception());
+                    changed_.notify_all();
+                    return;
+                }
+                lock.lock();
+                written_ = j + 1;
+                changed_.notify_all();
+            } else if (finished_) {
+                return;
+            } else {
+                ReadNext(lock);
+            }
+        }
+    }
+
+    // Lets the second thread write what was worked and end, and waits for
+    // it: also when the work raised.
+    void Finish() noexcept {
+        {
+            const std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+        if (writer_.joinable()) writer_.join();
+    }
+
+    TKC_stream& source_;
+    TKC_stream& dest_;
+    const std::uint64_t size_;
+    const Bytes buffer_;
+    const std::size_t run_;
+
+    // All below under mutex_.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t left_;                         // bytes still to ask for
+    std::uint64_t delivered_ = 0;                // bytes the source gave
+    std::array<std::size_t, StreamRuns> got_{};  // bytes read into each slot
+    std::uint64_t next_ = 0;                     // runs read or being read
+    std::uint64_t read_ = 0;                     // runs read
+    std::uint64_t worked_ = 0;
+    std::uint64_t written_ = 0;
+    bool reading_ = false;
+    bool ended_;             // no run after the last read
+    bool finished_ = false;  // the work ended, or raised
+    std::exception_ptr failure_;
+
+    std::thread writer_;
+};
+
+// Whether buffer can be cut into pieces, and into runs of them as threads
+// asks.
+bool WholePieces(Bytes buffer, StreamThreads threads) noexcept {
+    const std::size_t runs = threads == StreamThreads::Two ? StreamRuns : 1;
+    return !buffer.empty() && buffer.size() % (runs * StreamPieceSize) == 0;
+}
+
 }  // namespace
 
 std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size) {
@@ -49,18 +238,8 @@ std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size)
 std::uint64_t TKC_hash::UpdateFromStream(TKC_stream& stream, std::uint64_t size, Bytes buffer) {
     if (buffer.empty()) throw EKC_hash(messages::InvalidBufferSize);
     const WipeOnExit wipe{buffer};
-    std::uint64_t total = 0;
-    // Every piece is asked for even after a short read, as callers of the
-    // stream rely on one read per piece; only a stream read to its end stops there.
-    for (std::uint64_t left = size; left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        const std::size_t got = stream.Read(buffer.first(want));
-        Update(ConstBytes(buffer).first(got));
-        total += got;
-        left -= want;
-        if (size == StreamToEnd && got < want) break;
-    }
-    return total;
+    auto update = [this](Bytes run) { Update(run); };
+    return SerialRuns(stream, nullptr, size, buffer, update);
 }
 
 bool CheckDigest(TKC_hash& hash, std::string_view message, ConstBytes expected) {
@@ -139,26 +318,24 @@ std::string TKC_cipher::DecryptString(std::string_view base64) {
 
 template <typename Transform>
 std::uint64_t TKC_cipher::TransformStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
-                                          Transform transform) {
-    if (buffer.empty() || buffer.size() % StreamPieceSize != 0) throw EKC_cipher(messages::InvalidBufferSize);
+                                          StreamThreads threads, Transform transform) {
+    if (!WholePieces(buffer, threads)) throw EKC_cipher(messages::InvalidBufferSize);
     const WipeOnExit wipe{buffer};
-    std::uint64_t total = 0;
-    for (std::uint64_t left = size; left > 0;) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        const std::size_t got = source.Read(buffer.first(want));
-        total += got;
-        // A piece at a time, as one read per piece would have handed them.
+    // A piece at a time, as one read per piece would have handed them.
+    auto pieces = [&](Bytes run) {
         std::size_t at = 0;
         do {
-            const std::size_t piece = std::min(StreamPieceSize, got - at);
-            transform(buffer.subspan(at, piece));
+            const std::size_t piece = std::min(StreamPieceSize, run.size() - at);
+            transform(run.subspan(at, piece));
             at += piece;
-        } while (at < got);
-        dest.Write(buffer.first(got));
-        left -= want;
-        if (size == StreamToEnd && got < want) break;
+        } while (at < run.size());
+    };
+    if (threads == StreamThreads::Two) {
+        SharedRuns runs(source, dest, size, buffer);
+        if (runs.Start()) return runs.Each(pieces);
+        buffer = buffer.first(buffer.size() / StreamRuns);
     }
-    return total;
+    return SerialRuns(source, &dest, size, buffer, pieces);
 }
 
 std::uint64_t TKC_cipher::EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size) {
@@ -171,12 +348,14 @@ std::uint64_t TKC_cipher::DecryptStream(TKC_stream& source, TKC_stream& dest, st
     return DecryptStream(source, dest, size, buffer);
 }
 
-std::uint64_t TKC_cipher::EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer) {
-    return TransformStream(source, dest, size, buffer, [this](Bytes piece) { Encrypt(piece, piece); });
+std::uint64_t TKC_cipher::EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
+                                        StreamThreads threads) {
+    return TransformStream(source, dest, size, buffer, threads, [this](Bytes piece) { Encrypt(piece, piece); });
 }
 
-std::uint64_t TKC_cipher::DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer) {
-    return TransformStream(source, dest, size, buffer, [this](Bytes piece) { Decrypt(piece, piece); });
+std::uint64_t TKC_cipher::DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
+                                        StreamThreads threads) {
+    return TransformStream(source, dest, size, buffer, threads, [this](Bytes piece) { Decrypt(piece, piece); });
 }
 
 }  // namespace kestrune

@@ -87,6 +87,18 @@ inline constexpr std::size_t StreamPieceSize = 8192;
 // The pieces are the same as for the stream's length given exactly.
 inline constexpr std::uint64_t StreamToEnd = ~std::uint64_t{0};
 
+// Who moves the bytes of a stream operation that encrypts through a
+// buffer. One: the calling thread reads, encrypts and writes in turn. Two:
+// the buffer is cut into StreamRuns runs (each a whole number of pieces);
+// the calling thread encrypts them while a second thread writes them, and
+// reads ahead when it has time, so that the kernel's copies overlap the
+// cipher instead of adding to it. The source is then read from either
+// thread, one read at a time, while the second thread writes to dest; each
+// read asks for what One asks for with a buffer of one run. Where no thread
+// can be started, Two works as One.
+enum class StreamThreads { One, Two };
+inline constexpr std::size_t StreamRuns = 3;
+
 class TKC_hash;
 class TKC_cipher;
 
@@ -250,8 +262,10 @@ public:
     // large file takes far fewer system calls. The cipher still sees every
     // piece as above, so the bytes written are the same for a source that
     // fills every read but its last (a regular file). The buffer is wiped.
-    std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer);
-    std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer);
+    std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
+                                StreamThreads threads = StreamThreads::One);
+    std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
+                                StreamThreads threads = StreamThreads::One);
 
     bool IsInitialized() const noexcept { return Initialized; }
 
@@ -272,7 +286,7 @@ protected:
 private:
     template <typename Transform>
     std::uint64_t TransformStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
-                                  Transform transform);
+                                  StreamThreads threads, Transform transform);
 
     bool Initialized = false;
 };

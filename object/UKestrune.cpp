@@ -145,22 +145,36 @@ std::u16string TKestrune::HashString(std::u16string_view inputStr, std::int32_t 
 namespace {
 
 // A regular file is read (and its result written) in runs of pieces, which
-// take the kernel a quarter less time to copy than single pieces. A stream
-// keeps one read per piece, so that what arrives goes on without waiting
-// for a whole run. Aligned to a cache line, as the stream operations' own
-// buffers are: the kernel copies to and from a misaligned one about three
-// times slower.
+// take the kernel a quarter less time to copy than single pieces; a large
+// one is encrypted on this thread while a second thread writes the result
+// (and reads ahead when it has time). A stream keeps one read per piece on this
+// thread, so that what arrives goes on without waiting for a whole run.
+// Aligned to a cache line, as the stream operations' own buffers are: the
+// kernel copies to and from a misaligned one about three times slower.
+constexpr std::uint64_t PiecesPerRun = 16;
 struct alignas(64) FileRun {
-    std::array<std::uint8_t, 16 * StreamPieceSize> bytes;
+    std::array<std::uint8_t, StreamRuns * PiecesPerRun * StreamPieceSize> bytes;
+};
+
+// From this size on, the copies overlapped outweigh starting a thread. A
+// digest gains nothing from a second thread: reading costs little beside it,
+// and what one thread reads ahead reaches the other's cache late.
+constexpr std::uint64_t OverlapFrom = 1 << 20;
+
+struct FileRuns {
+    Bytes buffer;
+    StreamThreads threads = StreamThreads::One;
 };
 
 // No longer than the file in whole pieces, so that a small file is not
 // charged for filling and wiping the whole run.
-Bytes RunFor(const TKC_sourcefile& source, FileRun& run) noexcept {
-    constexpr std::uint64_t most = std::tuple_size_v<decltype(run.bytes)> / StreamPieceSize;
+FileRuns RunsFor(const TKC_sourcefile& source, FileRun& run, StreamThreads threads) noexcept {
+    const Bytes bytes(run.bytes);
+    if (source.IsStream()) return {bytes.first(StreamPieceSize)};
+    if (threads == StreamThreads::Two && source.Size() >= OverlapFrom) return {bytes, StreamThreads::Two};
     const std::uint64_t pieces = source.Size() / StreamPieceSize + (source.Size() % StreamPieceSize != 0);
-    const std::uint64_t take = source.IsStream() ? 1 : std::clamp<std::uint64_t>(pieces, 1, most);
-    return Bytes(run.bytes).first(static_cast<std::size_t>(take * StreamPieceSize));
+    const std::uint64_t take = std::clamp<std::uint64_t>(pieces, 1, PiecesPerRun);
+    return {bytes.first(static_cast<std::size_t>(take * StreamPieceSize))};
 }
 
 // A regular file is read to its end too, and must deliver at least its
@@ -175,8 +189,8 @@ DigestOutcome DigestOf(TKC_hash& hash, TKC_sourcefile& source) {
     std::array<std::uint8_t, 64> digest{};
     hash.Init();
     const auto run = std::make_unique_for_overwrite<FileRun>();  // written before read, wiped after
-    if (FileStatus read = ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd, RunFor(source, *run)));
-        !read.Ok())
+    const Bytes buffer = RunsFor(source, *run, StreamThreads::One).buffer;
+    if (FileStatus read = ReadWhole(source, hash.UpdateFromStream(source, StreamToEnd, buffer)); !read.Ok())
         return {{}, read};
     hash.Final(digest);
     return {DigestText(ConstBytes(digest).first(hash.DigestBytes())), {}};
@@ -277,9 +291,10 @@ FileStatus RunTransform(TKC_cipher& cipher, const TKC_hashclass& digestClass, TK
     const AnsiSecret key(password);
     cipher.InitFromPassword(key.View(), digestClass);
     const auto run = std::make_unique_for_overwrite<FileRun>();  // written before read, wiped after
+    const FileRuns runs = RunsFor(source, *run, StreamThreads::Two);
     // The whole file, also beyond 4 GiB.
-    const std::uint64_t done = encrypt ? cipher.EncryptStream(source, dest, StreamToEnd, RunFor(source, *run))
-                                       : cipher.DecryptStream(source, dest, StreamToEnd, RunFor(source, *run));
+    const std::uint64_t done = encrypt ? cipher.EncryptStream(source, dest, StreamToEnd, runs.buffer, runs.threads)
+                                       : cipher.DecryptStream(source, dest, StreamToEnd, runs.buffer, runs.threads);
     cipher.Wipe();
     if (FileStatus read = ReadWhole(source, done); !read.Ok()) return read;
     if (dest.Commit()) return {};

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST_F(Files, RoundTripEveryModeAndPieceBoundary) {
-    for (std::size_t size : {0, 1, 8191, 8192, 8193, 20000}) {
+    for (std::size_t size : {0, 1, 8191, 8192, 8193, 20000, (1 << 20) + 8193}) {
         Write("plain", Pattern(size));
         for (std::int32_t mode = 0; mode <= 4; ++mode) {
             k.SetCipherMode(mode);

@@ -1,12 +1,18 @@
 // File operations from several threads at once, as objects in several
 // apartments run them: each thread's round trip is whole, and a source that
-// every thread hashes at once gives every one the same digest.
+// every thread hashes at once gives every one the same digest. And the
+// stream operations that read and write on a second thread.
 #include "tests/files_test.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "ciphers/KCrc4.h"
 #include "tests/thread_gate.h"
 
 namespace kestrune {
@@ -38,6 +44,96 @@ TEST_F(Files, ConcurrentOperationsEachCompleteWhole) {
     }
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < Threads; ++t) EXPECT_TRUE(passed[static_cast<std::size_t>(t)]) << t;
+}
+
+// A stream in memory that can fail: a read or write past a count raises, as
+// a stream of the library's caller may.
+class MemoryStream : public TKC_stream {
+public:
+    explicit MemoryStream(std::vector<std::uint8_t> bytes = {}, std::size_t most = SIZE_MAX)
+        : data(std::move(bytes)), most_(most) {}
+    std::size_t Read(Bytes buffer) override {
+        if (++reads > failAt) throw std::runtime_error("read failed");
+        const std::size_t n = std::min({buffer.size(), data.size() - position, most_});
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(position), n, buffer.begin());
+        position += n;
+        return n;
+    }
+    std::size_t Write(ConstBytes buffer) override {
+        if (++writes > failAt) throw std::runtime_error("write failed");
+        data.insert(data.end(), buffer.begin(), buffer.end());
+        return buffer.size();
+    }
+    std::vector<std::uint8_t> data;
+    std::size_t position = 0, reads = 0, writes = 0, failAt = SIZE_MAX;
+
+private:
+    std::size_t most_;  // delivered per read at most
+};
+
+std::vector<std::uint8_t> Content(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    return bytes;
+}
+
+constexpr std::size_t RunBytes = 2 * StreamPieceSize;
+
+// Two threads make the same reads, pieces and writes as one with a buffer
+// of one run: RC4 restarts at every piece, so any other cut would show.
+// Sizes cut the runs and the ring of slots; a source that delivers little
+// per read is still read to the size given.
+TEST(StreamThreads, TwoGiveTheSameBytesAndReadsAsOne) {
+    const std::vector<std::uint8_t> key(16, 7);
+    for (const std::size_t length :
+         {std::size_t{0}, std::size_t{1}, RunBytes - 1, RunBytes, RunBytes + 1, StreamRuns * RunBytes, 7 * RunBytes + 5}) {
+        for (const std::uint64_t size : {std::uint64_t{length}, StreamToEnd}) {
+            for (const std::size_t most : {SIZE_MAX, std::size_t{5000}}) {
+                std::vector<std::uint8_t> one(RunBytes), two(StreamRuns * RunBytes);
+                TKC_rc4 cipher;
+                cipher.Init(key, 128);
+                MemoryStream source(Content(length), most), byOne;
+                const auto deliveredByOne = cipher.EncryptStream(source, byOne, size, one);
+                cipher.Init(key, 128);
+                MemoryStream again(Content(length), most), byTwo;
+                EXPECT_EQ(cipher.EncryptStream(again, byTwo, size, two, StreamThreads::Two), deliveredByOne);
+                EXPECT_EQ(byTwo.data, byOne.data) << length << " " << most;
+                EXPECT_EQ(std::make_pair(again.reads, byTwo.writes), std::make_pair(source.reads, byOne.writes));
+                EXPECT_EQ(two, std::vector<std::uint8_t>(two.size()));  // wiped
+            }
+        }
+    }
+    MemoryStream source(Content(100)), dest;
+    std::vector<std::uint8_t> notThreeRuns(2 * StreamPieceSize);
+    TKC_rc4 cipher;
+    cipher.Init(std::vector<std::uint8_t>(16, 7), 128);
+    EXPECT_THROW(cipher.EncryptStream(source, dest, StreamToEnd, notThreeRuns, StreamThreads::Two), EKC_cipher);
+}
+
+// A read or a write that raises, on either thread, and a cipher that raises
+// end the operation with that error: nothing more is read or written after
+// a failed read or write, nothing hangs, and the buffer is wiped.
+TEST(StreamThreads, FailuresOnEitherThreadReachTheCaller) {
+    const std::vector<std::uint8_t> key(16, 7);
+    for (const std::size_t failAt : {std::size_t{1}, std::size_t{4}}) {
+        for (const bool reading : {true, false}) {
+            std::vector<std::uint8_t> buffer(StreamRuns * RunBytes);
+            MemoryStream source(Content(20 * RunBytes)), dest;
+            (reading ? source : dest).failAt = failAt;
+            TKC_rc4 cipher;
+            cipher.Init(key, 128);
+            EXPECT_THROW(cipher.EncryptStream(source, dest, StreamToEnd, buffer, StreamThreads::Two),
+                         std::runtime_error);
+            EXPECT_EQ(reading ? source.reads : dest.writes, failAt + 1);
+            EXPECT_EQ(buffer, std::vector<std::uint8_t>(buffer.size()));
+        }
+    }
+    // A cipher used before Init raises at the first run, while reads go on.
+    std::vector<std::uint8_t> buffer(StreamRuns * RunBytes);
+    MemoryStream source(Content(20 * RunBytes)), dest;
+    TKC_rc4 cipher;
+    EXPECT_THROW(cipher.EncryptStream(source, dest, StreamToEnd, buffer, StreamThreads::Two), EKC_cipher);
+    EXPECT_EQ(buffer, std::vector<std::uint8_t>(buffer.size()));
 }
 
 }  // namespace
