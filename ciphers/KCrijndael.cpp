@@ -596,18 +596,22 @@ KESTRUNE_AES_TARGET void EncryptCFBHardware(const std::uint32_t* keys, std::uint
     StoreBlock(chain, c);
 }
 
+// OFB as CBC: the next input comes from the same state as the output,
+// through the last round key combined with the first.
 KESTRUNE_AES_TARGET void EncryptOFBHardware(const std::uint32_t* keys, std::uint32_t rounds, std::uint8_t* chain,
                                             ConstBytes source, Bytes dest) noexcept {
     const auto* rk = reinterpret_cast<const __m128i*>(keys);
     const __m128i first = _mm_load_si128(rk), last = _mm_load_si128(rk + rounds);
-    __m128i x = LoadBlock(chain);
+    const __m128i lastFirst = _mm_xor_si128(last, first);
+    __m128i stream = LoadBlock(chain);
+    __m128i x = _mm_xor_si128(stream, first);
     for (std::size_t off = 0; off < source.size(); off += 16) {
-        x = _mm_xor_si128(x, first);
         for (std::uint32_t r = 1; r < rounds; ++r) x = _mm_aesenc_si128(x, _mm_load_si128(rk + r));
-        x = _mm_aesenclast_si128(x, last);
-        StoreBlock(dest.data() + off, _mm_xor_si128(x, LoadBlock(source.data() + off)));
+        stream = _mm_aesenclast_si128(x, last);
+        x = _mm_aesenclast_si128(x, lastFirst);
+        StoreBlock(dest.data() + off, _mm_xor_si128(stream, LoadBlock(source.data() + off)));
     }
-    StoreBlock(chain, x);
+    StoreBlock(chain, stream);
 }
 
 // CFB decryption encrypts the previous ciphertext blocks, all known: eight
