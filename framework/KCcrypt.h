@@ -258,10 +258,12 @@ public:
     std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
     std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size);
     // The same through the caller's buffer, a whole number of pieces long
-    // (else "Invalid buffer size"), read and written a buffer at a time: a
-    // large file takes far fewer system calls. The cipher still sees every
-    // piece as above, so the bytes written are the same for a source that
-    // fills every read but its last (a regular file). The buffer is wiped.
+    // (of StreamRuns runs of pieces with StreamThreads::Two; else
+    // InvalidBufferSize), read and written a buffer (with Two, a run) at a
+    // time: a large file takes far fewer system calls. The cipher still
+    // sees every piece as above, so the bytes written are the same for a
+    // source that fills every read but its last (a regular file). The
+    // buffer is wiped.
     std::uint64_t EncryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
                                 StreamThreads threads = StreamThreads::One);
     std::uint64_t DecryptStream(TKC_stream& source, TKC_stream& dest, std::uint64_t size, Bytes buffer,
