@@ -13,6 +13,7 @@
 
 #include "cli/age.h"
 #include "cli_run.h"
+#include "tests/memory_stream.h"
 
 namespace kestrune::cli::age {
 namespace {
@@ -80,21 +81,6 @@ TEST(AgeEncoding, KeysReadAsAgeKeygenWritesThem) {
     }
 }
 
-class TMemory final : public TKC_stream {
-public:
-    std::size_t Read(Bytes out) override {
-        const std::size_t take = std::min(out.size(), bytes.size() - pos);
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), take, out.begin());
-        pos += take;
-        return take;
-    }
-    std::size_t Write(ConstBytes data) override {
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        return data.size();
-    }
-    std::vector<std::uint8_t> bytes;
-    std::size_t pos = 0;
-};
 
 TEST(AgeStream, RoundTripsAtChunkBoundariesWithOneTagPerChunk) {
     TRecipients recipients;
@@ -105,15 +91,15 @@ TEST(AgeStream, RoundTripsAtChunkBoundariesWithOneTagPerChunk) {
         for (bool armor : {false, true}) {
             std::vector<std::uint8_t> plain(size);
             for (std::size_t i = 0; i < size; ++i) plain[i] = static_cast<std::uint8_t>(i * 7 + 3);
-            TMemory file;
+            test::MemoryStream file;
             TAgeWriter writer(file, recipients, armor);
             for (std::size_t at = 0; at < size; at += 1000) writer.Write(ConstBytes(plain).subspan(at, std::min<std::size_t>(1000, size - at)));
             writer.Finish();
             if (!armor) {
-                const std::string text(file.bytes.begin(), file.bytes.end());
+                const std::string text(file.data.begin(), file.data.end());
                 const std::size_t payload = text.find('\n', text.find("\n--- ") + 1) + 1 + 16;
                 const std::size_t chunks = std::max<std::size_t>(1, (size + ChunkSize - 1) / ChunkSize);
-                EXPECT_EQ(file.bytes.size(), payload + size + 16 * chunks) << size;
+                EXPECT_EQ(file.data.size(), payload + size + 16 * chunks) << size;
             }
             std::vector<std::uint8_t> back;
             EXPECT_EQ(Decrypt(file, identities, [&](ConstBytes chunk) { back.insert(back.end(), chunk.begin(), chunk.end()); }), size);

@@ -4,7 +4,6 @@
 // stream operations that read and write on a second thread.
 #include "tests/files_test.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "ciphers/KCrc4.h"
+#include "tests/memory_stream.h"
 #include "tests/thread_gate.h"
 
 namespace kestrune {
@@ -46,30 +46,7 @@ TEST_F(Files, ConcurrentOperationsEachCompleteWhole) {
     for (int t = 0; t < Threads; ++t) EXPECT_TRUE(passed[static_cast<std::size_t>(t)]) << t;
 }
 
-// A stream in memory that can fail: a read or write past a count raises, as
-// a stream of the library's caller may.
-class MemoryStream : public TKC_stream {
-public:
-    explicit MemoryStream(std::vector<std::uint8_t> bytes = {}, std::size_t most = SIZE_MAX)
-        : data(std::move(bytes)), most_(most) {}
-    std::size_t Read(Bytes buffer) override {
-        if (++reads > failAt) throw std::runtime_error("read failed");
-        const std::size_t n = std::min({buffer.size(), data.size() - position, most_});
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(position), n, buffer.begin());
-        position += n;
-        return n;
-    }
-    std::size_t Write(ConstBytes buffer) override {
-        if (++writes > failAt) throw std::runtime_error("write failed");
-        data.insert(data.end(), buffer.begin(), buffer.end());
-        return buffer.size();
-    }
-    std::vector<std::uint8_t> data;
-    std::size_t position = 0, reads = 0, writes = 0, failAt = SIZE_MAX;
-
-private:
-    std::size_t most_;  // delivered per read at most
-};
+using test::MemoryStream;
 
 std::vector<std::uint8_t> Content(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);

@@ -11,6 +11,7 @@
 #include "ciphers/KCrc4.h"
 #include "framework/KCblockciphers.h"
 #include "hashes/KCmd5.h"
+#include "tests/memory_stream.h"
 #include "tests/vectors.h"
 
 namespace kestrune {
@@ -61,22 +62,7 @@ ByteVector Encrypted(TKC_rc4& cipher, ByteVector data) {
     return data;
 }
 
-class MemoryStream : public TKC_stream {
-public:
-    explicit MemoryStream(ByteVector bytes = {}) : data(std::move(bytes)) {}
-    std::size_t Read(Bytes buffer) override {
-        const std::size_t n = std::min(buffer.size(), data.size() - position);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(position), n, buffer.begin());
-        position += n;
-        return n;
-    }
-    std::size_t Write(ConstBytes buffer) override {
-        data.insert(data.end(), buffer.begin(), buffer.end());
-        return buffer.size();
-    }
-    ByteVector data;
-    std::size_t position = 0;
-};
+using test::MemoryStream;
 
 TEST(RC4, PublishedKeyStreamsInOneCall) {
     const auto records = test::RecordsFor("rc4.vec", "RC4");
