@@ -39,3 +39,6 @@ add_test(NAME dll_imports
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE_NAME:brindel_Kestrune>
                  $<TARGET_FILE:kestrune_batch_driver> $<TARGET_FILE:kestrune_dispatch_tests>)
 set_tests_properties(dll_imports PROPERTIES LABELS nowine)
+add_test(NAME dll_runtime
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-runtime.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:brindel_Kestrune>)
+set_tests_properties(dll_runtime PROPERTIES LABELS nowine)
