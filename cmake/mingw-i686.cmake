@@ -3,7 +3,14 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KESTRUNE_MINGW_TRIPLE i686-w64-mingw32)
 set(KESTRUNE_WINE_BITS 32)
 # Where Wine keeps this bitness's stdole2.tlb, which the type library imports.
-set(KESTRUNE_WINE_DLL_DIR /usr/lib/i386-linux-gnu/wine/i386-windows CACHE PATH "Wine's Windows libraries")
+# A machine without 32-bit Wine (no wine32:i386) uses the 64-bit one: widl
+# takes only names and GUIDs from it, and the 32-bit type library it makes
+# is byte for byte the same with either.
+set(_kestrune_wine32_dlls /usr/lib/i386-linux-gnu/wine/i386-windows)
+if(NOT EXISTS ${_kestrune_wine32_dlls}/stdole2.tlb)
+    set(_kestrune_wine32_dlls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+endif()
+set(KESTRUNE_WINE_DLL_DIR ${_kestrune_wine32_dlls} CACHE PATH "Wine's Windows libraries")
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 # SSE2, which every processor that runs a supported 32-bit Windows has, for
 # the ciphers' vector code. Callers such as script hosts may enter with a
