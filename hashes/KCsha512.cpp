@@ -175,10 +175,6 @@ alignas(32) constexpr PairSchedule PairConstants = [] {
 #define KC_SHA512_STEP1(OFF) KC_SHA512_STEP(d, a, b, c, h, e, f, g, OFF)
 #define KC_SHA512_STEP2(OFF) KC_SHA512_STEP(c, d, a, b, g, h, e, f, OFF)
 #define KC_SHA512_STEP3(OFF) KC_SHA512_STEP(b, c, d, a, f, g, h, e, OFF)
-#define KC_SHA512_STEP4(OFF) KC_SHA512_STEP(a, b, c, d, e, f, g, h, OFF)
-#define KC_SHA512_STEP5(OFF) KC_SHA512_STEP(d, a, b, c, h, e, f, g, OFF)
-#define KC_SHA512_STEP6(OFF) KC_SHA512_STEP(c, d, a, b, g, h, e, f, OFF)
-#define KC_SHA512_STEP7(OFF) KC_SHA512_STEP(b, c, d, a, f, g, h, e, OFF)
 
 // SchedulePair<J> in two halves, x[J] in ymmJ, temporaries in ymm8..10:
 // x[J] += sigma0(words t-15, t-14) + words t-7, t-6; then x[J] +=
@@ -216,9 +212,9 @@ alignas(32) constexpr PairSchedule PairConstants = [] {
 // ahead is computed between steps 2J and 2J + 1 and after step 2J + 1.
 #define KC_SHA512_SIXTEEN(S0, S1, S2, S3, S4, S5, S6, S7, T0, T1, T2, T3, T4, T5, T6, T7)                         \
     KC_SHA512_STEP0(0) S0 KC_SHA512_STEP1(8) T0 KC_SHA512_STEP2(32) S1 KC_SHA512_STEP3(40) T1                   \
-    KC_SHA512_STEP4(64) S2 KC_SHA512_STEP5(72) T2 KC_SHA512_STEP6(96) S3 KC_SHA512_STEP7(104) T3                \
+    KC_SHA512_STEP0(64) S2 KC_SHA512_STEP1(72) T2 KC_SHA512_STEP2(96) S3 KC_SHA512_STEP3(104) T3                \
     KC_SHA512_STEP0(128) S4 KC_SHA512_STEP1(136) T4 KC_SHA512_STEP2(160) S5 KC_SHA512_STEP3(168) T5             \
-    KC_SHA512_STEP4(192) S6 KC_SHA512_STEP5(200) T6 KC_SHA512_STEP6(224) S7 KC_SHA512_STEP7(232) T7
+    KC_SHA512_STEP0(192) S6 KC_SHA512_STEP1(200) T6 KC_SHA512_STEP2(224) S7 KC_SHA512_STEP3(232) T7
 #define KC_SHA512_SIXTEEN_PLAIN KC_SHA512_SIXTEEN(, , , , , , , , , , , , , , , )
 #define KC_SHA512_SIXTEEN_SCHEDULING                                                                   \
     KC_SHA512_SIXTEEN(KC_SHA512_PAIR_A(0, 1, 4, 5), KC_SHA512_PAIR_A(1, 2, 5, 6),                      \
@@ -312,10 +308,6 @@ alignas(32) constexpr PairSchedule PairConstants = [] {
 #undef KC_SHA512_SIXTEEN
 #undef KC_SHA512_PAIR_B
 #undef KC_SHA512_PAIR_A
-#undef KC_SHA512_STEP7
-#undef KC_SHA512_STEP6
-#undef KC_SHA512_STEP5
-#undef KC_SHA512_STEP4
 #undef KC_SHA512_STEP3
 #undef KC_SHA512_STEP2
 #undef KC_SHA512_STEP1

@@ -81,7 +81,6 @@ TEST(AgeEncoding, KeysReadAsAgeKeygenWritesThem) {
     }
 }
 
-
 TEST(AgeStream, RoundTripsAtChunkBoundariesWithOneTagPerChunk) {
     TRecipients recipients;
     recipients.keys.push_back(ParseRecipient(PublicKey));
