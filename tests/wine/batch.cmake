@@ -42,3 +42,10 @@ set_tests_properties(dll_imports PROPERTIES LABELS nowine)
 add_test(NAME dll_runtime
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-runtime.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:brindel_Kestrune>)
 set_tests_properties(dll_runtime PROPERTIES LABELS nowine)
+# The type library is compiled for the DLL's bitness, whichever Wine
+# stdole2.tlb the machine has (a machine without 32-bit Wine imports the
+# 64-bit one); no Wine needed.
+add_test(NAME dll_typelib
+         COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/check-typelib.py ${KESTRUNE_WINE_BITS}
+                 ${PROJECT_BINARY_DIR}/automation/brindel_Kestrune.tlb $<TARGET_FILE:brindel_Kestrune>)
+set_tests_properties(dll_typelib PROPERTIES LABELS nowine)
