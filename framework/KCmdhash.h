@@ -10,7 +10,67 @@
 
 #include "KCcrypt.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kestrune {
+namespace mdhash_detail {
+
+// Sixteen bytes of a block in two words (byte i in bits 8i to 8i+7), put
+// together in registers. The last block of a message is written a whole
+// chunk a store and loaded by the compression at once: a load that spans
+// several narrower stores still in flight waits until they have left,
+// which put every short digest behind the one before it.
+struct Chunk {
+    std::uint64_t lo = 0;
+    std::uint64_t hi = 0;
+
+    Chunk& operator|=(const Chunk& other) noexcept {
+        lo |= other.lo;
+        hi |= other.hi;
+        return *this;
+    }
+};
+
+// The bytes of src (at most 16), zero-extended; reads nothing beyond src.
+inline Chunk LoadChunk(ConstBytes src) noexcept {
+    const std::size_t n = src.size();
+    if (n >= 8) return {LoadLE64(src.first(8)), n == 8 ? 0 : LoadLE64(src.last(8)) >> (8 * (16 - n))};
+    if (n >= 4) return {LoadLE32(src.first(4)) | std::uint64_t{LoadLE32(src.last(4))} << (8 * (n - 4))};
+    if (n == 0) return {};
+    return {src[0] | std::uint64_t{src[n / 2]} << (8 * (n / 2)) | std::uint64_t{src[n - 1]} << (8 * (n - 1))};
+}
+
+inline void StoreChunk(Bytes dst, const Chunk& c) noexcept {
+#if defined(__SSE2__)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst.data()),
+                     _mm_set_epi64x(static_cast<long long>(c.hi), static_cast<long long>(c.lo)));
+#else
+    StoreLE64(dst.first(8), c.lo);
+    StoreLE64(dst.subspan(8, 8), c.hi);
+#endif
+}
+
+// The first n bytes of c (n < 16), the rest zero.
+inline Chunk KeepFirst(const Chunk& c, std::size_t n) noexcept {
+    const auto mask = [](std::size_t bytes) { return bytes == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * bytes); };
+    return n >= 8 ? Chunk{c.lo, c.hi & mask(n - 8)} : Chunk{c.lo & mask(n), 0};
+}
+
+// One byte at position at (< 16), the rest zero.
+inline Chunk ByteAt(std::size_t at, std::uint8_t value) noexcept {
+    return at < 8 ? Chunk{std::uint64_t{value} << (8 * at), 0} : Chunk{0, std::uint64_t{value} << (8 * (at - 8))};
+}
+
+// c's bytes moved up by k positions (k < 16); the top k bytes drop out.
+inline Chunk ShiftUp(const Chunk& c, std::size_t k) noexcept {
+    if (k == 0) return c;
+    if (k >= 8) return {0, c.lo << (8 * (k - 8))};
+    return {c.lo << (8 * k), c.hi << (8 * k) | c.lo >> (64 - 8 * k)};
+}
+
+}  // namespace mdhash_detail
 
 template <std::size_t BlockBytes, typename StateWords>
 class TKC_mdhash : public TKC_hash {
@@ -49,20 +109,37 @@ protected:
         }
         const std::size_t whole = data.size() / BlockBytes * BlockBytes;
         if (whole > 0) Compress(data.first(whole));
-        std::copy(data.begin() + static_cast<std::ptrdiff_t>(whole), data.end(), BlockBuffer.begin());
-        BufferFill = data.size() - whole;
+        // Whole chunks, which Pad reads back as they were stored.
+        const ConstBytes rest = data.subspan(whole);
+        for (std::size_t at = 0; at < rest.size(); at += 16) {
+            const auto piece = rest.subspan(at, std::min<std::size_t>(16, rest.size() - at));
+            mdhash_detail::StoreChunk(ChunkAt(at), mdhash_detail::LoadChunk(piece));
+        }
+        BufferFill = rest.size();
     }
 
     // Appends padByte and zeros and ends the last block with trailer
-    // (usually the bit count), compressing one or two blocks.
+    // (usually the bit count; 1 to 16 bytes), compressing one or two
+    // blocks. Written a whole chunk a store (see Chunk).
     void Pad(std::uint8_t padByte, ConstBytes trailer) noexcept {
-        std::fill(BlockBuffer.begin() + static_cast<std::ptrdiff_t>(BufferFill), BlockBuffer.end(), 0);
-        BlockBuffer[BufferFill] = padByte;
-        if (BufferFill + 1 + trailer.size() > BlockBytes) {
-            Compress(BlockBuffer);
-            BlockBuffer.fill(0);
+        using namespace mdhash_detail;
+        const std::size_t first = BufferFill / 16 * 16;
+        const bool twoBlocks = BufferFill + 1 + trailer.size() > BlockBytes;
+        const Chunk last = ShiftUp(LoadChunk(trailer), 16 - trailer.size());
+        for (std::size_t at = first; at < BlockBytes; at += 16) {
+            Chunk c;
+            if (at == first) {
+                c = KeepFirst(LoadChunk(ChunkAt(at)), BufferFill - at);
+                c |= ByteAt(BufferFill - at, padByte);
+            }
+            if (!twoBlocks && at + 16 == BlockBytes) c |= last;
+            StoreChunk(ChunkAt(at), c);
         }
-        std::copy(trailer.begin(), trailer.end(), BlockBuffer.end() - static_cast<std::ptrdiff_t>(trailer.size()));
+        if (twoBlocks) {
+            Compress(BlockBuffer);
+            for (std::size_t at = 0; at < BlockBytes; at += 16)
+                StoreChunk(ChunkAt(at), at + 16 == BlockBytes ? last : Chunk{});
+        }
         Compress(BlockBuffer);
         BufferFill = 0;
     }
@@ -120,6 +197,10 @@ protected:
     std::uint64_t BitCountHigh;
 
 private:
+    static_assert(BlockBytes % 16 == 0);
+
+    Bytes ChunkAt(std::size_t at) noexcept { return Bytes(BlockBuffer).subspan(at, 16); }
+
     void ClearState() noexcept {
         SecureZero(ChainState);
         SecureZero(BlockBuffer);
