@@ -10,23 +10,25 @@ namespace kestrune {
 namespace lanes {
 
 // Every cipher here has an AVX2 path; those whose rounds need neither a
-// shift by a count per lane nor a 32-bit product also have SSE2's.
-inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2;
+// shift by a count per lane nor a 32-bit product also have SSE2's, and
+// Serpent has AVX-512's too.
+inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2, PathAvx512 = 3;
 
 // The path an instance keyed now takes, through CpuFeatures (whose header
 // stays with the sources).
-std::uint8_t UsablePath(bool hasSse2Path) noexcept;
+std::uint8_t UsablePath(bool hasSse2Path, bool hasAvx512Path) noexcept;
 std::string_view PathName(std::uint8_t path) noexcept;
 
 }  // namespace lanes
 
 // The chosen path of such a cipher, over its block size's base class.
-template <typename Base, bool Sse2>
+template <typename Base, bool Sse2, bool Avx512 = false>
 class LanePaths : public Base {
 public:
     static constexpr bool HasSse2Path = Sse2;
+    static constexpr bool HasAvx512Path = Avx512;
     static constexpr std::uint8_t PathPortable = lanes::PathPortable, PathSse2 = lanes::PathSse2,
-                                  PathAvx2 = lanes::PathAvx2;
+                                  PathAvx2 = lanes::PathAvx2, PathAvx512 = lanes::PathAvx512;
 
     void Wipe() noexcept override {
         Path = PathPortable;
@@ -34,14 +36,14 @@ public:
     }
 
     // The path this instance takes, chosen when keyed through CpuFeatures:
-    // "avx2", "sse2" or "portable"; before keying, the one it would take.
+    // "avx512", "avx2", "sse2" or "portable"; before keying, the one it would take.
     std::string_view Provider() const noexcept override {
-        return lanes::PathName(this->IsInitialized() ? Path : lanes::UsablePath(HasSse2Path));
+        return lanes::PathName(this->IsInitialized() ? Path : lanes::UsablePath(HasSse2Path, HasAvx512Path));
     }
 
 protected:
     // For ScheduleKey.
-    void ChoosePath() noexcept { Path = lanes::UsablePath(HasSse2Path); }
+    void ChoosePath() noexcept { Path = lanes::UsablePath(HasSse2Path, HasAvx512Path); }
 
     std::uint8_t Path = PathPortable;
 };

@@ -8,7 +8,7 @@
 
 namespace kestrune {
 
-class TKC_serpent final : public LanePaths<TKC_blockcipher128, true> {
+class TKC_serpent final : public LanePaths<TKC_blockcipher128, true, true> {
 public:
     static constexpr std::int32_t ClassId = ids::Serpent;
     static constexpr std::string_view ClassAlgorithm = "Serpent";

@@ -1,6 +1,6 @@
 // Blocks of the ciphers built on 32-bit words, side by side in vector lanes:
 // a cipher writes its rounds once over a word type W (a plain word for one
-// block, Word4 for four blocks, Word8 for eight) and these helpers move
+// block, Word4 for four blocks, Word8 for eight, Word16 for sixteen) and these helpers move
 // whole blocks between memory and lanes. Vectors pass by reference only: a
 // wide vector by value would change the calling convention between code
 // built for different targets. Callers reach them from functions that carry
@@ -23,6 +23,7 @@ namespace kestrune::lanes {
 
 using Word4 = std::uint32_t __attribute__((vector_size(16)));
 using Word8 = std::uint32_t __attribute__((vector_size(32)));
+using Word16 = std::uint32_t __attribute__((vector_size(64)));
 
 // Four sets in flight where sixteen vector registers hold them: the rounds
 // are chains of dependent steps, and four independent chains keep the
@@ -41,6 +42,12 @@ __attribute__((target("avx2"))) inline void Load(Word8& x, const std::uint8_t* p
 }
 __attribute__((target("avx2"))) inline void Store(std::uint8_t* p, const Word8& x) noexcept {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), __m256i(x));
+}
+__attribute__((target("avx512f"))) inline void Load(Word16& x, const std::uint8_t* p) noexcept {
+    x = Word16(_mm512_loadu_si512(p));
+}
+__attribute__((target("avx512f"))) inline void Store(std::uint8_t* p, const Word16& x) noexcept {
+    _mm512_storeu_si512(p, __m512i(x));
 }
 
 // Two registers of 64-bit blocks (two words each) to one register of first
@@ -65,7 +72,7 @@ __attribute__((target("avx2"))) inline void Join(Word8& a, Word8& b) noexcept {
 }
 
 // Four registers of 128-bit blocks to one register per word position: a 4x4
-// transpose within each 128-bit half, its own inverse.
+// transpose within each 128-bit part, its own inverse.
 __attribute__((target("sse2"))) inline void Transpose(Word4& a, Word4& b, Word4& c, Word4& d) noexcept {
     const __m128i t0 = _mm_unpacklo_epi32(__m128i(a), __m128i(b)), t1 = _mm_unpacklo_epi32(__m128i(c), __m128i(d));
     const __m128i t2 = _mm_unpackhi_epi32(__m128i(a), __m128i(b)), t3 = _mm_unpackhi_epi32(__m128i(c), __m128i(d));
@@ -79,6 +86,22 @@ __attribute__((target("avx2"))) inline void Transpose(Word8& a, Word8& b, Word8&
     const __m256i t3 = _mm256_unpackhi_epi32(__m256i(c), __m256i(d));
     a = Word8(_mm256_unpacklo_epi64(t0, t1)), b = Word8(_mm256_unpackhi_epi64(t0, t1));
     c = Word8(_mm256_unpacklo_epi64(t2, t3)), d = Word8(_mm256_unpackhi_epi64(t2, t3));
+}
+// (With GCC's generic shuffles: its AVX-512 unpack intrinsics read an
+// undefined vector that -Wmaybe-uninitialized reports.)
+__attribute__((target("avx512f"))) inline void Transpose(Word16& a, Word16& b, Word16& c, Word16& d) noexcept {
+// The four words x, y, z, w of each 128-bit part, as indexes into two vectors.
+#define KC_PARTS(x, y, z, w) \
+    x, y, z, w, x + 4, y + 4, z + 4, w + 4, x + 8, y + 8, z + 8, w + 8, x + 12, y + 12, z + 12, w + 12
+    const Word16 t0 = __builtin_shufflevector(a, b, KC_PARTS(0, 16, 1, 17));
+    const Word16 t1 = __builtin_shufflevector(c, d, KC_PARTS(0, 16, 1, 17));
+    const Word16 t2 = __builtin_shufflevector(a, b, KC_PARTS(2, 18, 3, 19));
+    const Word16 t3 = __builtin_shufflevector(c, d, KC_PARTS(2, 18, 3, 19));
+    a = __builtin_shufflevector(t0, t1, KC_PARTS(0, 1, 16, 17));
+    b = __builtin_shufflevector(t0, t1, KC_PARTS(2, 3, 18, 19));
+    c = __builtin_shufflevector(t2, t3, KC_PARTS(0, 1, 16, 17));
+    d = __builtin_shufflevector(t2, t3, KC_PARTS(2, 3, 18, 19));
+#undef KC_PARTS
 }
 
 // Big-endian words of memory as lane values and back (SSE2 has no byte shuffle).

@@ -70,9 +70,10 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     const bool vaes = aes && CpuFeatures::Has(F::Vaes, F::Avx2);
     EXPECT_EQ(TKC_rijndael().Provider(), vaes ? "vaes" : aes ? "aesni" : "portable");
     EXPECT_EQ(TKC_sha256().Provider(), sha ? "sha-ni" : "portable");
-    EXPECT_EQ(TKC_serpent().Provider(), CpuFeatures::Has(F::Avx2)   ? "avx2"
-                                        : CpuFeatures::Has(F::Sse2) ? "sse2"
-                                                                    : "portable");
+    EXPECT_EQ(TKC_serpent().Provider(), CpuFeatures::Has(F::Avx512F, F::Avx2) ? "avx512"
+                                        : CpuFeatures::Has(F::Avx2)             ? "avx2"
+                                        : CpuFeatures::Has(F::Sse2)             ? "sse2"
+                                                                                : "portable");
     {
         // A keyed instance keeps the path it was keyed on.
         TKC_serpent serpent;
@@ -141,10 +142,13 @@ TEST(CpuFeatures, PathListsHoldEveryPathOnce) {
     // Dropping AES-NI alone comes before dropping VAES or AVX2 alone.
     const Names rijndael = vaes ? Names{"vaes", "portable", "aesni"} : aes ? Names{"aesni", "portable"} : Names{"portable"};
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_rijndael().Provider(); })), rijndael);
-    // AVX2 and SSE2 each stand alone: dropping AVX2 leaves the SSE2 path.
+    // Dropping AVX2 leaves the SSE2 path (AVX-512's needs AVX2 too), and
+    // comes before dropping AVX-512 alone, which leaves AVX2's.
+    const bool avx512 = CpuFeatures::Has(F::Avx512F, F::Avx2);
     Names serpent;
-    if (CpuFeatures::Has(F::Avx2)) serpent.push_back("avx2");
+    if (CpuFeatures::Has(F::Avx2)) serpent.push_back(avx512 ? "avx512" : "avx2");
     if (CpuFeatures::Has(F::Sse2)) serpent.push_back("sse2");
+    if (avx512) serpent.push_back("avx2");
     serpent.push_back("portable");
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_serpent().Provider(); })), serpent);
 }
