@@ -408,29 +408,28 @@ __attribute__((target("avx512f"), flatten)) std::size_t CryptAvx512(const RoundK
                                                                     Bytes dest) noexcept {
     return CryptBlocksOn<Encrypting, Word16>(keys, source, dest);
 }
-__attribute__((target("sse2"), flatten)) std::size_t DecryptCBCSse2(const RoundKeys& keys, Word4& chain,
-                                                                    ConstBytes source, Bytes dest) noexcept {
-    return DecryptCBCOn<Word4>(keys, chain, source, dest);
+// CBC (Cfb false) or CFB decryption.
+template <bool Cfb, typename W>
+inline std::size_t DecryptChainedOn(const RoundKeys& keys, Word4& chain, ConstBytes source, Bytes dest) noexcept {
+    if constexpr (Cfb)
+        return DecryptCFBOn<W>(keys, chain, source, dest);
+    else
+        return DecryptCBCOn<W>(keys, chain, source, dest);
 }
-__attribute__((target("avx2"), flatten)) std::size_t DecryptCBCAvx2(const RoundKeys& keys, Word4& chain,
-                                                                    ConstBytes source, Bytes dest) noexcept {
-    return DecryptCBCOn<Word8>(keys, chain, source, dest);
+template <bool Cfb>
+__attribute__((target("sse2"), flatten)) std::size_t DecryptChainedSse2(const RoundKeys& keys, Word4& chain,
+                                                                        ConstBytes source, Bytes dest) noexcept {
+    return DecryptChainedOn<Cfb, Word4>(keys, chain, source, dest);
 }
-__attribute__((target("sse2"), flatten)) std::size_t DecryptCFBSse2(const RoundKeys& keys, Word4& chain,
-                                                                    ConstBytes source, Bytes dest) noexcept {
-    return DecryptCFBOn<Word4>(keys, chain, source, dest);
+template <bool Cfb>
+__attribute__((target("avx2"), flatten)) std::size_t DecryptChainedAvx2(const RoundKeys& keys, Word4& chain,
+                                                                        ConstBytes source, Bytes dest) noexcept {
+    return DecryptChainedOn<Cfb, Word8>(keys, chain, source, dest);
 }
-__attribute__((target("avx2"), flatten)) std::size_t DecryptCFBAvx2(const RoundKeys& keys, Word4& chain,
-                                                                    ConstBytes source, Bytes dest) noexcept {
-    return DecryptCFBOn<Word8>(keys, chain, source, dest);
-}
-__attribute__((target("avx512f"), flatten)) std::size_t DecryptCBCAvx512(const RoundKeys& keys, Word4& chain,
-                                                                         ConstBytes source, Bytes dest) noexcept {
-    return DecryptCBCOn<Word16>(keys, chain, source, dest);
-}
-__attribute__((target("avx512f"), flatten)) std::size_t DecryptCFBAvx512(const RoundKeys& keys, Word4& chain,
-                                                                         ConstBytes source, Bytes dest) noexcept {
-    return DecryptCFBOn<Word16>(keys, chain, source, dest);
+template <bool Cfb>
+__attribute__((target("avx512f"), flatten)) std::size_t DecryptChainedAvx512(const RoundKeys& keys, Word4& chain,
+                                                                             ConstBytes source, Bytes dest) noexcept {
+    return DecryptChainedOn<Cfb, Word16>(keys, chain, source, dest);
 }
 __attribute__((target("sse2"), flatten)) std::size_t EncryptCTRSse2(const RoundKeys& keys, std::uint64_t (&counter)[2],
                                                                     ConstBytes source, Bytes dest) noexcept {
@@ -458,13 +457,9 @@ std::size_t DecryptChained(std::uint8_t path, const RoundKeys& keys, std::array<
     if (path != TKC_serpent::PathPortable) {
         Word4 previous;
         std::memcpy(&previous, chain.data(), 16);
-        if (path == TKC_serpent::PathAvx512)
-            done = Cfb ? DecryptCFBAvx512(keys, previous, source, dest)
-                       : DecryptCBCAvx512(keys, previous, source, dest);
-        else if (path == TKC_serpent::PathAvx2)
-            done = Cfb ? DecryptCFBAvx2(keys, previous, source, dest) : DecryptCBCAvx2(keys, previous, source, dest);
-        else
-            done = Cfb ? DecryptCFBSse2(keys, previous, source, dest) : DecryptCBCSse2(keys, previous, source, dest);
+        done = path == TKC_serpent::PathAvx512 ? DecryptChainedAvx512<Cfb>(keys, previous, source, dest)
+               : path == TKC_serpent::PathAvx2 ? DecryptChainedAvx2<Cfb>(keys, previous, source, dest)
+                                               : DecryptChainedSse2<Cfb>(keys, previous, source, dest);
         std::memcpy(chain.data(), &previous, 16);
     }
 #else
