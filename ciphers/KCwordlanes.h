@@ -87,8 +87,8 @@ __attribute__((target("avx2"))) inline void Transpose(Word8& a, Word8& b, Word8&
     a = Word8(_mm256_unpacklo_epi64(t0, t1)), b = Word8(_mm256_unpackhi_epi64(t0, t1));
     c = Word8(_mm256_unpacklo_epi64(t2, t3)), d = Word8(_mm256_unpackhi_epi64(t2, t3));
 }
-// (With GCC's generic shuffles: its AVX-512 unpack intrinsics read an
-// undefined vector that -Wmaybe-uninitialized reports.)
+// The same for sixteen blocks, in generic shuffles: GCC's AVX-512 unpack
+// intrinsics read an undefined vector that -Wmaybe-uninitialized reports.
 __attribute__((target("avx512f"))) inline void Transpose(Word16& a, Word16& b, Word16& c, Word16& d) noexcept {
 // The four words x, y, z, w of each 128-bit part, as indexes into two vectors.
 #define KC_PARTS(x, y, z, w) \
