@@ -49,3 +49,7 @@ add_test(NAME dll_typelib
          COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/check-typelib.py ${KESTRUNE_WINE_BITS}
                  ${PROJECT_BINARY_DIR}/automation/brindel_Kestrune.tlb $<TARGET_FILE:brindel_Kestrune>)
 set_tests_properties(dll_typelib PROPERTIES LABELS nowine)
+# Both bitnesses carry the same vector paths (AVX2 and AVX-512); no Wine needed.
+add_test(NAME dll_paths
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-paths.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:brindel_Kestrune>)
+set_tests_properties(dll_paths PROPERTIES LABELS nowine)

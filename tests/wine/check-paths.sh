@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Checks that the DLL holds the vector paths the Linux build takes, in
+# both bitnesses: AVX2 (ymm registers, several ciphers and SHA-384/512) and
+# AVX-512 (zmm registers, Serpent). Reads the code only, so it also checks
+# the 32-bit DLL where 32-bit programs cannot run:
+#     tests/wine/check-paths.sh OBJDUMP DLL
+set -euo pipefail
+objdump=${1:?usage: check-paths.sh OBJDUMP DLL} dll=${2:?usage: check-paths.sh OBJDUMP DLL}
+code=$("$objdump" -d --no-show-raw-insn "$dll")
+for register in ymm zmm; do
+    count=$(grep -c "%$register" <<<"$code" || true)
+    if [[ $count -eq 0 ]]; then
+        echo "FAIL: $dll has no instruction on $register registers"
+        exit 1
+    fi
+    echo "$dll: $count instructions on $register registers"
+done
