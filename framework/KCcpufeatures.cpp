@@ -20,6 +20,7 @@ constexpr Named Names[] = {
     {CpuFeature::Sse41, "sse4.1"},      {CpuFeature::Avx2, "avx2"},         {CpuFeature::Bmi2, "bmi2"},
     {CpuFeature::Sha, "sha"},           {CpuFeature::Vaes, "vaes"},         {CpuFeature::Avx512F, "avx512f"},
     {CpuFeature::Avx512BW, "avx512bw"}, {CpuFeature::Avx512VL, "avx512vl"}, {CpuFeature::Sse2, "sse2"},
+    {CpuFeature::Gfni, "gfni"},         {CpuFeature::Avx512Vbmi, "avx512vbmi"},
     // The names under which the paths report themselves, as aliases.
     {CpuFeature::AesNi, "aesni"},       {CpuFeature::Sha, "sha-ni"},
 };
@@ -65,6 +66,8 @@ CpuFeatures::Mask Probe() noexcept {
         set(zmm && (b & (1u << 16)), F::Avx512F);
         set(zmm && (b & (1u << 30)), F::Avx512BW);
         set(zmm && (b & (1u << 31)), F::Avx512VL);
+        set(zmm && (c & (1u << 1)), F::Avx512Vbmi);
+        set(c & (1u << 8), F::Gfni);
     }
     return found;
 }

@@ -23,6 +23,8 @@ enum class CpuFeature : std::uint32_t {
     Avx512BW = 1u << 9,
     Avx512VL = 1u << 10,
     Sse2 = 1u << 11,
+    Gfni = 1u << 12,
+    Avx512Vbmi = 1u << 13,
 };
 
 class CpuFeatures {
