@@ -21,7 +21,7 @@ std::array<std::uint8_t, B> Plus(std::array<std::uint8_t, B> counter, unsigned s
 template <typename Cipher, std::size_t B>
 void ExpectCounterRun(const std::array<std::uint8_t, B>& start) {
     const std::vector<std::uint8_t> key(16, 0x5C);
-    constexpr unsigned Blocks = 70;  // more than two batches of the modes
+    constexpr unsigned Blocks = 140;  // over more than one batch of the modes
     Cipher ctr, ecb;
     ctr.CipherMode = TKC_ciphermode::cmCTR;
     ctr.Init(key, 128, start);

@@ -126,10 +126,10 @@ std::vector<std::uint8_t> RunMode(const TKC_cipherclass& cls, TKC_ciphermode mod
 
 // Run lengths on both sides of every remainder of the many-block groups (up
 // to sixteen blocks: the odd lengths past 31 go in two calls of h and h + 1
-// blocks, h = 15..32) and of the framework's 32-block batches, each with
-// and without a partial block, and calls of 40, 47 and 48 blocks that run
-// a group of 24 before a group of 16 or another of 24; the portable path in
-// one aligned call is the reference.
+// blocks, h = 15..32) and of the framework's batches (64 blocks of 128
+// bits, 128 of 64), each with and without a partial block, and calls of 40,
+// 47 and 48 blocks that run a group of 24 before a group of 16 or another
+// of 24; the portable path in one aligned call is the reference.
 TEST_P(BlockCipherVectors, EveryPathMatchesPortableInEveryModeFromMisalignedBuffers) {
     const auto& cls = *GetParam().cipherClass;
     const auto paths = PathsOf(cls);
@@ -137,7 +137,7 @@ TEST_P(BlockCipherVectors, EveryPathMatchesPortableInEveryModeFromMisalignedBuff
     std::vector<std::size_t> blockCounts(18);
     std::iota(blockCounts.begin(), blockCounts.end(), 0);
     for (std::size_t blocks = 31; blocks <= 65; blocks += 2) blockCounts.push_back(blocks);
-    blockCounts.insert(blockCounts.end(), {32, 80, 95});
+    blockCounts.insert(blockCounts.end(), {32, 80, 95, 127, 129});
     for (int mode = 0; mode <= 4; ++mode) {
         const auto m = static_cast<TKC_ciphermode>(mode);
         for (std::size_t blocks : blockCounts) {
