@@ -1,8 +1,11 @@
 #include "KCtwofish.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "../framework/KCcpufeatures.h"
 #include "KCtwofish_tables.inc"
+#include "KCwordlanes.h"
 
 namespace kestrune {
 namespace {
@@ -20,7 +23,7 @@ constexpr const QTable* QStage2[4] = {&TwofishQ0, &TwofishQ1, &TwofishQ0, &Twofi
 constexpr const QTable* QStage1[4] = {&TwofishQ0, &TwofishQ0, &TwofishQ1, &TwofishQ1};
 constexpr const QTable* QStageLast[4] = {&TwofishQ1, &TwofishQ0, &TwofishQ1, &TwofishQ0};
 
-std::uint8_t GfMul(std::uint8_t a, std::uint8_t b, unsigned poly) noexcept {
+constexpr std::uint8_t GfMul(std::uint8_t a, std::uint8_t b, unsigned poly) noexcept {
     unsigned x = a, r = 0;
     for (; b != 0; b >>= 1) {
         if (b & 1) r ^= x;
@@ -133,6 +136,14 @@ std::uint32_t ReedSolomon(std::uint32_t low, std::uint32_t high) noexcept {
     return r;
 }
 
+#if defined(KESTRUNE_WORD_LANES)
+// The keyed substitutions alone, taken from the keyed tables: each column of
+// the MDS matrix has a 1 in one row, and that byte of the column's table is
+// the substitution's.
+void SubstitutionBytes(const std::array<std::array<std::uint32_t, 256>, 4>& boxes,
+                       std::array<std::array<std::uint8_t, 256>, 4>& bytes) noexcept;
+#endif
+
 }  // namespace
 
 TKC_twofish::TKC_twofish() noexcept : Mds(SharedMdsTable()) {}
@@ -156,6 +167,10 @@ void TKC_twofish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         Schedule<3>(Mds, even, odd, sboxKey, RoundSubkeys, KeyedSBoxes);
     else
         Schedule<4>(Mds, even, odd, sboxKey, RoundSubkeys, KeyedSBoxes);
+    SlicedPath = UsableSlicedPath();
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) SubstitutionBytes(KeyedSBoxes, KeyedBytes);
+#endif
     SecureZero(padded);
     SecureZero(even);
     SecureZero(odd);
@@ -321,14 +336,281 @@ struct Words {
     return y;
 }
 
+// Sixty-four blocks at a time in AVX-512 registers, byte-sliced through g.
+// g is four keyed byte substitutions followed by the MDS matrix: the
+// substitutions are look-ups within registers (VBMI's two-table byte
+// permutes), and each multiplication by a matrix entry, linear over GF(2),
+// is one GFNI affine step. Nothing is looked up in memory, so this path
+// takes the same time for every key and block. The blocks' words stay in
+// 32-bit lanes for the additions and rotations; each g regroups its input
+// by byte position and its output back into words.
+#if defined(KESTRUNE_WORD_LANES)
+#define KC_TWOFISH_TARGET "avx512f,avx512bw,avx512vbmi,gfni"
+
+using lanes::Word16;
+using V = __m512i;
+using ByteBoxes = std::array<std::array<std::uint8_t, 256>, 4>;
+constexpr std::size_t SetBytes = 16 * 64;
+
+// The 8x8 bit matrix of multiplication by c in Twofish's GF(2^8), as the
+// affine step takes it: byte 7 - i says which input bits make output bit i.
+constexpr std::uint64_t MultiplierMatrix(std::uint8_t c) {
+    std::uint64_t matrix = 0;
+    for (unsigned k = 0; k < 8; ++k) {
+        const std::uint8_t product = GfMul(c, static_cast<std::uint8_t>(1u << k), 0x169);
+        for (unsigned i = 0; i < 8; ++i)
+            if (product & (1u << i)) matrix |= std::uint64_t{1} << (8 * (7 - i) + k);
+    }
+    return matrix;
+}
+constexpr std::uint64_t Times5B = MultiplierMatrix(0x5B), TimesEF = MultiplierMatrix(0xEF);
+
+// Which product of a substituted byte an MDS entry takes: itself, by 5B or by EF.
+constexpr std::size_t ProductOf(std::size_t row, std::size_t col) {
+    const std::uint8_t m = tables::TwofishMDS[4 * row + col];
+    return m == 0x01 ? 0 : m == 0x5B ? 1 : 2;
+}
+static_assert([] {
+    for (const std::uint8_t m : tables::TwofishMDS)
+        if (m != 0x01 && m != 0x5B && m != 0xEF) return false;
+    return true;
+}());
+
+// The byte permutes between words and byte positions. To bytes, from two
+// registers of words (w, w'): bytes 0 then 1 (or 2 then 3) of w's words,
+// then of w''s, each run of sixteen in word order. From bytes, to the words
+// of one register: byte j from the (j / 2)th source, run j % 2, 16 * which.
+constexpr std::array<std::uint8_t, 64> ToBytesIndex(std::size_t firstByte) {
+    std::array<std::uint8_t, 64> index{};
+    for (std::size_t n = 0; n < 64; ++n)
+        index[n] = static_cast<std::uint8_t>(64 * (n / 16 % 2) + 4 * (n % 16) + firstByte + n / 32);
+    return index;
+}
+constexpr std::array<std::uint8_t, 64> ToWordsIndex(std::size_t which) {
+    std::array<std::uint8_t, 64> index{};
+    for (std::size_t n = 0; n < 64; ++n) {
+        const std::size_t word = n / 4, byte = n % 4;
+        index[n] = static_cast<std::uint8_t>(64 * (byte / 2) + 32 * (byte % 2) + 16 * which + word);
+    }
+    return index;
+}
+alignas(64) constexpr std::array<std::uint8_t, 64> ToBytes01 = ToBytesIndex(0), ToBytes23 = ToBytesIndex(2);
+alignas(64) constexpr std::array<std::uint8_t, 64> ToWords0 = ToWordsIndex(0), ToWords1 = ToWordsIndex(1);
+
+// The keyed substitutions before the MDS matrix, 256 bytes each in four registers.
+struct Substitutions {
+    V part[4][4];
+};
+
+#define KC_INLINE __attribute__((target(KC_TWOFISH_TARGET), always_inline)) inline
+
+KC_INLINE V Load512(const std::uint8_t* p) noexcept { return _mm512_loadu_si512(p); }
+
+KC_INLINE void Substitute(const V (&table)[4], V& x) noexcept {
+    const V low = _mm512_permutex2var_epi8(table[0], x, table[1]);
+    const V high = _mm512_permutex2var_epi8(table[2], x, table[3]);
+    x = _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
+}
+
+// The first (or last) halves of two registers, a's then b's: generic
+// shuffles, as GCC's own reads an undefined vector that -Wmaybe-uninitialized reports.
+using Quads = std::uint64_t __attribute__((vector_size(64)));
+KC_INLINE V FirstHalves(const V& a, const V& b) noexcept {
+    return V(__builtin_shufflevector(Quads(a), Quads(b), 0, 1, 2, 3, 8, 9, 10, 11));
+}
+KC_INLINE V LastHalves(const V& a, const V& b) noexcept {
+    return V(__builtin_shufflevector(Quads(a), Quads(b), 4, 5, 6, 7, 12, 13, 14, 15));
+}
+
+// Four registers of sixteen words to four of sixty-four bytes, byte j of
+// every word in register j, the words in the registers' order; ToWords is
+// the exact inverse.
+KC_INLINE void ToBytes(const Word16 (&w)[4], V (&x)[4]) noexcept {
+    const V i01 = Load512(ToBytes01.data()), i23 = Load512(ToBytes23.data());
+    const V a01 = _mm512_permutex2var_epi8(V(w[0]), i01, V(w[1]));
+    const V a23 = _mm512_permutex2var_epi8(V(w[2]), i01, V(w[3]));
+    const V b01 = _mm512_permutex2var_epi8(V(w[0]), i23, V(w[1]));
+    const V b23 = _mm512_permutex2var_epi8(V(w[2]), i23, V(w[3]));
+    x[0] = FirstHalves(a01, a23), x[1] = LastHalves(a01, a23);
+    x[2] = FirstHalves(b01, b23), x[3] = LastHalves(b01, b23);
+}
+KC_INLINE void ToWords(const V (&x)[4], Word16 (&w)[4]) noexcept {
+    const V i0 = Load512(ToWords0.data()), i1 = Load512(ToWords1.data());
+    const V a01 = FirstHalves(x[0], x[1]), a23 = LastHalves(x[0], x[1]);
+    const V b01 = FirstHalves(x[2], x[3]), b23 = LastHalves(x[2], x[3]);
+    w[0] = Word16(_mm512_permutex2var_epi8(a01, i0, b01)), w[1] = Word16(_mm512_permutex2var_epi8(a01, i1, b01));
+    w[2] = Word16(_mm512_permutex2var_epi8(a23, i0, b23)), w[3] = Word16(_mm512_permutex2var_epi8(a23, i1, b23));
+}
+
+// Row i of the MDS matrix times the substituted bytes.
+template <std::size_t I>
+KC_INLINE V MdsRow(const V (&product)[3][4]) noexcept {
+    constexpr std::size_t p0 = ProductOf(I, 0), p1 = ProductOf(I, 1), p2 = ProductOf(I, 2), p3 = ProductOf(I, 3);
+    return product[p0][0] ^ product[p1][1] ^ product[p2][2] ^ product[p3][3];
+}
+
+// g of the words w rotated left by 8 * rotation bits: a rotation by a byte
+// only renames the byte positions.
+template <std::size_t Rotation>
+KC_INLINE void G(const Substitutions& s, const Word16 (&w)[4], Word16 (&out)[4]) noexcept {
+    V x[4];
+    ToBytes(w, x);
+    V product[3][4];
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j) {
+        V y = x[(j + 4 - Rotation) % 4];
+        Substitute(s.part[j], y);
+        product[0][j] = y;
+        product[1][j] = _mm512_gf2p8affine_epi64_epi8(y, _mm512_set1_epi64(Times5B), 0);
+        product[2][j] = _mm512_gf2p8affine_epi64_epi8(y, _mm512_set1_epi64(TimesEF), 0);
+    }
+    const V y[4] = {MdsRow<0>(product), MdsRow<1>(product), MdsRow<2>(product), MdsRow<3>(product)};
+    ToWords(y, out);
+}
+
+// A set's words: (a, b, c, d) of sixty-four blocks, sixteen per register.
+struct SetWords {
+    Word16 a[4], b[4], c[4], d[4];
+};
+
+KC_INLINE Word16 Rol1(const Word16& x) noexcept { return (x << 1) | (x >> 31); }
+KC_INLINE Word16 Ror1(const Word16& x) noexcept { return (x >> 1) | (x << 31); }
+
+// One round from (x0, x1) into (y0, y1) with subkeys k[r], k[r + 1].
+template <bool Encrypting>
+KC_INLINE void Round(const Substitutions& s, const Subkeys& k, std::size_t r, const Word16 (&x0)[4],
+                     const Word16 (&x1)[4], Word16 (&y0)[4], Word16 (&y1)[4]) noexcept {
+    Word16 t0[4], t1[4];
+    G<0>(s, x0, t0);
+    G<1>(s, x1, t1);
+    const std::uint32_t k0 = k[r], k1 = k[r + 1];
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) {
+        if constexpr (Encrypting) {
+            y0[g] = Ror1(y0[g] ^ (t0[g] + t1[g] + k0));
+            y1[g] = Rol1(y1[g]) ^ (t0[g] + t1[g] + t1[g] + k1);
+        } else {
+            y0[g] = Rol1(y0[g]) ^ (t0[g] + t1[g] + k0);
+            y1[g] = Ror1(y1[g] ^ (t0[g] + t1[g] + t1[g] + k1));
+        }
+    }
+}
+
+// Whole sets of sixty-four blocks; returns the bytes done.
+template <bool Encrypting>
+KC_INLINE std::size_t CryptSets(const Subkeys& k, const ByteBoxes& boxes, ConstBytes source, Bytes dest) noexcept {
+    Substitutions s;
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j)
+#pragma GCC unroll 4
+        for (std::size_t q = 0; q < 4; ++q) s.part[j][q] = Load512(boxes[j].data() + 64 * q);
+    const std::size_t first = Encrypting ? 0 : 4, last = Encrypting ? 4 : 0;
+    const std::size_t done = source.size() / SetBytes * SetBytes;
+    for (std::size_t off = 0; off < done; off += SetBytes) {
+        SetWords w;
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const std::uint8_t* in = source.data() + off + 256 * g;
+            lanes::Load(w.a[g], in), lanes::Load(w.b[g], in + 64), lanes::Load(w.c[g], in + 128);
+            lanes::Load(w.d[g], in + 192);
+            lanes::Transpose(w.a[g], w.b[g], w.c[g], w.d[g]);
+            w.a[g] ^= k[first], w.b[g] ^= k[first + 1], w.c[g] ^= k[first + 2], w.d[g] ^= k[first + 3];
+        }
+        if constexpr (Encrypting) {
+            for (std::size_t r = 8; r < 40; r += 4) {
+                Round<true>(s, k, r, w.a, w.b, w.c, w.d);
+                Round<true>(s, k, r + 2, w.c, w.d, w.a, w.b);
+            }
+        } else {
+            for (std::size_t r = 36; r >= 8; r -= 4) {
+                Round<false>(s, k, r + 2, w.a, w.b, w.c, w.d);
+                Round<false>(s, k, r, w.c, w.d, w.a, w.b);
+            }
+        }
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            Word16 o0 = w.c[g] ^ k[last], o1 = w.d[g] ^ k[last + 1], o2 = w.a[g] ^ k[last + 2],
+                   o3 = w.b[g] ^ k[last + 3];
+            lanes::Transpose(o0, o1, o2, o3);
+            std::uint8_t* out = dest.data() + off + 256 * g;
+            lanes::Store(out, o0), lanes::Store(out + 64, o1), lanes::Store(out + 128, o2);
+            lanes::Store(out + 192, o3);
+        }
+    }
+    return done;
+}
+
+#undef KC_INLINE
+
+__attribute__((target(KC_TWOFISH_TARGET))) void SubstitutionBytes(const KeyedBoxes& boxes, ByteBoxes& bytes) noexcept {
+    for (std::size_t col = 0; col < 4; ++col) {
+        unsigned row = 0;
+        while (tables::TwofishMDS[4 * row + col] != 0x01) ++row;
+        for (std::size_t x = 0; x < 256; x += 16) {
+            using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+            Word16 w;
+            std::memcpy(&w, boxes[col].data() + x, sizeof w);
+            const Bytes16 b = __builtin_convertvector(w >> (8 * row), Bytes16);
+            std::memcpy(bytes[col].data() + x, &b, sizeof b);
+        }
+    }
+}
+
+template <bool Encrypting>
+__attribute__((target(KC_TWOFISH_TARGET), flatten)) std::size_t CryptSetsAvx512(const Subkeys& k,
+                                                                                const ByteBoxes& boxes,
+                                                                                ConstBytes source,
+                                                                                Bytes dest) noexcept {
+    return CryptSets<Encrypting>(k, boxes, source, dest);
+}
+
+// A rest of this many blocks or more goes as one set filled up with zeros:
+// it takes about as long as that many blocks three at a time.
+constexpr std::size_t PaddedFrom = 16;
+
+// Whole sets, then a long enough rest; returns the bytes done.
+template <bool Encrypting>
+std::size_t CryptSliced(const Subkeys& k, const ByteBoxes& boxes, ConstBytes source, Bytes dest) noexcept {
+    const std::size_t done = CryptSetsAvx512<Encrypting>(k, boxes, source, dest);
+    const std::size_t rest = source.size() - done;
+    if (rest < 16 * PaddedFrom) return done;
+    std::array<std::uint8_t, SetBytes> set{};
+    std::copy(source.begin() + static_cast<std::ptrdiff_t>(done), source.end(), set.begin());
+    CryptSetsAvx512<Encrypting>(k, boxes, set, set);
+    std::copy_n(set.begin(), rest, dest.begin() + static_cast<std::ptrdiff_t>(done));
+    SecureZero(set);
+    return source.size();
+}
+#endif
+
 }  // namespace
 
+bool TKC_twofish::UsableSlicedPath() noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    return CpuFeatures::Has(CpuFeature::Avx512F, CpuFeature::Avx512BW, CpuFeature::Avx512Vbmi, CpuFeature::Gfni);
+#else
+    return false;
+#endif
+}
+
+std::string_view TKC_twofish::Provider() const noexcept {
+    return (IsInitialized() ? SlicedPath : UsableSlicedPath()) ? "avx512" : "portable";
+}
+
 void TKC_twofish::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    Crypt<true>(RoundSubkeys, KeyedSBoxes, source, dest);
+    std::size_t done = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) done = CryptSliced<true>(RoundSubkeys, KeyedBytes, source, dest);
+#endif
+    Crypt<true>(RoundSubkeys, KeyedSBoxes, source.subspan(done), dest.subspan(done));
 }
 
 void TKC_twofish::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    Crypt<false>(RoundSubkeys, KeyedSBoxes, source, dest);
+    std::size_t done = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) done = CryptSliced<false>(RoundSubkeys, KeyedBytes, source, dest);
+#endif
+    Crypt<false>(RoundSubkeys, KeyedSBoxes, source.subspan(done), dest.subspan(done));
 }
 
 void TKC_twofish::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {

@@ -16,7 +16,15 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_twofish>; }
 
     TKC_twofish() noexcept;
-    void Wipe() noexcept override { WipeAll(RoundSubkeys, KeyedSBoxes); TKC_blockcipher128::Wipe(); }
+    void Wipe() noexcept override {
+        WipeAll(RoundSubkeys, KeyedSBoxes, KeyedBytes);
+        SlicedPath = false;
+        TKC_blockcipher128::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "avx512" (with AVX512BW, VBMI and GFNI) or "portable".
+    std::string_view Provider() const noexcept override;
 
     // The q-permutations through the MDS matrix, one table per column:
     // shared by every instance, built once by the first construction.
@@ -33,10 +41,14 @@ protected:
     void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    static bool UsableSlicedPath() noexcept;
 
     const MdsTable& Mds;
     Wiped<std::array<std::uint32_t, 40>, 0xFF> RoundSubkeys;
     Wiped<std::array<std::array<std::uint32_t, 256>, 4>, 0xFF> KeyedSBoxes;
+    // The keyed substitutions alone, for the AVX-512 path.
+    Wiped<std::array<std::array<std::uint8_t, 256>, 4>, 0xFF> KeyedBytes;
+    bool SlicedPath = false;
 };
 
 }  // namespace kestrune

@@ -13,6 +13,7 @@
 #include "ciphers/KCrc6.h"
 #include "ciphers/KCserpent.h"
 #include "ciphers/KCtea.h"
+#include "ciphers/KCtwofish.h"
 #include "ciphers/KCxtea.h"
 #include "framework/KCcpufeatures.h"
 #include "hashes/KCsha256.h"
@@ -39,6 +40,7 @@ TEST(CpuFeatures, SettingNamesTheFeaturesToTurnOff) {
         {" -aes , sse4.1", CpuFeatures::Of(F::AesNi, F::Sse41)},
         {"-aesni,-sha-ni", CpuFeatures::Of(F::AesNi, F::Sha)},
         {"-avx512f,-avx512bw,-avx512vl,-vaes", CpuFeatures::Of(F::Avx512F, F::Avx512BW, F::Avx512VL, F::Vaes)},
+        {"-gfni,-avx512vbmi", CpuFeatures::Of(F::Gfni, F::Avx512Vbmi)},
         {"-sse2", CpuFeatures::Of(F::Sse2)},
         {"-neon,,-", 0},  // unknown and empty names do nothing
         {"-bmi2,portable", all},
@@ -103,6 +105,8 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_des().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_3des().Provider(), bmiLanes ? "bmi2" : "portable");
+    const bool sliced = CpuFeatures::Has(F::Avx512F, F::Avx512BW, F::Avx512Vbmi, F::Gfni);
+    EXPECT_EQ(TKC_twofish().Provider(), sliced ? "avx512" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
                             &CipherClassOf<TKC_rc6>})
@@ -114,6 +118,7 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_blowfish().Provider(), "portable");
     EXPECT_EQ(TKC_des().Provider(), "portable");
     EXPECT_EQ(TKC_3des().Provider(), "portable");
+    EXPECT_EQ(TKC_twofish().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
