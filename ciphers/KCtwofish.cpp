@@ -5,7 +5,7 @@
 
 #include "../framework/KCcpufeatures.h"
 #include "KCtwofish_tables.inc"
-#include "KCwordlanes.h"
+#include "KCbyteslices.h"
 
 namespace kestrune {
 namespace {
@@ -345,10 +345,14 @@ struct Words {
 // 32-bit lanes for the additions and rotations; each g regroups its input
 // by byte position and its output back into words.
 #if defined(KESTRUNE_WORD_LANES)
-#define KC_TWOFISH_TARGET "avx512f,avx512bw,avx512vbmi,gfni"
+#define KC_TWOFISH_TARGET KC_SLICES_TARGET ",gfni"
 
 using lanes::Word16;
-using V = __m512i;
+using slices::Load512;
+using slices::Substitute;
+using slices::ToBytes;
+using slices::ToWords;
+using slices::V;
 using ByteBoxes = std::array<std::array<std::uint8_t, 256>, 4>;
 constexpr std::size_t SetBytes = 16 * 64;
 
@@ -376,71 +380,12 @@ static_assert([] {
     return true;
 }());
 
-// The byte permutes between words and byte positions. To bytes, from two
-// registers of words (w, w'): bytes 0 then 1 (or 2 then 3) of w's words,
-// then of w''s, each run of sixteen in word order. From bytes, to the words
-// of one register: byte j from the (j / 2)th source, run j % 2, 16 * which.
-constexpr std::array<std::uint8_t, 64> ToBytesIndex(std::size_t firstByte) {
-    std::array<std::uint8_t, 64> index{};
-    for (std::size_t n = 0; n < 64; ++n)
-        index[n] = static_cast<std::uint8_t>(64 * (n / 16 % 2) + 4 * (n % 16) + firstByte + n / 32);
-    return index;
-}
-constexpr std::array<std::uint8_t, 64> ToWordsIndex(std::size_t which) {
-    std::array<std::uint8_t, 64> index{};
-    for (std::size_t n = 0; n < 64; ++n) {
-        const std::size_t word = n / 4, byte = n % 4;
-        index[n] = static_cast<std::uint8_t>(64 * (byte / 2) + 32 * (byte % 2) + 16 * which + word);
-    }
-    return index;
-}
-alignas(64) constexpr std::array<std::uint8_t, 64> ToBytes01 = ToBytesIndex(0), ToBytes23 = ToBytesIndex(2);
-alignas(64) constexpr std::array<std::uint8_t, 64> ToWords0 = ToWordsIndex(0), ToWords1 = ToWordsIndex(1);
-
 // The keyed substitutions before the MDS matrix, 256 bytes each in four registers.
 struct Substitutions {
     V part[4][4];
 };
 
 #define KC_INLINE __attribute__((target(KC_TWOFISH_TARGET), always_inline)) inline
-
-KC_INLINE V Load512(const std::uint8_t* p) noexcept { return _mm512_loadu_si512(p); }
-
-KC_INLINE void Substitute(const V (&table)[4], V& x) noexcept {
-    const V low = _mm512_permutex2var_epi8(table[0], x, table[1]);
-    const V high = _mm512_permutex2var_epi8(table[2], x, table[3]);
-    x = _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
-}
-
-// The first (or last) halves of two registers, a's then b's: generic
-// shuffles, as GCC's own reads an undefined vector that -Wmaybe-uninitialized reports.
-using Quads = std::uint64_t __attribute__((vector_size(64)));
-KC_INLINE V FirstHalves(const V& a, const V& b) noexcept {
-    return V(__builtin_shufflevector(Quads(a), Quads(b), 0, 1, 2, 3, 8, 9, 10, 11));
-}
-KC_INLINE V LastHalves(const V& a, const V& b) noexcept {
-    return V(__builtin_shufflevector(Quads(a), Quads(b), 4, 5, 6, 7, 12, 13, 14, 15));
-}
-
-// Four registers of sixteen words to four of sixty-four bytes, byte j of
-// every word in register j, the words in the registers' order; ToWords is
-// the exact inverse.
-KC_INLINE void ToBytes(const Word16 (&w)[4], V (&x)[4]) noexcept {
-    const V i01 = Load512(ToBytes01.data()), i23 = Load512(ToBytes23.data());
-    const V a01 = _mm512_permutex2var_epi8(V(w[0]), i01, V(w[1]));
-    const V a23 = _mm512_permutex2var_epi8(V(w[2]), i01, V(w[3]));
-    const V b01 = _mm512_permutex2var_epi8(V(w[0]), i23, V(w[1]));
-    const V b23 = _mm512_permutex2var_epi8(V(w[2]), i23, V(w[3]));
-    x[0] = FirstHalves(a01, a23), x[1] = LastHalves(a01, a23);
-    x[2] = FirstHalves(b01, b23), x[3] = LastHalves(b01, b23);
-}
-KC_INLINE void ToWords(const V (&x)[4], Word16 (&w)[4]) noexcept {
-    const V i0 = Load512(ToWords0.data()), i1 = Load512(ToWords1.data());
-    const V a01 = FirstHalves(x[0], x[1]), a23 = LastHalves(x[0], x[1]);
-    const V b01 = FirstHalves(x[2], x[3]), b23 = LastHalves(x[2], x[3]);
-    w[0] = Word16(_mm512_permutex2var_epi8(a01, i0, b01)), w[1] = Word16(_mm512_permutex2var_epi8(a01, i1, b01));
-    w[2] = Word16(_mm512_permutex2var_epi8(a23, i0, b23)), w[3] = Word16(_mm512_permutex2var_epi8(a23, i1, b23));
-}
 
 // Row i of the MDS matrix times the substituted bytes.
 template <std::size_t I>
@@ -564,22 +509,12 @@ __attribute__((target(KC_TWOFISH_TARGET), flatten)) std::size_t CryptSetsAvx512(
     return CryptSets<Encrypting>(k, boxes, source, dest);
 }
 
-// A rest of this many blocks or more goes as one set filled up with zeros:
-// it takes about as long as that many blocks three at a time.
-constexpr std::size_t PaddedFrom = 16;
-
-// Whole sets, then a long enough rest; returns the bytes done.
+// A rest of sixteen blocks or more goes as one set filled up with zeros.
 template <bool Encrypting>
 std::size_t CryptSliced(const Subkeys& k, const ByteBoxes& boxes, ConstBytes source, Bytes dest) noexcept {
-    const std::size_t done = CryptSetsAvx512<Encrypting>(k, boxes, source, dest);
-    const std::size_t rest = source.size() - done;
-    if (rest < 16 * PaddedFrom) return done;
-    std::array<std::uint8_t, SetBytes> set{};
-    std::copy(source.begin() + static_cast<std::ptrdiff_t>(done), source.end(), set.begin());
-    CryptSetsAvx512<Encrypting>(k, boxes, set, set);
-    std::copy_n(set.begin(), rest, dest.begin() + static_cast<std::ptrdiff_t>(done));
-    SecureZero(set);
-    return source.size();
+    return slices::CryptPadded<SetBytes>(source, dest, 16 * 16, [&](ConstBytes in, Bytes out) {
+        return CryptSetsAvx512<Encrypting>(k, boxes, in, out);
+    });
 }
 #endif
 
@@ -587,7 +522,7 @@ std::size_t CryptSliced(const Subkeys& k, const ByteBoxes& boxes, ConstBytes sou
 
 bool TKC_twofish::UsableSlicedPath() noexcept {
 #if defined(KESTRUNE_WORD_LANES)
-    return CpuFeatures::Has(CpuFeature::Avx512F, CpuFeature::Avx512BW, CpuFeature::Avx512Vbmi, CpuFeature::Gfni);
+    return slices::Usable() && CpuFeatures::Has(CpuFeature::Gfni);
 #else
     return false;
 #endif
