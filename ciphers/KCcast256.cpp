@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "KCcastslices.h"
 #include "KCcast256_tables.inc"
 
 namespace kestrune {
@@ -146,6 +147,7 @@ void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureFill(padded, 0xFF);
     SecureFill(k, 0xFF);
+    SlicedPath = UsableSlicedPath();
 }
 
 namespace {
@@ -182,14 +184,118 @@ void CryptBlocks(const KeyTable& kr, const KeyTable& km, ConstBytes source,
     }
 }
 
+#if defined(KESTRUNE_WORD_LANES)
+// Sixty-four blocks at a time, byte-sliced in AVX-512 registers
+// (KCcastslices.h): no look-up goes to memory by the data.
+using slices::V;
+using slices::Word16;
+constexpr std::size_t SetBytes = 16 * 64;
+
+#define KC_INLINE __attribute__((target(KC_SLICES_TARGET), always_inline)) inline
+
+// The rotation keys hold kr + 8, as the scalar rounds take them.
+template <int Type>
+KC_INLINE void SlicedRound(Word16 (&x)[4], const Word16 (&d)[4], std::uint32_t kr8, std::uint32_t km) noexcept {
+    castslices::Round<Type>(x, d, km, (kr8 + 24) & 31);
+}
+
+struct SetQuads {
+    Word16 a[4], b[4], c[4], d[4];
+};
+
+KC_INLINE void SlicedForward(SetQuads& q, const std::array<std::uint32_t, 4>& kr,
+                             const std::array<std::uint32_t, 4>& km) noexcept {
+    SlicedRound<1>(q.c, q.d, kr[0], km[0]);
+    SlicedRound<2>(q.b, q.c, kr[1], km[1]);
+    SlicedRound<3>(q.a, q.b, kr[2], km[2]);
+    SlicedRound<1>(q.d, q.a, kr[3], km[3]);
+}
+KC_INLINE void SlicedReverse(SetQuads& q, const std::array<std::uint32_t, 4>& kr,
+                             const std::array<std::uint32_t, 4>& km) noexcept {
+    SlicedRound<1>(q.d, q.a, kr[3], km[3]);
+    SlicedRound<3>(q.a, q.b, kr[2], km[2]);
+    SlicedRound<2>(q.b, q.c, kr[1], km[1]);
+    SlicedRound<1>(q.c, q.d, kr[0], km[0]);
+}
+
+#undef KC_INLINE
+
+// Whole sets of sixty-four blocks; returns the bytes done.
+template <bool Encrypting>
+__attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(const KeyTable& kr,
+                                                                               const KeyTable& km,
+                                                                               ConstBytes source,
+                                                                               Bytes dest) noexcept {
+    const std::size_t done = source.size() / SetBytes * SetBytes;
+    for (std::size_t off = 0; off < done; off += SetBytes) {
+        SetQuads q;
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const std::uint8_t* in = source.data() + off + 256 * g;
+            lanes::Load(q.a[g], in), lanes::Load(q.b[g], in + 64), lanes::Load(q.c[g], in + 128);
+            lanes::Load(q.d[g], in + 192);
+            lanes::Transpose(q.a[g], q.b[g], q.c[g], q.d[g]);
+            slices::SwapBytes(q.a[g]), slices::SwapBytes(q.b[g]), slices::SwapBytes(q.c[g]);
+            slices::SwapBytes(q.d[g]);
+        }
+        if constexpr (Encrypting) {
+            for (std::size_t i = 0; i < 6; ++i) SlicedForward(q, kr[i], km[i]);
+            for (std::size_t i = 6; i < 12; ++i) SlicedReverse(q, kr[i], km[i]);
+        } else {
+            for (std::size_t i = 12; i-- > 6;) SlicedForward(q, kr[i], km[i]);
+            for (std::size_t i = 6; i-- > 0;) SlicedReverse(q, kr[i], km[i]);
+        }
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            slices::SwapBytes(q.a[g]), slices::SwapBytes(q.b[g]), slices::SwapBytes(q.c[g]);
+            slices::SwapBytes(q.d[g]);
+            lanes::Transpose(q.a[g], q.b[g], q.c[g], q.d[g]);
+            std::uint8_t* out = dest.data() + off + 256 * g;
+            lanes::Store(out, q.a[g]), lanes::Store(out + 64, q.b[g]), lanes::Store(out + 128, q.c[g]);
+            lanes::Store(out + 192, q.d[g]);
+        }
+    }
+    return done;
+}
+
+// Whole sets, then a rest of sixteen blocks or more as one set filled up
+// with zeros; returns the bytes done.
+template <bool Encrypting>
+std::size_t CryptSliced(const KeyTable& kr, const KeyTable& km, ConstBytes source, Bytes dest) noexcept {
+    return slices::CryptPadded<SetBytes>(source, dest, 16 * 16, [&](ConstBytes in, Bytes out) {
+        return CryptSetsAvx512<Encrypting>(kr, km, in, out);
+    });
+}
+#endif
+
 }  // namespace
 
+std::string_view TKC_cast256::Provider() const noexcept {
+    return (IsInitialized() ? SlicedPath : UsableSlicedPath()) ? "avx512" : "portable";
+}
+
+bool TKC_cast256::UsableSlicedPath() noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    return slices::Usable();
+#else
+    return false;
+#endif
+}
+
 void TKC_cast256::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    CryptBlocks<true>(RotationKeys, MaskingKeys, source, dest);
+    std::size_t done = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) done = CryptSliced<true>(RotationKeys, MaskingKeys, source, dest);
+#endif
+    CryptBlocks<true>(RotationKeys, MaskingKeys, source.subspan(done), dest.subspan(done));
 }
 
 void TKC_cast256::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    CryptBlocks<false>(RotationKeys, MaskingKeys, source, dest);
+    std::size_t done = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) done = CryptSliced<false>(RotationKeys, MaskingKeys, source, dest);
+#endif
+    CryptBlocks<false>(RotationKeys, MaskingKeys, source.subspan(done), dest.subspan(done));
 }
 
 // The serial modes keep the chaining value in registers from block to

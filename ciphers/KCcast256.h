@@ -15,7 +15,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_cast256>; }
 
-    void Wipe() noexcept override { WipeAll(RotationKeys, MaskingKeys); TKC_blockcipher128::Wipe(); }
+    void Wipe() noexcept override {
+        WipeAll(RotationKeys, MaskingKeys);
+        SlicedPath = false;
+        TKC_blockcipher128::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "avx512" (with AVX512BW and VBMI) or "portable".
+    std::string_view Provider() const noexcept override;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -27,8 +35,11 @@ protected:
     void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    static bool UsableSlicedPath() noexcept;
+
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // Kr + 8, mod 32
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> MaskingKeys;
+    bool SlicedPath = false;
 };
 
 }  // namespace kestrune
