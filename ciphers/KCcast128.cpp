@@ -6,6 +6,7 @@
 
 #include "KCcast128_tables.inc"
 #include "../framework/KCcpufeatures.h"
+#include "KCcastslices.h"
 #include "KClanes.h"
 #include "KCserial.h"
 
@@ -262,6 +263,69 @@ template <bool Encrypting>
     return CryptGroups<Encrypting, false>(subkeys, full, source, dest);
 }
 
+#if defined(KESTRUNE_WORD_LANES)
+// Sixty-four blocks at a time, byte-sliced in AVX-512 registers
+// (KCcastslices.h): no look-up goes to memory by the data.
+using slices::Word16;
+constexpr std::size_t SetBytes = 8 * 64;
+
+// Round n (type n % 3 + 1) on the halves (x, y) of the round's parity,
+// with the subkeys as the rounds above take them.
+__attribute__((target(KC_SLICES_TARGET), always_inline)) inline void SlicedRound(
+    std::size_t n, Word16 (&l)[4], Word16 (&r)[4], const std::uint32_t* km) noexcept {
+    Word16(&x)[4] = n % 2 == 0 ? l : r;
+    const Word16(&y)[4] = n % 2 == 0 ? r : l;
+    switch (n % 3) {
+    case 0: castslices::Round<1>(x, y, km[n], km[16 + n]); break;
+    case 1: castslices::Round<2>(x, y, km[n], km[16 + n]); break;
+    default: castslices::Round<3>(x, y, km[n], km[16 + n]); break;
+    }
+}
+
+// Whole sets of sixty-four blocks; returns the bytes done. Decryption
+// takes the halves the other way round, as the groups above do.
+template <bool Encrypting>
+__attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(const std::uint32_t* km,
+                                                                               std::size_t rounds,
+                                                                               ConstBytes source,
+                                                                               Bytes dest) noexcept {
+    const std::size_t done = source.size() / SetBytes * SetBytes;
+    for (std::size_t off = 0; off < done; off += SetBytes) {
+        Word16 l[4], r[4];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const std::uint8_t* in = source.data() + off + 128 * g;
+            lanes::Load(l[g], in), lanes::Load(r[g], in + 64);
+            lanes::Split(l[g], r[g]);
+            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
+        }
+        if constexpr (Encrypting) {
+            for (std::size_t n = 0; n < rounds; ++n) SlicedRound(n, l, r, km);
+        } else {
+            for (std::size_t n = rounds; n-- > 0;) SlicedRound(n, r, l, km);
+        }
+        // The halves leave swapped.
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
+            lanes::Join(r[g], l[g]);
+            std::uint8_t* out = dest.data() + off + 128 * g;
+            lanes::Store(out, r[g]), lanes::Store(out + 64, l[g]);
+        }
+    }
+    return done;
+}
+
+// Whole sets, then a rest of sixteen blocks or more as one set filled up
+// with zeros; returns the bytes done.
+template <bool Encrypting>
+std::size_t CryptSliced(const std::uint32_t* km, std::size_t rounds, ConstBytes source, Bytes dest) noexcept {
+    return slices::CryptPadded<SetBytes>(source, dest, 8 * 16, [&](ConstBytes in, Bytes out) {
+        return CryptSetsAvx512<Encrypting>(km, rounds, in, out);
+    });
+}
+#endif
+
 // One step of the key schedule: a word of four S5..S8 look-ups.
 inline std::uint32_t Mix(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint32_t extra) noexcept {
     return tables::Cast128S5[a] ^ tables::Cast128S6[b] ^ tables::Cast128S7[c] ^ tables::Cast128S8[d] ^ extra;
@@ -277,13 +341,23 @@ inline std::uint8_t Byte(const KeyWords& w, std::size_t i) noexcept {
 }  // namespace
 
 std::string_view TKC_cast128::Provider() const noexcept {
+    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
     return (IsInitialized() ? BmiLanes : UsableBmiLanes()) ? "bmi2" : "portable";
+}
+
+bool TKC_cast128::UsableSlicedPath() noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    return slices::Usable();
+#else
+    return false;
+#endif
 }
 
 bool TKC_cast128::UsableBmiLanes() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
 void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
+    SlicedPath = UsableSlicedPath();
     const std::size_t n = keyBits / 8;
     RoundCount = n <= 10 ? 12 : 16;
     // x and z as big-endian words, so that the chain from word to word
@@ -389,7 +463,12 @@ struct Halves {
 
 void TKC_cast128::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const Keyed keyed{Boxes(), SubkeyWords.data(), RoundCount == 16};
-    const std::size_t grouped = CryptGroupsOnPath<true>(BmiLanes, keyed.km, keyed.full, source, dest);
+    std::size_t sliced = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) sliced = CryptSliced<true>(keyed.km, RoundCount, source, dest);
+#endif
+    const std::size_t grouped =
+        sliced + CryptGroupsOnPath<true>(BmiLanes, keyed.km, keyed.full, source.subspan(sliced), dest.subspan(sliced));
     for (std::size_t off = grouped; off < source.size(); off += 8) {
         Halves x = Halves::Load(source.subspan(off, 8));
         x.Encrypt(keyed);
@@ -418,7 +497,12 @@ void TKC_cast128::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
     const std::uint32_t* kr = km + 16;
     const bool full = RoundCount == 16;
     const Boxes boxes;
-    const std::size_t grouped = CryptGroupsOnPath<false>(BmiLanes, km, full, source, dest);
+    std::size_t sliced = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) sliced = CryptSliced<false>(km, RoundCount, source, dest);
+#endif
+    const std::size_t grouped =
+        sliced + CryptGroupsOnPath<false>(BmiLanes, km, full, source.subspan(sliced), dest.subspan(sliced));
     for (std::size_t off = grouped; off < source.size(); off += 8) {
         std::uint32_t l = LoadBE32(source.subspan(off, 4)), r = LoadBE32(source.subspan(off + 4, 4));
         if (full) {

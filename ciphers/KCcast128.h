@@ -17,13 +17,14 @@ public:
 
     void Wipe() noexcept override {
         RoundCount = 0;
-        BmiLanes = false;
+        BmiLanes = SlicedPath = false;
         WipeAll(SubkeyWords);
         TKC_blockcipher64::Wipe();
     }
 
     // The path of the many-block modes, chosen when keyed through
-    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    // CpuFeatures: "avx512" (with AVX512BW and VBMI; what is left of a call
+    // takes the next path), "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
     std::string_view Provider() const noexcept override;
 
 protected:
@@ -41,7 +42,9 @@ private:
     Wiped<std::array<std::uint32_t, 32>, 0xFF> SubkeyWords;
     std::uint32_t RoundCount = 0;
     bool BmiLanes = false;
+    bool SlicedPath = false;
     static bool UsableBmiLanes() noexcept;
+    static bool UsableSlicedPath() noexcept;
 };
 
 }  // namespace kestrune

@@ -71,6 +71,19 @@ __attribute__((target("avx2"))) inline void Join(Word8& a, Word8& b) noexcept {
     a = Word8(_mm256_shuffle_epi32(x, 0xD8)), b = Word8(_mm256_shuffle_epi32(y, 0xD8));
 }
 
+// The same for sixteen-word registers, in generic shuffles (see Transpose):
+// the first words of a's blocks then b's, and the second words likewise.
+__attribute__((target("avx512f"))) inline void Split(Word16& a, Word16& b) noexcept {
+    const Word16 first = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    b = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    a = first;
+}
+__attribute__((target("avx512f"))) inline void Join(Word16& a, Word16& b) noexcept {
+    const Word16 low = __builtin_shufflevector(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    b = __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+    a = low;
+}
+
 // Four registers of 128-bit blocks to one register per word position: a 4x4
 // transpose within each 128-bit part, its own inverse.
 __attribute__((target("sse2"))) inline void Transpose(Word4& a, Word4& b, Word4& c, Word4& d) noexcept {

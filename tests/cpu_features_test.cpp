@@ -6,6 +6,7 @@
 
 #include "ciphers/KCblowfish.h"
 #include "ciphers/KCcast128.h"
+#include "ciphers/KCcast256.h"
 #include "ciphers/KCdes.h"
 #include "ciphers/KCidea.h"
 #include "ciphers/KCrijndael.h"
@@ -101,12 +102,13 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
         EXPECT_EQ(cls->Create()->Provider(), avx2 ? "avx2" : "portable") << cls->GetAlgorithm();
     // The lanes with bextr exist in 64-bit builds only.
     const bool bmiLanes = sizeof(void*) == 8 && CpuFeatures::Has(F::Bmi2);
-    EXPECT_EQ(TKC_cast128().Provider(), bmiLanes ? "bmi2" : "portable");
+    const bool byteSlices = CpuFeatures::Has(F::Avx512F, F::Avx512BW, F::Avx512Vbmi);
+    EXPECT_EQ(TKC_cast128().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_cast256().Provider(), byteSlices ? "avx512" : "portable");
     EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_des().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_3des().Provider(), bmiLanes ? "bmi2" : "portable");
-    const bool sliced = CpuFeatures::Has(F::Avx512F, F::Avx512BW, F::Avx512Vbmi, F::Gfni);
-    EXPECT_EQ(TKC_twofish().Provider(), sliced ? "avx512" : "portable");
+    EXPECT_EQ(TKC_twofish().Provider(), byteSlices && CpuFeatures::Has(F::Gfni) ? "avx512" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
                             &CipherClassOf<TKC_rc6>})
@@ -119,6 +121,7 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_des().Provider(), "portable");
     EXPECT_EQ(TKC_3des().Provider(), "portable");
     EXPECT_EQ(TKC_twofish().Provider(), "portable");
+    EXPECT_EQ(TKC_cast256().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
@@ -156,6 +159,12 @@ TEST(CpuFeatures, PathListsHoldEveryPathOnce) {
     if (avx512) serpent.push_back("avx2");
     serpent.push_back("portable");
     EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_serpent().Provider(); })), serpent);
+    // Dropping any of the byte slices' features leaves the bmi2 groups.
+    Names cast128;
+    if (CpuFeatures::Has(F::Avx512F, F::Avx512BW, F::Avx512Vbmi)) cast128.push_back("avx512");
+    if (sizeof(void*) == 8 && CpuFeatures::Has(F::Bmi2)) cast128.push_back("bmi2");
+    cast128.push_back("portable");
+    EXPECT_EQ(names(test::CpuPathsOf([] { return TKC_cast128().Provider(); })), cast128);
 }
 
 }  // namespace
