@@ -4,6 +4,7 @@
 
 #include "KCdes_tables.inc"
 #include "../framework/KCcpufeatures.h"
+#include "KCbyteslices.h"
 
 namespace kestrune {
 namespace {
@@ -13,24 +14,27 @@ namespace {
 // in the bytes of the half rotated right by four, and the combined S-box and
 // P tables (tables::DesSP) return their output in the same rotated form.
 
-// IP by swapping bit groups between the halves; the result is rotated as above.
-constexpr void InitialPermutation(std::uint32_t& l, std::uint32_t& r) noexcept {
-    std::uint32_t w;
+// IP by swapping bit groups between the halves; the result is rotated as
+// above. W is a word or a vector of words (the AVX-512 path's sets).
+template <typename W>
+constexpr void InitialPermutation(W& l, W& r) noexcept {
+    W w;
     w = ((l >> 4) ^ r) & 0x0F0F0F0FU, r ^= w, l ^= w << 4;
     w = ((l >> 16) ^ r) & 0x0000FFFFU, r ^= w, l ^= w << 16;
     w = ((r >> 2) ^ l) & 0x33333333U, l ^= w, r ^= w << 2;
     w = ((r >> 8) ^ l) & 0x00FF00FFU, l ^= w, r ^= w << 8;
-    r = Rol32(r, 1);
+    r = (r << 1) | (r >> 31);
     w = (l ^ r) & 0xAAAAAAAAU, l ^= w, r ^= w;
-    l = Rol32(l, 1);
+    l = (l << 1) | (l >> 31);
 }
 
 // The exact inverse of InitialPermutation, which is IP^-1 of rotated halves.
-constexpr void FinalPermutation(std::uint32_t& l, std::uint32_t& r) noexcept {
-    std::uint32_t w;
-    l = Ror32(l, 1);
+template <typename W>
+constexpr void FinalPermutation(W& l, W& r) noexcept {
+    W w;
+    l = (l >> 1) | (l << 31);
     w = (l ^ r) & 0xAAAAAAAAU, l ^= w, r ^= w;
-    r = Ror32(r, 1);
+    r = (r >> 1) | (r << 31);
     w = ((r >> 8) ^ l) & 0x00FF00FFU, l ^= w, r ^= w << 8;
     w = ((r >> 2) ^ l) & 0x33333333U, l ^= w, r ^= w << 2;
     w = ((l >> 16) ^ r) & 0x0000FFFFU, r ^= w, l ^= w << 16;
@@ -518,6 +522,155 @@ inline void EncryptSerial(TKC_customdes::Serial mode, TKC_blockcipher64::Block& 
     }
 }
 
+#if defined(KESTRUNE_WORD_LANES)
+// Sixty-four blocks at a time with the halves byte-sliced in AVX-512
+// registers: a round only xors, so the halves stay sliced from IP to FP.
+// The look-ups index six bits, and VBMI's byte permute looks up sixty-four
+// of them in a table of 64 bytes: each combined S-box and P table is four
+// such tables, byte j of its entries. No look-up goes to memory by the data.
+using slices::V;
+using slices::Word16;
+constexpr std::size_t SetBytes = 8 * 64;
+
+struct ByteTables {
+    alignas(64) std::array<std::array<std::array<std::uint8_t, 64>, 4>, 8> box;  // [S-box][byte]
+};
+constexpr ByteTables SlicedSP = [] {
+    ByteTables t{};
+    for (std::size_t i = 0; i < 8; ++i)
+        for (std::size_t j = 0; j < 4; ++j)
+            for (std::size_t x = 0; x < 64; ++x)
+                t.box[i][j][x] = static_cast<std::uint8_t>(tables::DesSP[64 * i + x] >> (8 * j));
+    return t;
+}();
+
+// A schedule's round keys as the sliced rounds take them: per round, the
+// bytes of Rol(odd word, 4), then those of the even word, each byte
+// repeated through a word, for a plain broadcast load.
+using SlicedSchedule = std::array<std::uint32_t, 16 * 8>;
+
+void SliceSchedule(const std::uint32_t* k, SlicedSchedule& out) noexcept {
+    for (std::size_t round = 0; round < 16; ++round) {
+        const std::uint32_t odd = Rol32(k[2 * round], 4), even = k[2 * round + 1];
+        for (std::size_t j = 0; j < 4; ++j) {
+            out[8 * round + j] = 0x01010101U * ((odd >> (8 * j)) & 0xFF);
+            out[8 * round + 4 + j] = 0x01010101U * ((even >> (8 * j)) & 0xFF);
+        }
+    }
+}
+
+#define KC_INLINE __attribute__((target(KC_SLICES_TARGET), always_inline)) inline
+
+// Sixty-four bytes through a table of 64 (the index's top two bits unused).
+KC_INLINE V LookUp(const std::array<std::uint8_t, 64>& table, const V& index) noexcept {
+    return V(__builtin_ia32_permvarqi512_mask(__v64qi(slices::Load512(table.data())), __v64qi(index),
+                                              __v64qi(_mm512_setzero_si512()), ~__mmask64{0}));
+}
+
+// x ^= F(y) with the round's sliced keys kb. Byte j of Ror(y, 4) is the
+// high nibble of y's byte j under the low one of byte j + 1 (of 4): 16-bit
+// shifts move the nibbles, and a mask keeps each one's own.
+KC_INLINE void SlicedF(V (&x)[4], const V (&y)[4], const std::uint32_t* kb) noexcept {
+    using Shorts = std::uint16_t __attribute__((vector_size(64)));
+    const V low = _mm512_set1_epi8(0x0F);
+    V odd[4], even[4], t[4];
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j) {
+        t[j] = y[j] ^ _mm512_set1_epi32(static_cast<int>(kb[j]));
+        even[j] = y[j] ^ _mm512_set1_epi32(static_cast<int>(kb[4 + j]));
+    }
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j)
+        odd[j] = (V(Shorts(t[j]) >> 4) & low) | (V(Shorts(t[(j + 1) % 4]) << 4) & ~low);
+    // Box 2i takes odd byte 3 - i, box 2i + 1 even byte 3 - i.
+#pragma GCC unroll 4
+    for (std::size_t b = 0; b < 4; ++b) {
+        V sum = x[b];
+#pragma GCC unroll 4
+        for (std::size_t i = 0; i < 4; ++i)
+            sum ^= LookUp(SlicedSP.box[2 * i][b], odd[3 - i]) ^ LookUp(SlicedSP.box[2 * i + 1][b], even[3 - i]);
+        x[b] = sum;
+    }
+}
+
+// Sixteen rounds as Rounds<Forward> takes them.
+template <bool Forward>
+KC_INLINE void SlicedPass(V (&l)[4], V (&r)[4], const SlicedSchedule& kb) noexcept {
+    if constexpr (Forward) {
+        for (std::size_t round = 0; round < 16; round += 2) {
+            SlicedF(l, r, kb.data() + 8 * round);
+            SlicedF(r, l, kb.data() + 8 * round + 8);
+        }
+    } else {
+        for (std::size_t round = 16; round > 0; round -= 2) {
+            SlicedF(l, r, kb.data() + 8 * round - 8);
+            SlicedF(r, l, kb.data() + 8 * round - 16);
+        }
+    }
+}
+
+#undef KC_INLINE
+
+// Whole sets of sixty-four blocks through the passes (one for DES, three
+// for Triple DES: forward, backward, forward when encrypting, their mirror
+// when decrypting, the halves swapping roles between passes); returns the
+// bytes done.
+template <bool Encrypting>
+__attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(const SlicedSchedule* keys,
+                                                                               std::size_t passes,
+                                                                               ConstBytes source,
+                                                                               Bytes dest) noexcept {
+    const std::size_t done = source.size() / SetBytes * SetBytes;
+    for (std::size_t off = 0; off < done; off += SetBytes) {
+        Word16 lw[4], rw[4];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const std::uint8_t* in = source.data() + off + 128 * g;
+            lanes::Load(lw[g], in), lanes::Load(rw[g], in + 64);
+            lanes::Split(lw[g], rw[g]);
+            slices::SwapBytes(lw[g]), slices::SwapBytes(rw[g]);
+            InitialPermutation(lw[g], rw[g]);
+        }
+        V l[4], r[4];
+        slices::ToBytes(lw, l), slices::ToBytes(rw, r);
+        for (std::size_t p = 0; p < passes; ++p) {
+            const bool forward = Encrypting == (p % 2 == 0);
+            const SlicedSchedule& k = keys[Encrypting ? p : passes - 1 - p];
+            if (p % 2 == 0)
+                forward ? SlicedPass<true>(l, r, k) : SlicedPass<false>(l, r, k);
+            else
+                forward ? SlicedPass<true>(r, l, k) : SlicedPass<false>(r, l, k);
+        }
+        slices::ToWords(l, lw), slices::ToWords(r, rw);
+        // The output is FP of R16 L16.
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            FinalPermutation(rw[g], lw[g]);
+            slices::SwapBytes(rw[g]), slices::SwapBytes(lw[g]);
+            lanes::Join(rw[g], lw[g]);
+            std::uint8_t* out = dest.data() + off + 128 * g;
+            lanes::Store(out, rw[g]), lanes::Store(out + 64, lw[g]);
+        }
+    }
+    return done;
+}
+
+// The schedules sliced, then whole sets and a rest of sixteen blocks or
+// more as one set filled up with zeros; returns the bytes done.
+template <bool Encrypting, std::size_t Passes>
+std::size_t CryptSliced(const std::array<const std::uint32_t*, Passes>& schedules, ConstBytes source,
+                        Bytes dest) noexcept {
+    if (source.size() < 8 * 16) return 0;
+    std::array<SlicedSchedule, Passes> keys;
+    for (std::size_t p = 0; p < Passes; ++p) SliceSchedule(schedules[p], keys[p]);
+    const std::size_t done = slices::CryptPadded<SetBytes>(source, dest, 8 * 16, [&](ConstBytes in, Bytes out) {
+        return CryptSetsAvx512<Encrypting>(keys.data(), Passes, in, out);
+    });
+    SecureZero(keys);
+    return done;
+}
+#endif
+
 // EncryptSerial with body(path, l, r) as ForEachBlockOnPath gives it.
 template <typename Body>
 inline void EncryptSerialOnPath(bool bmi, TKC_customdes::Serial mode, TKC_blockcipher64::Block& chain,
@@ -560,32 +713,51 @@ void TKC_customdes::BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept 
     c = d = 0;
 }
 
-void TKC_customdes::EncryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept {
-    ForEachBlockOnPath(bmi, source, dest, [&](auto path, auto& l, auto& r) {
+// The sets of the AVX-512 path first when it is chosen; the lanes or the
+// portable rounds take what is left.
+template <bool Encrypting, std::size_t Passes>
+std::size_t CryptSetsFirst(bool sliced, const std::array<const std::uint32_t*, Passes>& schedules,
+                           ConstBytes source, Bytes dest) noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    if (sliced) return CryptSliced<Encrypting>(schedules, source, dest);
+#else
+    static_cast<void>(sliced), static_cast<void>(schedules), static_cast<void>(source), static_cast<void>(dest);
+#endif
+    return 0;
+}
+
+void TKC_customdes::EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source,
+                                      Bytes dest) noexcept {
+    const std::size_t done = CryptSetsFirst<true, 1>(sliced, {k.data()}, source, dest);
+    ForEachBlockOnPath(bmi, source.subspan(done), dest.subspan(done), [&](auto path, auto& l, auto& r) {
         Pass<decltype(path)::value, true>(l, r, k.data());
     });
 }
 
-void TKC_customdes::DecryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept {
-    ForEachBlockOnPath(bmi, source, dest, [&](auto path, auto& l, auto& r) {
+void TKC_customdes::DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source,
+                                      Bytes dest) noexcept {
+    const std::size_t done = CryptSetsFirst<false, 1>(sliced, {k.data()}, source, dest);
+    ForEachBlockOnPath(bmi, source.subspan(done), dest.subspan(done), [&](auto path, auto& l, auto& r) {
         Pass<decltype(path)::value, false>(l, r, k.data());
     });
 }
 
 // Between the stages FP and the next IP cancel, and the stage's output
 // halves swap roles.
-void TKC_customdes::EncryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
-                                      ConstBytes source, Bytes dest) noexcept {
-    ForEachBlockOnPath(bmi, source, dest, [&](auto path, auto& l, auto& r) {
+void TKC_customdes::EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2,
+                                      const Schedule& k3, ConstBytes source, Bytes dest) noexcept {
+    const std::size_t done = CryptSetsFirst<true, 3>(sliced, {k1.data(), k2.data(), k3.data()}, source, dest);
+    ForEachBlockOnPath(bmi, source.subspan(done), dest.subspan(done), [&](auto path, auto& l, auto& r) {
         Pass<decltype(path)::value, true>(l, r, k1.data());
         Pass<decltype(path)::value, false>(r, l, k2.data());
         Pass<decltype(path)::value, true>(l, r, k3.data());
     });
 }
 
-void TKC_customdes::DecryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
-                                      ConstBytes source, Bytes dest) noexcept {
-    ForEachBlockOnPath(bmi, source, dest, [&](auto path, auto& l, auto& r) {
+void TKC_customdes::DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2,
+                                      const Schedule& k3, ConstBytes source, Bytes dest) noexcept {
+    const std::size_t done = CryptSetsFirst<false, 3>(sliced, {k1.data(), k2.data(), k3.data()}, source, dest);
+    ForEachBlockOnPath(bmi, source.subspan(done), dest.subspan(done), [&](auto path, auto& l, auto& r) {
         Pass<decltype(path)::value, false>(l, r, k3.data());
         Pass<decltype(path)::value, true>(r, l, k2.data());
         Pass<decltype(path)::value, false>(l, r, k1.data());
@@ -605,13 +777,23 @@ void TKC_customdes::EncryptSerialWith(bool bmi, Serial mode, const Schedule& k1,
 }
 
 std::string_view TKC_customdes::Provider() const noexcept {
+    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
     return (IsInitialized() ? BmiLanes : UsableBmiLanes()) ? "bmi2" : "portable";
 }
 
 bool TKC_customdes::UsableBmiLanes() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
+bool TKC_customdes::UsableSlicedPath() noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    return slices::Usable();
+#else
+    return false;
+#endif
+}
+
 void TKC_des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
+    SlicedPath = UsableSlicedPath();
     std::array<std::uint8_t, 8> padded{};  // a short key is padded with zero bytes
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(padded, KeySchedule);
@@ -620,6 +802,7 @@ void TKC_des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 
 void TKC_3des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
+    SlicedPath = UsableSlicedPath();
     std::array<std::uint8_t, 24> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(ConstBytes(padded).first(8), Schedules[0]);

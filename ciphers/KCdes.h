@@ -16,13 +16,15 @@ public:
     enum class Serial : std::uint8_t { Cbc, Cfb, Ofb, Cfb8 };
 
     void Wipe() noexcept override {
-        BmiLanes = false;
+        BmiLanes = SlicedPath = false;
         TKC_blockcipher64::Wipe();
     }
 
     // The path of the many-block modes and of Triple DES's serial ones,
-    // chosen when keyed through CpuFeatures: "bmi2" (x86-64 with BMI1 and
-    // BMI2) or "portable".
+    // chosen when keyed through CpuFeatures: "avx512" (with AVX512BW and
+    // VBMI, for whole sets of the many-block modes; what is left of a call
+    // and the serial modes take the next path), "bmi2" (x86-64 with BMI1
+    // and BMI2) or "portable".
     std::string_view Provider() const noexcept override;
 
 protected:
@@ -31,13 +33,14 @@ protected:
     using Schedule = std::array<std::uint32_t, 32>;
 
     static void BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept;
-    // bmi: the lanes with bextr (BmiLanes), else the portable ones.
-    static void EncryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
-    static void DecryptBlocksWith(bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    // sliced: the AVX-512 sets (SlicedPath) first; bmi: the lanes with
+    // bextr (BmiLanes), else the portable ones.
+    static void EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    static void DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
     // E(k3, D(k2, E(k1, x))) and its inverse D(k1, E(k2, D(k3, x))).
-    static void EncryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+    static void EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
                                   ConstBytes source, Bytes dest) noexcept;
-    static void DecryptBlocksWith(bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
+    static void DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
                                   ConstBytes source, Bytes dest) noexcept;
     // Their encryption: the chaining value stays in registers, in the form
     // the rounds take; bmi: Triple DES's one-block rounds written for BMI2.
@@ -46,7 +49,9 @@ protected:
                                   Block& chain, ConstBytes source, Bytes dest) noexcept;
 
     bool BmiLanes = false;  // set when keyed
+    bool SlicedPath = false;
     static bool UsableBmiLanes() noexcept;
+    static bool UsableSlicedPath() noexcept;
 };
 
 class TKC_des final : public TKC_customdes {
@@ -62,10 +67,10 @@ public:
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(BmiLanes, KeySchedule, source, dest);
+        EncryptBlocksWith(SlicedPath, BmiLanes, KeySchedule, source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(BmiLanes, KeySchedule, source, dest);
+        DecryptBlocksWith(SlicedPath, BmiLanes, KeySchedule, source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Cbc, KeySchedule, chain, source, dest);
@@ -97,10 +102,10 @@ public:
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
+        EncryptBlocksWith(SlicedPath, BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
+        DecryptBlocksWith(SlicedPath, BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(BmiLanes, Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);

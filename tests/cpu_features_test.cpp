@@ -106,8 +106,8 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_cast128().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_cast256().Provider(), byteSlices ? "avx512" : "portable");
     EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
-    EXPECT_EQ(TKC_des().Provider(), bmiLanes ? "bmi2" : "portable");
-    EXPECT_EQ(TKC_3des().Provider(), bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_3des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_twofish().Provider(), byteSlices && CpuFeatures::Has(F::Gfni) ? "avx512" : "portable");
     const CpuFeatures::Restriction none(CpuFeatures::None);
     for (const auto* cls : {&CipherClassOf<TKC_tea>, &CipherClassOf<TKC_xtea>, &CipherClassOf<TKC_rc5>,
