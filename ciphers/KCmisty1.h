@@ -14,7 +14,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_misty1>; }
 
-    void Wipe() noexcept override { WipeAll(ExpandedKey); TKC_blockcipher64::Wipe(); }
+    void Wipe() noexcept override {
+        WipeAll(ExpandedKey);
+        SlicedPath = false;
+        TKC_blockcipher64::Wipe();
+    }
+
+    // The path of the many-block modes, chosen when keyed through
+    // CpuFeatures: "avx512" (with AVX512BW and VBMI) or "portable".
+    std::string_view Provider() const noexcept override;
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
@@ -22,6 +30,8 @@ protected:
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
 
 private:
+    static bool UsableSlicedPath() noexcept;
+
     template <unsigned K>
     std::uint32_t FO(std::uint32_t x) const noexcept;
     template <unsigned K>
@@ -31,6 +41,7 @@ private:
 
     // K[0..7], K'[0..7], the low 9 bits of K'[0..7], the high 7 bits of K'[0..7].
     Wiped<std::array<std::uint32_t, 32>, 0> ExpandedKey;
+    bool SlicedPath = false;
 };
 
 }  // namespace kestrune

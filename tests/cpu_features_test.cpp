@@ -9,6 +9,7 @@
 #include "ciphers/KCcast256.h"
 #include "ciphers/KCdes.h"
 #include "ciphers/KCidea.h"
+#include "ciphers/KCmisty1.h"
 #include "ciphers/KCrijndael.h"
 #include "ciphers/KCrc5.h"
 #include "ciphers/KCrc6.h"
@@ -105,6 +106,7 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     const bool byteSlices = CpuFeatures::Has(F::Avx512F, F::Avx512BW, F::Avx512Vbmi);
     EXPECT_EQ(TKC_cast128().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_cast256().Provider(), byteSlices ? "avx512" : "portable");
+    EXPECT_EQ(TKC_misty1().Provider(), byteSlices ? "avx512" : "portable");
     EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_3des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
@@ -122,6 +124,7 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_3des().Provider(), "portable");
     EXPECT_EQ(TKC_twofish().Provider(), "portable");
     EXPECT_EQ(TKC_cast256().Provider(), "portable");
+    EXPECT_EQ(TKC_misty1().Provider(), "portable");
     EXPECT_EQ(TKC_sha256().Provider(), "portable");
     EXPECT_EQ(TKC_sha512().Provider(), "portable");
 }
