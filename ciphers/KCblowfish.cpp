@@ -6,6 +6,7 @@
 
 #include "KCblowfish_tables.inc"
 #include "../framework/KCcpufeatures.h"
+#include "KCbyteslices.h"
 #include "KClanes.h"
 
 namespace kestrune {
@@ -235,16 +236,109 @@ template <bool Encrypting>
     return source.size() < 8 * Lanes ? 0 : CryptGroups<Encrypting>(p, sboxes, source, dest);
 }
 
+#if defined(KESTRUNE_WORD_LANES)
+// Sixty-four blocks at a time, byte-sliced in AVX-512 registers: the keyed
+// S-boxes as tables of bytes (byte j of each entry, made when keyed) looked
+// up by byte permutes, the words in 32-bit lanes for the arithmetic. No
+// look-up goes to memory by the data.
+using slices::V;
+using slices::Word16;
+constexpr std::size_t SetBytes = 8 * 64;
+using ByteBoxes = std::array<std::array<std::array<std::uint8_t, 256>, 4>, 4>;  // [S-box][byte]
+
+#define KC_INLINE __attribute__((target(KC_SLICES_TARGET), always_inline)) inline
+
+// y ^= F(x) ^ key for sixty-four words.
+KC_INLINE void SlicedRound(const ByteBoxes& boxes, const Word16 (&x)[4], Word16 (&y)[4], std::uint32_t key) noexcept {
+    V b[4];
+    slices::ToBytes(x, b);
+    Word16 s0[4], s1[4], s2[4], s3[4];
+    slices::LookUpWords(boxes[0][0].data(), b[3], s0), slices::LookUpWords(boxes[1][0].data(), b[2], s1);
+    slices::LookUpWords(boxes[2][0].data(), b[1], s2), slices::LookUpWords(boxes[3][0].data(), b[0], s3);
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) y[g] ^= (((s0[g] + s1[g]) ^ s2[g]) + s3[g]) ^ key;
+}
+
+#undef KC_INLINE
+
+// Whole sets of sixty-four blocks, with the same rounds as CryptLanes;
+// returns the bytes done.
+template <bool Encrypting>
+__attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(const std::uint32_t* p,
+                                                                               const ByteBoxes& boxes,
+                                                                               ConstBytes source,
+                                                                               Bytes dest) noexcept {
+    constexpr std::size_t first = Encrypting ? 0 : 17, last = Encrypting ? 17 : 0;
+    const std::size_t done = source.size() / SetBytes * SetBytes;
+    for (std::size_t off = 0; off < done; off += SetBytes) {
+        Word16 l[4], r[4];
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            const std::uint8_t* in = source.data() + off + 128 * g;
+            lanes::Load(l[g], in), lanes::Load(r[g], in + 64);
+            lanes::Split(l[g], r[g]);
+            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
+            l[g] ^= p[first];
+        }
+        for (std::size_t round = 1; round <= 16; round += 2) {
+            SlicedRound(boxes, l, r, p[Encrypting ? round : 17 - round]);
+            SlicedRound(boxes, r, l, p[Encrypting ? round + 1 : 16 - round]);
+        }
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 4; ++g) {
+            Word16 left = r[g] ^ p[last], right = l[g];
+            slices::SwapBytes(left), slices::SwapBytes(right);
+            lanes::Join(left, right);
+            std::uint8_t* out = dest.data() + off + 128 * g;
+            lanes::Store(out, left), lanes::Store(out + 64, right);
+        }
+    }
+    return done;
+}
+
+// Whole sets, then a rest of sixteen blocks or more as one set filled up
+// with zeros; returns the bytes done.
+template <bool Encrypting>
+std::size_t CryptSliced(const std::uint32_t* p, const ByteBoxes& boxes, ConstBytes source, Bytes dest) noexcept {
+    return slices::CryptPadded<SetBytes>(source, dest, 8 * 16, [&](ConstBytes in, Bytes out) {
+        return CryptSetsAvx512<Encrypting>(p, boxes, in, out);
+    });
+}
+
+// The keyed S-boxes as tables of bytes.
+__attribute__((target(KC_SLICES_TARGET))) void SliceBoxes(const SBoxArray& boxes, ByteBoxes& bytes) noexcept {
+    using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+    for (std::size_t i = 0; i < 4; ++i)
+        for (std::size_t j = 0; j < 4; ++j)
+            for (std::size_t x = 0; x < 256; x += 16) {
+                Word16 w;
+                std::memcpy(&w, boxes[i].data() + x, sizeof w);
+                const Bytes16 b = __builtin_convertvector(w >> (8 * j), Bytes16);
+                std::memcpy(bytes[i][j].data() + x, &b, sizeof b);
+            }
+}
+#endif
+
 }  // namespace
 
 std::string_view TKC_blowfish::Provider() const noexcept {
+    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
     return (IsInitialized() ? BmiPath : UsableBmiPath()) ? "bmi2" : "portable";
+}
+
+bool TKC_blowfish::UsableSlicedPath() noexcept {
+#if defined(KESTRUNE_WORD_LANES)
+    return slices::Usable();
+#else
+    return false;
+#endif
 }
 
 bool TKC_blowfish::UsableBmiPath() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
 void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiPath = UsableBmiPath();
+    SlicedPath = UsableSlicedPath();
     const std::size_t n = keyBits / 8;  // a trailing partial byte is ignored
     for (std::size_t s = 0; s < 4; ++s)
         std::copy_n(tables::BlowfishInitialS.begin() + static_cast<std::ptrdiff_t>(256 * s), 256, SBoxes[s].begin());
@@ -268,10 +362,18 @@ void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
             box[i + 1] = r;
         }
     }
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) SliceBoxes(SBoxes, SlicedBoxes);
+#endif
 }
 
 void TKC_blowfish::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::size_t grouped = CryptGroupsOnPath<true>(BmiPath, PArray.data(), SBoxes, source, dest);
+    std::size_t sliced = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) sliced = CryptSliced<true>(PArray.data(), SlicedBoxes, source, dest);
+#endif
+    const std::size_t grouped =
+        sliced + CryptGroupsOnPath<true>(BmiPath, PArray.data(), SBoxes, source.subspan(sliced), dest.subspan(sliced));
     const std::uint8_t* in = source.data() + grouped;
     std::uint8_t* out = dest.data() + grouped;
     for (const std::uint8_t* end = source.data() + source.size(); in != end; in += 8, out += 8) {
@@ -283,7 +385,12 @@ void TKC_blowfish::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 }
 
 void TKC_blowfish::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
-    const std::size_t grouped = CryptGroupsOnPath<false>(BmiPath, PArray.data(), SBoxes, source, dest);
+    std::size_t sliced = 0;
+#if defined(KESTRUNE_WORD_LANES)
+    if (SlicedPath) sliced = CryptSliced<false>(PArray.data(), SlicedBoxes, source, dest);
+#endif
+    const std::size_t grouped =
+        sliced + CryptGroupsOnPath<false>(BmiPath, PArray.data(), SBoxes, source.subspan(sliced), dest.subspan(sliced));
     const std::uint8_t* in = source.data() + grouped;
     std::uint8_t* out = dest.data() + grouped;
     for (const std::uint8_t* end = source.data() + source.size(); in != end; in += 8, out += 8) {

@@ -15,13 +15,14 @@ public:
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_blowfish>; }
 
     void Wipe() noexcept override {
-        BmiPath = false;
-        WipeAll(SBoxes, PArray);
+        BmiPath = SlicedPath = false;
+        WipeAll(SBoxes, PArray, SlicedBoxes);
         TKC_blockcipher64::Wipe();
     }
 
     // The path of the many-block modes, chosen when keyed through
-    // CpuFeatures: "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
+    // CpuFeatures: "avx512" (with AVX512BW and VBMI; what is left of a call
+    // takes the next path), "bmi2" (x86-64 with BMI1 and BMI2) or "portable".
     std::string_view Provider() const noexcept override;
 
 protected:
@@ -38,8 +39,12 @@ private:
 
     Wiped<std::array<std::array<std::uint32_t, 256>, 4>, 0xFF> SBoxes;
     Wiped<std::array<std::uint32_t, 18>, 0xFF> PArray;
+    // The S-boxes as tables of bytes (byte j of each entry), for the AVX-512 path.
+    Wiped<std::array<std::array<std::array<std::uint8_t, 256>, 4>, 4>, 0xFF> SlicedBoxes;
     bool BmiPath = false;
+    bool SlicedPath = false;
     static bool UsableBmiPath() noexcept;
+    static bool UsableSlicedPath() noexcept;
 };
 
 }  // namespace kestrune

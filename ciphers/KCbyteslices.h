@@ -95,6 +95,16 @@ KC_SLICES_INLINE void ToWords(const V (&x)[4], Word16 (&w)[4]) noexcept {
     w[2] = Word16(_mm512_permutex2var_epi8(a23, i0, b23)), w[3] = Word16(_mm512_permutex2var_epi8(a23, i1, b23));
 }
 
+// x's bytes through a table of 256 words held as four tables of bytes
+// (byte j of the entries at tables + 256 * j), as words.
+KC_SLICES_INLINE void LookUpWords(const std::uint8_t* tables, const V& x, Word16 (&out)[4]) noexcept {
+    const __mmask64 high = _mm512_movepi8_mask(x);
+    V y[4];
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < 4; ++j) y[j] = Substitute(tables + 256 * j, x, high);
+    ToWords(y, out);
+}
+
 // The bytes of each word reversed, for ciphers whose words are big-endian.
 KC_SLICES_INLINE void SwapBytes(Word16& x) noexcept {
     using Bytes64 = std::uint8_t __attribute__((vector_size(64)));

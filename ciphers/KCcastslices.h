@@ -33,11 +33,7 @@ inline constexpr ByteTables Boxes = [] {
 
 // S-box i of the bytes in x, as words.
 KC_CAST_INLINE void LookUp(std::size_t i, const V& x, Word16 (&out)[4]) noexcept {
-    const __mmask64 high = _mm512_movepi8_mask(x);
-    V y[4];
-#pragma GCC unroll 4
-    for (std::size_t j = 0; j < 4; ++j) y[j] = slices::Substitute(Boxes.box[i][j].data(), x, high);
-    slices::ToWords(y, out);
+    slices::LookUpWords(Boxes.box[i][0].data(), x, out);
 }
 
 // x ^= f(y) for sixty-four words, f of the given type (1, 2 or 3) with

@@ -107,7 +107,7 @@ TEST(CpuFeatures, ProvidersFollowTheAllowedFeatures) {
     EXPECT_EQ(TKC_cast128().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_cast256().Provider(), byteSlices ? "avx512" : "portable");
     EXPECT_EQ(TKC_misty1().Provider(), byteSlices ? "avx512" : "portable");
-    EXPECT_EQ(TKC_blowfish().Provider(), bmiLanes ? "bmi2" : "portable");
+    EXPECT_EQ(TKC_blowfish().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_3des().Provider(), byteSlices ? "avx512" : bmiLanes ? "bmi2" : "portable");
     EXPECT_EQ(TKC_twofish().Provider(), byteSlices && CpuFeatures::Has(F::Gfni) ? "avx512" : "portable");
