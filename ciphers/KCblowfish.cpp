@@ -8,6 +8,7 @@
 #include "../framework/KCcpufeatures.h"
 #include "KCbyteslices.h"
 #include "KClanes.h"
+#include "KCserial.h"
 
 namespace kestrune {
 
@@ -46,9 +47,12 @@ struct Boxes {
 // into the other. x ^ P is computed beside F, off the chain of look-ups.
 #define KC_BLOWFISH_ROUND(a, b, n) a = (a ^ p[n]) ^ boxes.F(b)
 
-inline void TKC_blowfish::EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept {
-    const std::uint32_t* p = PArray.data();
-    const Boxes boxes(SBoxes);
+namespace {
+
+// The encryption rounds on one block's words, for EncryptWords and the
+// serial modes.
+[[gnu::always_inline]] inline void EncryptPair(const std::uint32_t* p, const Boxes& boxes, std::uint32_t& left,
+                                               std::uint32_t& right) noexcept {
     std::uint32_t l = left ^ p[0], r = right;
     KC_BLOWFISH_ROUND(r, l, 1);
     KC_BLOWFISH_ROUND(l, r, 2);
@@ -68,6 +72,23 @@ inline void TKC_blowfish::EncryptWords(std::uint32_t& left, std::uint32_t& right
     KC_BLOWFISH_ROUND(l, r, 16);
     left = r ^ p[17];
     right = l;
+}
+
+// What one block's encryption needs, held in registers across the blocks
+// of a serial mode (KCserial.h).
+struct Keyed {
+    const std::uint32_t* p;
+    Boxes boxes;
+    [[gnu::always_inline]] void Encrypt(std::uint32_t& l, std::uint32_t& r) const noexcept {
+        EncryptPair(p, boxes, l, r);
+    }
+};
+using Halves = serial::Halves<Keyed>;
+
+}  // namespace
+
+inline void TKC_blowfish::EncryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept {
+    EncryptPair(PArray.data(), Boxes(SBoxes), left, right);
 }
 
 inline void TKC_blowfish::DecryptWords(std::uint32_t& left, std::uint32_t& right) const noexcept {
@@ -399,6 +420,22 @@ void TKC_blowfish::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
         StoreBE32Block({out, 4}, l);
         StoreBE32Block({out + 4, 4}, r);
     }
+}
+
+void TKC_blowfish::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCbc<Halves>(Keyed{PArray.data(), Boxes(SBoxes)}, chain, source, dest);
+}
+
+void TKC_blowfish::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb<Halves>(Keyed{PArray.data(), Boxes(SBoxes)}, chain, source, dest);
+}
+
+void TKC_blowfish::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptOfb<Halves>(Keyed{PArray.data(), Boxes(SBoxes)}, chain, source, dest);
+}
+
+void TKC_blowfish::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb8<Halves>(Keyed{PArray.data(), Boxes(SBoxes)}, chain, source, dest);
 }
 
 bool TKC_blowfish::SelfTest() {

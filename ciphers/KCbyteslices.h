@@ -119,11 +119,13 @@ KC_SLICES_INLINE void SwapBytes(Word16& x) noexcept {
 #undef KC_SLICES_INLINE
 
 // Whole sets through crypt(source, dest), which does whole sets only and
-// returns the bytes done; then a rest of paddedFrom bytes or more as one
-// set filled up with zeros, which costs about what the rest would one group
-// at a time. Returns the bytes done.
+// returns the bytes done; then a rest of paddedFrom bytes or more (at most
+// a set) as one set filled up with zeros, which costs about what the rest
+// would one group at a time. Returns the bytes done.
 template <std::size_t SetBytes, typename Crypt>
 std::size_t CryptPadded(ConstBytes source, Bytes dest, std::size_t paddedFrom, Crypt crypt) noexcept {
+    // The serial modes come a block at a time: they skip the call.
+    if (source.size() < paddedFrom) return 0;
     const std::size_t done = crypt(source, dest);
     const std::size_t rest = source.size() - done;
     if (rest < paddedFrom) return done;

@@ -421,43 +421,24 @@ struct Keyed {
     Boxes boxes;
     const std::uint32_t* km;
     bool full;
-};
 
-// One block's halves, for the serial modes (KCserial.h).
-struct Halves {
-    static constexpr std::size_t Size = 8;
-    std::uint32_t l, r;
-
-    static Halves Load(ConstBytes in) noexcept { return {LoadBE32(in.first(4)), LoadBE32(in.subspan(4, 4))}; }
-    void Store(Bytes out) const noexcept {
-        StoreBE32Block(out.first(4), l);
-        StoreBE32Block(out.subspan(4, 4), r);
-    }
-    Halves operator^(const Halves& y) const noexcept { return {l ^ y.l, r ^ y.r}; }
     // Round i swaps the halves; written without the swap, the halves
     // simply take turns, and the output block is (r, l).
-    [[gnu::always_inline]] void Encrypt(const Keyed& k) noexcept {
-        const std::uint32_t* kr = k.km + 16;
-        k.boxes.Forward(l, r, k.km, kr, 0);
-        k.boxes.Forward(r, l, k.km, kr, 3);
-        k.boxes.Forward(l, r, k.km, kr, 6);
-        k.boxes.Forward(r, l, k.km, kr, 9);
-        if (k.full) {
-            k.boxes.Forward(l, r, k.km, kr, 12);
-            r ^= k.boxes.Last(l, k.km, kr);
+    [[gnu::always_inline]] void Encrypt(std::uint32_t& l, std::uint32_t& r) const noexcept {
+        const std::uint32_t* kr = km + 16;
+        boxes.Forward(l, r, km, kr, 0);
+        boxes.Forward(r, l, km, kr, 3);
+        boxes.Forward(l, r, km, kr, 6);
+        boxes.Forward(r, l, km, kr, 9);
+        if (full) {
+            boxes.Forward(l, r, km, kr, 12);
+            r ^= boxes.Last(l, km, kr);
         }
         std::swap(l, r);
     }
-    std::uint32_t FirstByte() const noexcept { return l >> 24; }
-    void ShiftIn(std::uint32_t byte) noexcept {
-        l = (l << 8) | (r >> 24);
-        r = (r << 8) | byte;
-    }
-    void Wipe() noexcept {
-        l = r = 0;
-        KeepSum(l), KeepSum(r);
-    }
 };
+
+using Halves = serial::Halves<Keyed>;
 
 }  // namespace
 

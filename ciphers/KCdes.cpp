@@ -660,7 +660,7 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
 template <bool Encrypting, std::size_t Passes>
 std::size_t CryptSliced(const std::array<const std::uint32_t*, Passes>& schedules, ConstBytes source,
                         Bytes dest) noexcept {
-    if (source.size() < 8 * 16) return 0;
+    if (source.size() < 8 * 16) return 0;  // before slicing the schedules
     std::array<SlicedSchedule, Passes> keys;
     for (std::size_t p = 0; p < Passes; ++p) SliceSchedule(schedules[p], keys[p]);
     const std::size_t done = slices::CryptPadded<SetBytes>(source, dest, 8 * 16, [&](ConstBytes in, Bytes out) {

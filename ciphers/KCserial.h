@@ -63,4 +63,29 @@ template <typename One, typename Schedule>
     x.Wipe();
 }
 
+// A 64-bit block as two big-endian words, for the loops above; the
+// schedule type's Encrypt(l, r) runs the rounds on them.
+template <typename Keyed>
+struct Halves {
+    static constexpr std::size_t Size = 8;
+    std::uint32_t l, r;
+
+    static Halves Load(ConstBytes in) noexcept { return {LoadBE32(in.first(4)), LoadBE32(in.subspan(4, 4))}; }
+    void Store(Bytes out) const noexcept {
+        StoreBE32Block(out.first(4), l);
+        StoreBE32Block(out.subspan(4, 4), r);
+    }
+    Halves operator^(const Halves& y) const noexcept { return {l ^ y.l, r ^ y.r}; }
+    [[gnu::always_inline]] void Encrypt(const Keyed& k) noexcept { k.Encrypt(l, r); }
+    std::uint32_t FirstByte() const noexcept { return l >> 24; }
+    void ShiftIn(std::uint32_t byte) noexcept {
+        l = (l << 8) | (r >> 24);
+        r = (r << 8) | byte;
+    }
+    void Wipe() noexcept {
+        l = r = 0;
+        KeepSum(l), KeepSum(r);
+    }
+};
+
 }  // namespace kestrune::serial
