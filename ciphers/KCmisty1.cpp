@@ -4,6 +4,7 @@
 
 #include "KCbyteslices.h"
 #include "KCmisty1_tables.inc"
+#include "KCserial.h"
 
 namespace kestrune {
 namespace {
@@ -21,12 +22,11 @@ namespace {
     return tables::Misty1S9[s9 ^ (d7 ^ key9)] ^ d7Out * 0x201;
 }
 
-}  // namespace
+using ExpandedKeys = std::array<std::uint32_t, 32>;
 
-// Indices into ExpandedKey: K at 0, K' at 8, its low 9 bits at 16, high 7 bits at 24.
+// Indices into the expanded key: K at 0, K' at 8, its low 9 bits at 16, high 7 bits at 24.
 template <unsigned K>
-[[gnu::always_inline]] inline std::uint32_t TKC_misty1::FO(std::uint32_t x) const noexcept {
-    const auto& ek = ExpandedKey;
+[[gnu::always_inline]] inline std::uint32_t FO(const ExpandedKeys& ek, std::uint32_t x) noexcept {
     std::uint32_t t0 = x >> 16, t1 = x & 0xFFFF;
     t0 ^= ek[K];
     t0 = FI(t0, ek[24 + (K + 5) % 8], ek[16 + (K + 5) % 8]) ^ t1;
@@ -40,8 +40,7 @@ template <unsigned K>
 
 // Even layers use K[k/2] and K'[k/2 + 6]; odd ones K'[(k-1)/2 + 2] and K[(k-1)/2 + 4].
 template <unsigned K>
-[[gnu::always_inline]] inline std::uint32_t TKC_misty1::FL(std::uint32_t x) const noexcept {
-    const auto& ek = ExpandedKey;
+[[gnu::always_inline]] inline std::uint32_t FL(const ExpandedKeys& ek, std::uint32_t x) noexcept {
     std::uint32_t d0 = x >> 16, d1 = x & 0xFFFF;
     if constexpr (K % 2 == 0) {
         d1 ^= d0 & ek[K / 2];
@@ -54,8 +53,7 @@ template <unsigned K>
 }
 
 template <unsigned K>
-[[gnu::always_inline]] inline std::uint32_t TKC_misty1::FLInverse(std::uint32_t x) const noexcept {
-    const auto& ek = ExpandedKey;
+[[gnu::always_inline]] inline std::uint32_t FLInverse(const ExpandedKeys& ek, std::uint32_t x) noexcept {
     std::uint32_t d0 = x >> 16, d1 = x & 0xFFFF;
     if constexpr (K % 2 == 0) {
         d0 ^= d1 | ek[8 + (K / 2 + 6) % 8];
@@ -66,6 +64,8 @@ template <unsigned K>
     }
     return (d0 << 16) | d1;
 }
+
+}  // namespace
 
 void TKC_misty1::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     // Shorter keys are padded with zero bytes to 16.
@@ -121,8 +121,6 @@ struct Halves {
 struct SetWords {
     Halves hi, lo;
 };
-
-using ExpandedKeys = std::array<std::uint32_t, 32>;
 
 // The permutes between blocks and halves. Blocks are four halves A B C D
 // (A B the first word). From two registers of eight blocks each: the A
@@ -186,7 +184,7 @@ KC_INLINE Shorts SlicedFI(const Shorts& x, std::uint16_t key7, std::uint16_t key
 
 KC_INLINE std::uint16_t Key(const ExpandedKeys& ek, std::size_t i) noexcept { return static_cast<std::uint16_t>(ek[i]); }
 
-// y ^= FO<K>(x) on halves, as TKC_misty1::FO.
+// y ^= FO<K>(x) on halves, as FO.
 template <unsigned K>
 KC_INLINE void SlicedFO(const ExpandedKeys& ek, const SetWords& x, SetWords& y) noexcept {
 #pragma GCC unroll 2
@@ -203,7 +201,7 @@ KC_INLINE void SlicedFO(const ExpandedKeys& ek, const SetWords& x, SetWords& y) 
     }
 }
 
-// FL<K> and its inverse on halves, as TKC_misty1's.
+// FL<K> and its inverse on halves, as FL and FLInverse.
 template <unsigned K, bool Inverse>
 KC_INLINE void SlicedFL(const ExpandedKeys& ek, SetWords& x) noexcept {
     const std::uint16_t andKey = Key(ek, K % 2 == 0 ? K / 2 : 8 + ((K - 1) / 2 + 2) % 8);
@@ -318,6 +316,76 @@ bool TKC_misty1::UsableSlicedPath() noexcept {
 #endif
 }
 
+namespace {
+
+// N blocks' words (x0, x1) through the rounds, each step taken for every
+// block before the next; encryption's words leave as (x1, x0), and
+// decryption takes them in that way round.
+template <std::size_t N>
+[[gnu::always_inline]] inline void EncryptWords(const ExpandedKeys& ek, std::uint32_t (&d0)[N],
+                                                std::uint32_t (&d1)[N]) noexcept {
+    const auto each = [&d0, &d1](auto step) {
+#pragma GCC unroll 4
+        for (std::size_t b = 0; b < N; ++b) step(d0[b], d1[b]);
+    };
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x0 = FL<0>(ek, x0), x1 = FL<1>(ek, x1), x1 ^= FO<0>(ek, x0);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<1>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x0 = FL<2>(ek, x0), x1 = FL<3>(ek, x1), x1 ^= FO<2>(ek, x0);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<3>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x0 = FL<4>(ek, x0), x1 = FL<5>(ek, x1), x1 ^= FO<4>(ek, x0);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<5>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x0 = FL<6>(ek, x0), x1 = FL<7>(ek, x1), x1 ^= FO<6>(ek, x0);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<7>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<8>(ek, x0), x1 = FL<9>(ek, x1); });
+}
+
+template <std::size_t N>
+[[gnu::always_inline]] inline void DecryptWords(const ExpandedKeys& ek, std::uint32_t (&d0)[N],
+                                                std::uint32_t (&d1)[N]) noexcept {
+    const auto each = [&d0, &d1](auto step) {
+#pragma GCC unroll 4
+        for (std::size_t b = 0; b < N; ++b) step(d0[b], d1[b]);
+    };
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 = FLInverse<8>(ek, x0), x1 = FLInverse<9>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<7>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x1 ^= FO<6>(ek, x0), x0 = FLInverse<6>(ek, x0), x1 = FLInverse<7>(ek, x1);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<5>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x1 ^= FO<4>(ek, x0), x0 = FLInverse<4>(ek, x0), x1 = FLInverse<5>(ek, x1);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<3>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x1 ^= FO<2>(ek, x0), x0 = FLInverse<2>(ek, x0), x1 = FLInverse<3>(ek, x1);
+    });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<1>(ek, x1); });
+    each([&ek](std::uint32_t& x0, std::uint32_t& x1) {
+        x1 ^= FO<0>(ek, x0), x0 = FLInverse<0>(ek, x0), x1 = FLInverse<1>(ek, x1);
+    });
+}
+
+// What one block's encryption needs, for the serial modes (KCserial.h).
+struct Keyed {
+    const ExpandedKeys& ek;
+    [[gnu::always_inline]] void Encrypt(std::uint32_t& l, std::uint32_t& r) const noexcept {
+        std::uint32_t d0[1] = {l}, d1[1] = {r};
+        EncryptWords(ek, d0, d1);
+        l = d1[0], r = d0[0];
+    }
+};
+using OneBlock = serial::Halves<Keyed>;
+
+}  // namespace
+
 // The AVX-512 sets first when chosen; the groups take what is left.
 void TKC_misty1::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
 #if defined(KESTRUNE_WORD_LANES)
@@ -330,19 +398,7 @@ void TKC_misty1::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {
         std::uint32_t d0[N], d1[N];
         for (std::size_t b = 0; b < N; ++b)
             d0[b] = LoadBE32(source.subspan(off + 8 * b)), d1[b] = LoadBE32(source.subspan(off + 8 * b + 4));
-        const auto each = [&d0, &d1](auto step) {
-#pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) step(d0[b], d1[b]);
-        };
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<0>(x0), x1 = FL<1>(x1), x1 ^= FO<0>(x0); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<1>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<2>(x0), x1 = FL<3>(x1), x1 ^= FO<2>(x0); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<3>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<4>(x0), x1 = FL<5>(x1), x1 ^= FO<4>(x0); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<5>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<6>(x0), x1 = FL<7>(x1), x1 ^= FO<6>(x0); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<7>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FL<8>(x0), x1 = FL<9>(x1); });
+        EncryptWords(ExpandedKey, d0, d1);
         for (std::size_t b = 0; b < N; ++b)
             StoreBE32(dest.subspan(off + 8 * b), d1[b]), StoreBE32(dest.subspan(off + 8 * b + 4), d0[b]);
     });
@@ -359,30 +415,26 @@ void TKC_misty1::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept {
         std::uint32_t d0[N], d1[N];
         for (std::size_t b = 0; b < N; ++b)
             d1[b] = LoadBE32(source.subspan(off + 8 * b)), d0[b] = LoadBE32(source.subspan(off + 8 * b + 4));
-        const auto each = [&d0, &d1](auto step) {
-#pragma GCC unroll 4
-            for (std::size_t b = 0; b < N; ++b) step(d0[b], d1[b]);
-        };
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 = FLInverse<8>(x0), x1 = FLInverse<9>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<7>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) {
-            x1 ^= FO<6>(x0), x0 = FLInverse<6>(x0), x1 = FLInverse<7>(x1);
-        });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<5>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) {
-            x1 ^= FO<4>(x0), x0 = FLInverse<4>(x0), x1 = FLInverse<5>(x1);
-        });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<3>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) {
-            x1 ^= FO<2>(x0), x0 = FLInverse<2>(x0), x1 = FLInverse<3>(x1);
-        });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) { x0 ^= FO<1>(x1); });
-        each([this](std::uint32_t& x0, std::uint32_t& x1) {
-            x1 ^= FO<0>(x0), x0 = FLInverse<0>(x0), x1 = FLInverse<1>(x1);
-        });
+        DecryptWords(ExpandedKey, d0, d1);
         for (std::size_t b = 0; b < N; ++b)
             StoreBE32(dest.subspan(off + 8 * b), d0[b]), StoreBE32(dest.subspan(off + 8 * b + 4), d1[b]);
     });
+}
+
+void TKC_misty1::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCbc<OneBlock>(Keyed{ExpandedKey}, chain, source, dest);
+}
+
+void TKC_misty1::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb<OneBlock>(Keyed{ExpandedKey}, chain, source, dest);
+}
+
+void TKC_misty1::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptOfb<OneBlock>(Keyed{ExpandedKey}, chain, source, dest);
+}
+
+void TKC_misty1::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb8<OneBlock>(Keyed{ExpandedKey}, chain, source, dest);
 }
 
 // One key, two plaintexts: keyed once, wiped once at the end.

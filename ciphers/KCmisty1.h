@@ -28,16 +28,14 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    // One block at a time, the chaining value kept in registers.
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     static bool UsableSlicedPath() noexcept;
-
-    template <unsigned K>
-    std::uint32_t FO(std::uint32_t x) const noexcept;
-    template <unsigned K>
-    std::uint32_t FL(std::uint32_t x) const noexcept;
-    template <unsigned K>
-    std::uint32_t FLInverse(std::uint32_t x) const noexcept;
 
     // K[0..7], K'[0..7], the low 9 bits of K'[0..7], the high 7 bits of K'[0..7].
     Wiped<std::array<std::uint32_t, 32>, 0> ExpandedKey;
