@@ -123,7 +123,8 @@ void TKC_rc4::Encrypt(ConstBytes source, Bytes dest) {
     const auto run = [&]<std::size_t L>(std::integral_constant<std::size_t, L>) __attribute__((always_inline)) {
         std::uint32_t* const base = s + i;
         std::uint32_t* const after = s + ((i + L) & 0xFF);
-        std::array<std::uint64_t, L / 8> keystream{};
+        auto& keystream = RunKeystream;
+        keystream = {};
         [&]<std::size_t... B>(std::index_sequence<B...>) {
             ((keystream[B / 8] |= std::uint64_t{step(base + B, B + 1 == L ? after : base + B + 1)} << (8 * (B % 8))), ...);
         }(std::make_index_sequence<L>{});
