@@ -7,6 +7,7 @@
 #include "KCblowfish_tables.inc"
 #include "../framework/KCcpufeatures.h"
 #include "KCbyteslices.h"
+#include "KCpaths.h"
 #include "KClanes.h"
 #include "KCserial.h"
 
@@ -293,26 +294,16 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
     const std::size_t done = source.size() / SetBytes * SetBytes;
     for (std::size_t off = 0; off < done; off += SetBytes) {
         Word16 l[4], r[4];
+        slices::LoadHalves(source.data() + off, l, r);
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            const std::uint8_t* in = source.data() + off + 128 * g;
-            lanes::Load(l[g], in), lanes::Load(r[g], in + 64);
-            lanes::Split(l[g], r[g]);
-            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
-            l[g] ^= p[first];
-        }
+        for (std::size_t g = 0; g < 4; ++g) l[g] ^= p[first];
         for (std::size_t round = 1; round <= 16; round += 2) {
             SlicedRound(boxes, l, r, p[Encrypting ? round : 17 - round]);
             SlicedRound(boxes, r, l, p[Encrypting ? round + 1 : 16 - round]);
         }
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            Word16 left = r[g] ^ p[last], right = l[g];
-            slices::SwapBytes(left), slices::SwapBytes(right);
-            lanes::Join(left, right);
-            std::uint8_t* out = dest.data() + off + 128 * g;
-            lanes::Store(out, left), lanes::Store(out + 64, right);
-        }
+        for (std::size_t g = 0; g < 4; ++g) r[g] ^= p[last];
+        slices::StoreHalves(dest.data() + off, r, l);
     }
     return done;
 }
@@ -343,23 +334,15 @@ __attribute__((target(KC_SLICES_TARGET))) void SliceBoxes(const SBoxArray& boxes
 }  // namespace
 
 std::string_view TKC_blowfish::Provider() const noexcept {
-    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
+    if (IsInitialized() ? SlicedPath : lanes::ByteSlicesUsable()) return "avx512";
     return (IsInitialized() ? BmiPath : UsableBmiPath()) ? "bmi2" : "portable";
-}
-
-bool TKC_blowfish::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable();
-#else
-    return false;
-#endif
 }
 
 bool TKC_blowfish::UsableBmiPath() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
 void TKC_blowfish::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiPath = UsableBmiPath();
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
     const std::size_t n = keyBits / 8;  // a trailing partial byte is ignored
     for (std::size_t s = 0; s < 4; ++s)
         std::copy_n(tables::BlowfishInitialS.begin() + static_cast<std::ptrdiff_t>(256 * s), 256, SBoxes[s].begin());

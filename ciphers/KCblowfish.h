@@ -49,7 +49,6 @@ private:
     bool BmiPath = false;
     bool SlicedPath = false;
     static bool UsableBmiPath() noexcept;
-    static bool UsableSlicedPath() noexcept;
 };
 
 }  // namespace kestrune

@@ -22,31 +22,34 @@ namespace kestrune::slices {
 using lanes::Word16;
 using V = __m512i;
 
-// AVX-512 with its byte instructions and VBMI's byte permutes.
-inline bool Usable() noexcept {
-    return CpuFeatures::Has(CpuFeature::Avx512F, CpuFeature::Avx512BW, CpuFeature::Avx512Vbmi);
-}
-
-// The byte permutes between words and byte positions. To bytes, from two
-// registers of words (w, w'): bytes 0 then 1 (or 2 then 3) of w's words,
-// then of w''s, each run of sixteen in word order. From bytes, to the words
-// of one register: byte j from the (j / 2)th source, run j % 2, 16 * which.
-constexpr std::array<std::uint8_t, 64> ToBytesIndex(std::size_t firstByte) {
-    std::array<std::uint8_t, 64> index{};
-    for (std::size_t n = 0; n < 64; ++n)
-        index[n] = static_cast<std::uint8_t>(64 * (n / 16 % 2) + 4 * (n % 16) + firstByte + n / 32);
+// The permutes between elements grouped by four (the bytes of a word, the
+// halves of a 64-bit block) and element positions, over registers of Count
+// elements. Gather, from two registers (x, y): elements `first` then
+// `first` + 1 of x's groups, then of y's, each run of Count / 4 in group
+// order. Scatter, to the groups of one register: element e from the
+// (e / 2)th source, run e % 2, Count / 4 * which.
+template <typename T, std::size_t Count>
+constexpr std::array<T, Count> GatherIndex(std::size_t first) {
+    constexpr std::size_t run = Count / 4;
+    std::array<T, Count> index{};
+    for (std::size_t n = 0; n < Count; ++n)
+        index[n] = static_cast<T>(Count * (n / run % 2) + 4 * (n % run) + first + n / (2 * run));
     return index;
 }
-constexpr std::array<std::uint8_t, 64> ToWordsIndex(std::size_t which) {
-    std::array<std::uint8_t, 64> index{};
-    for (std::size_t n = 0; n < 64; ++n) {
-        const std::size_t word = n / 4, byte = n % 4;
-        index[n] = static_cast<std::uint8_t>(64 * (byte / 2) + 32 * (byte % 2) + 16 * which + word);
+template <typename T, std::size_t Count>
+constexpr std::array<T, Count> ScatterIndex(std::size_t which) {
+    constexpr std::size_t run = Count / 4;
+    std::array<T, Count> index{};
+    for (std::size_t n = 0; n < Count; ++n) {
+        const std::size_t group = n / 4, element = n % 4;
+        index[n] = static_cast<T>(Count * (element / 2) + 2 * run * (element % 2) + run * which + group);
     }
     return index;
 }
-alignas(64) inline constexpr std::array<std::uint8_t, 64> ToBytes01 = ToBytesIndex(0), ToBytes23 = ToBytesIndex(2);
-alignas(64) inline constexpr std::array<std::uint8_t, 64> ToWords0 = ToWordsIndex(0), ToWords1 = ToWordsIndex(1);
+alignas(64) inline constexpr std::array<std::uint8_t, 64> ToBytes01 = GatherIndex<std::uint8_t, 64>(0),
+                                                          ToBytes23 = GatherIndex<std::uint8_t, 64>(2);
+alignas(64) inline constexpr std::array<std::uint8_t, 64> ToWords0 = ScatterIndex<std::uint8_t, 64>(0),
+                                                          ToWords1 = ScatterIndex<std::uint8_t, 64>(1);
 
 #define KC_SLICES_INLINE __attribute__((target(KC_SLICES_TARGET), always_inline)) inline
 
@@ -114,6 +117,52 @@ KC_SLICES_INLINE void SwapBytes(Word16& x) noexcept {
     x = Word16(__builtin_shufflevector(b, b, KC_WORDS(0), KC_WORDS(16), KC_WORDS(32), KC_WORDS(48)));
 #undef KC_WORDS
 #undef KC_WORD
+}
+
+// Sixty-four 64-bit blocks at in as their first and second big-endian
+// words, sixteen to a register; StoreHalves is the inverse.
+KC_SLICES_INLINE void LoadHalves(const std::uint8_t* in, Word16 (&l)[4], Word16 (&r)[4]) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) {
+        lanes::Load(l[g], in + 128 * g), lanes::Load(r[g], in + 128 * g + 64);
+        lanes::Split(l[g], r[g]);
+        SwapBytes(l[g]), SwapBytes(r[g]);
+    }
+}
+KC_SLICES_INLINE void StoreHalves(std::uint8_t* out, const Word16 (&l)[4], const Word16 (&r)[4]) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) {
+        Word16 first = l[g], second = r[g];
+        SwapBytes(first), SwapBytes(second);
+        lanes::Join(first, second);
+        lanes::Store(out + 128 * g, first), lanes::Store(out + 128 * g + 64, second);
+    }
+}
+
+// Sixty-four 128-bit blocks at in as their four words (big-endian words
+// when BigEndian), sixteen to a register; StoreQuads is the inverse.
+template <bool BigEndian>
+KC_SLICES_INLINE void LoadQuads(const std::uint8_t* in, Word16 (&a)[4], Word16 (&b)[4], Word16 (&c)[4],
+                                Word16 (&d)[4]) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) {
+        const std::uint8_t* at = in + 256 * g;
+        lanes::Load(a[g], at), lanes::Load(b[g], at + 64), lanes::Load(c[g], at + 128), lanes::Load(d[g], at + 192);
+        lanes::Transpose(a[g], b[g], c[g], d[g]);
+        if constexpr (BigEndian) SwapBytes(a[g]), SwapBytes(b[g]), SwapBytes(c[g]), SwapBytes(d[g]);
+    }
+}
+template <bool BigEndian>
+KC_SLICES_INLINE void StoreQuads(std::uint8_t* out, const Word16 (&a)[4], const Word16 (&b)[4], const Word16 (&c)[4],
+                                 const Word16 (&d)[4]) noexcept {
+#pragma GCC unroll 4
+    for (std::size_t g = 0; g < 4; ++g) {
+        Word16 w0 = a[g], w1 = b[g], w2 = c[g], w3 = d[g];
+        if constexpr (BigEndian) SwapBytes(w0), SwapBytes(w1), SwapBytes(w2), SwapBytes(w3);
+        lanes::Transpose(w0, w1, w2, w3);
+        std::uint8_t* at = out + 256 * g;
+        lanes::Store(at, w0), lanes::Store(at + 64, w1), lanes::Store(at + 128, w2), lanes::Store(at + 192, w3);
+    }
 }
 
 #undef KC_SLICES_INLINE

@@ -292,26 +292,13 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
     const std::size_t done = source.size() / SetBytes * SetBytes;
     for (std::size_t off = 0; off < done; off += SetBytes) {
         Word16 l[4], r[4];
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            const std::uint8_t* in = source.data() + off + 128 * g;
-            lanes::Load(l[g], in), lanes::Load(r[g], in + 64);
-            lanes::Split(l[g], r[g]);
-            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
-        }
+        slices::LoadHalves(source.data() + off, l, r);
         if constexpr (Encrypting) {
             for (std::size_t n = 0; n < rounds; ++n) SlicedRound(n, l, r, km);
         } else {
             for (std::size_t n = rounds; n-- > 0;) SlicedRound(n, r, l, km);
         }
-        // The halves leave swapped.
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            slices::SwapBytes(l[g]), slices::SwapBytes(r[g]);
-            lanes::Join(r[g], l[g]);
-            std::uint8_t* out = dest.data() + off + 128 * g;
-            lanes::Store(out, r[g]), lanes::Store(out + 64, l[g]);
-        }
+        slices::StoreHalves(dest.data() + off, r, l);  // the halves leave swapped
     }
     return done;
 }
@@ -341,23 +328,15 @@ inline std::uint8_t Byte(const KeyWords& w, std::size_t i) noexcept {
 }  // namespace
 
 std::string_view TKC_cast128::Provider() const noexcept {
-    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
+    if (IsInitialized() ? SlicedPath : lanes::ByteSlicesUsable()) return "avx512";
     return (IsInitialized() ? BmiLanes : UsableBmiLanes()) ? "bmi2" : "portable";
-}
-
-bool TKC_cast128::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable();
-#else
-    return false;
-#endif
 }
 
 bool TKC_cast128::UsableBmiLanes() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
 void TKC_cast128::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
     const std::size_t n = keyBits / 8;
     RoundCount = n <= 10 ? 12 : 16;
     // x and z as big-endian words, so that the chain from word to word

@@ -44,7 +44,6 @@ private:
     bool BmiLanes = false;
     bool SlicedPath = false;
     static bool UsableBmiLanes() noexcept;
-    static bool UsableSlicedPath() noexcept;
 };
 
 }  // namespace kestrune

@@ -147,7 +147,7 @@ void TKC_cast256::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     }
     SecureFill(padded, 0xFF);
     SecureFill(k, 0xFF);
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
 }
 
 namespace {
@@ -229,15 +229,7 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
     const std::size_t done = source.size() / SetBytes * SetBytes;
     for (std::size_t off = 0; off < done; off += SetBytes) {
         SetQuads q;
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            const std::uint8_t* in = source.data() + off + 256 * g;
-            lanes::Load(q.a[g], in), lanes::Load(q.b[g], in + 64), lanes::Load(q.c[g], in + 128);
-            lanes::Load(q.d[g], in + 192);
-            lanes::Transpose(q.a[g], q.b[g], q.c[g], q.d[g]);
-            slices::SwapBytes(q.a[g]), slices::SwapBytes(q.b[g]), slices::SwapBytes(q.c[g]);
-            slices::SwapBytes(q.d[g]);
-        }
+        slices::LoadQuads<true>(source.data() + off, q.a, q.b, q.c, q.d);
         if constexpr (Encrypting) {
             for (std::size_t i = 0; i < 6; ++i) SlicedForward(q, kr[i], km[i]);
             for (std::size_t i = 6; i < 12; ++i) SlicedReverse(q, kr[i], km[i]);
@@ -245,15 +237,7 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
             for (std::size_t i = 12; i-- > 6;) SlicedForward(q, kr[i], km[i]);
             for (std::size_t i = 6; i-- > 0;) SlicedReverse(q, kr[i], km[i]);
         }
-#pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            slices::SwapBytes(q.a[g]), slices::SwapBytes(q.b[g]), slices::SwapBytes(q.c[g]);
-            slices::SwapBytes(q.d[g]);
-            lanes::Transpose(q.a[g], q.b[g], q.c[g], q.d[g]);
-            std::uint8_t* out = dest.data() + off + 256 * g;
-            lanes::Store(out, q.a[g]), lanes::Store(out + 64, q.b[g]), lanes::Store(out + 128, q.c[g]);
-            lanes::Store(out + 192, q.d[g]);
-        }
+        slices::StoreQuads<true>(dest.data() + off, q.a, q.b, q.c, q.d);
     }
     return done;
 }
@@ -271,15 +255,7 @@ std::size_t CryptSliced(const KeyTable& kr, const KeyTable& km, ConstBytes sourc
 }  // namespace
 
 std::string_view TKC_cast256::Provider() const noexcept {
-    return (IsInitialized() ? SlicedPath : UsableSlicedPath()) ? "avx512" : "portable";
-}
-
-bool TKC_cast256::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable();
-#else
-    return false;
-#endif
+    return (IsInitialized() ? SlicedPath : lanes::ByteSlicesUsable()) ? "avx512" : "portable";
 }
 
 void TKC_cast256::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept {

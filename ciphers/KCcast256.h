@@ -35,8 +35,6 @@ protected:
     void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    static bool UsableSlicedPath() noexcept;
-
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> RotationKeys;  // Kr + 8, mod 32
     Wiped<std::array<std::array<std::uint32_t, 4>, 12>, 0xFF> MaskingKeys;
     bool SlicedPath = false;

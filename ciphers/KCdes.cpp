@@ -5,6 +5,7 @@
 #include "KCdes_tables.inc"
 #include "../framework/KCcpufeatures.h"
 #include "KCbyteslices.h"
+#include "KCpaths.h"
 
 namespace kestrune {
 namespace {
@@ -623,14 +624,9 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
     const std::size_t done = source.size() / SetBytes * SetBytes;
     for (std::size_t off = 0; off < done; off += SetBytes) {
         Word16 lw[4], rw[4];
+        slices::LoadHalves(source.data() + off, lw, rw);
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            const std::uint8_t* in = source.data() + off + 128 * g;
-            lanes::Load(lw[g], in), lanes::Load(rw[g], in + 64);
-            lanes::Split(lw[g], rw[g]);
-            slices::SwapBytes(lw[g]), slices::SwapBytes(rw[g]);
-            InitialPermutation(lw[g], rw[g]);
-        }
+        for (std::size_t g = 0; g < 4; ++g) InitialPermutation(lw[g], rw[g]);
         V l[4], r[4];
         slices::ToBytes(lw, l), slices::ToBytes(rw, r);
         for (std::size_t p = 0; p < passes; ++p) {
@@ -644,13 +640,8 @@ __attribute__((target(KC_SLICES_TARGET), flatten)) std::size_t CryptSetsAvx512(c
         slices::ToWords(l, lw), slices::ToWords(r, rw);
         // The output is FP of R16 L16.
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            FinalPermutation(rw[g], lw[g]);
-            slices::SwapBytes(rw[g]), slices::SwapBytes(lw[g]);
-            lanes::Join(rw[g], lw[g]);
-            std::uint8_t* out = dest.data() + off + 128 * g;
-            lanes::Store(out, rw[g]), lanes::Store(out + 64, lw[g]);
-        }
+        for (std::size_t g = 0; g < 4; ++g) FinalPermutation(rw[g], lw[g]);
+        slices::StoreHalves(dest.data() + off, rw, lw);
     }
     return done;
 }
@@ -777,23 +768,15 @@ void TKC_customdes::EncryptSerialWith(bool bmi, Serial mode, const Schedule& k1,
 }
 
 std::string_view TKC_customdes::Provider() const noexcept {
-    if (IsInitialized() ? SlicedPath : UsableSlicedPath()) return "avx512";
+    if (IsInitialized() ? SlicedPath : lanes::ByteSlicesUsable()) return "avx512";
     return (IsInitialized() ? BmiLanes : UsableBmiLanes()) ? "bmi2" : "portable";
 }
 
 bool TKC_customdes::UsableBmiLanes() noexcept { return HasBmiLanes && CpuFeatures::Has(CpuFeature::Bmi2); }
 
-bool TKC_customdes::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable();
-#else
-    return false;
-#endif
-}
-
 void TKC_des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
     std::array<std::uint8_t, 8> padded{};  // a short key is padded with zero bytes
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(padded, KeySchedule);
@@ -802,7 +785,7 @@ void TKC_des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 
 void TKC_3des::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
     BmiLanes = UsableBmiLanes();
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
     std::array<std::uint8_t, 24> padded{};
     std::copy_n(key.begin(), keyBits / 8, padded.begin());
     BuildSchedule(ConstBytes(padded).first(8), Schedules[0]);

@@ -51,7 +51,6 @@ protected:
     bool BmiLanes = false;  // set when keyed
     bool SlicedPath = false;
     static bool UsableBmiLanes() noexcept;
-    static bool UsableSlicedPath() noexcept;
 };
 
 class TKC_des final : public TKC_customdes {

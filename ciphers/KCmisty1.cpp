@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "KCbyteslices.h"
+#include "KCpaths.h"
 #include "KCmisty1_tables.inc"
 #include "KCserial.h"
 
@@ -80,7 +81,7 @@ void TKC_misty1::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
         ExpandedKey[24 + i] = derived >> 9;
     }
     SecureZero(padded);
-    SlicedPath = UsableSlicedPath();
+    SlicedPath = lanes::ByteSlicesUsable();
 }
 
 namespace {
@@ -122,26 +123,13 @@ struct SetWords {
     Halves hi, lo;
 };
 
-// The permutes between blocks and halves. Blocks are four halves A B C D
-// (A B the first word). From two registers of eight blocks each: the A
-// halves of both then their B halves (or C then D), each run of eight in
-// block order. Back: half q of block k from (A B) or (C D), run q % 2.
-constexpr std::array<std::uint16_t, 32> ToHalvesIndex(std::size_t first) {
-    std::array<std::uint16_t, 32> index{};
-    for (std::size_t n = 0; n < 32; ++n)
-        index[n] = static_cast<std::uint16_t>(32 * (n / 8 % 2) + 4 * (n % 8) + first + n / 16);
-    return index;
-}
-constexpr std::array<std::uint16_t, 32> ToBlocksIndex(std::size_t which) {
-    std::array<std::uint16_t, 32> index{};
-    for (std::size_t n = 0; n < 32; ++n) {
-        const std::size_t block = n / 4, half = n % 4;
-        index[n] = static_cast<std::uint16_t>(32 * (half / 2) + 16 * (half % 2) + 8 * which + block);
-    }
-    return index;
-}
-alignas(64) constexpr std::array<std::uint16_t, 32> ToHalvesAB = ToHalvesIndex(0), ToHalvesCD = ToHalvesIndex(2);
-alignas(64) constexpr std::array<std::uint16_t, 32> ToBlocks0 = ToBlocksIndex(0), ToBlocks1 = ToBlocksIndex(1);
+// The permutes between blocks (four halves A B C D, A B the first word)
+// and halves: from two registers of eight blocks each, the A halves of both
+// then their B halves (or C then D); back, as KCbyteslices.h's.
+alignas(64) constexpr std::array<std::uint16_t, 32> ToHalvesAB = slices::GatherIndex<std::uint16_t, 32>(0),
+                                                    ToHalvesCD = slices::GatherIndex<std::uint16_t, 32>(2);
+alignas(64) constexpr std::array<std::uint16_t, 32> ToBlocks0 = slices::ScatterIndex<std::uint16_t, 32>(0),
+                                                    ToBlocks1 = slices::ScatterIndex<std::uint16_t, 32>(1);
 
 struct SlicedTables {
     alignas(64) std::array<std::uint16_t, 512> s9;
@@ -305,15 +293,7 @@ std::size_t CryptSliced(const ExpandedKeys& ek, ConstBytes source, Bytes dest) n
 }  // namespace
 
 std::string_view TKC_misty1::Provider() const noexcept {
-    return (IsInitialized() ? SlicedPath : UsableSlicedPath()) ? "avx512" : "portable";
-}
-
-bool TKC_misty1::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable();
-#else
-    return false;
-#endif
+    return (IsInitialized() ? SlicedPath : lanes::ByteSlicesUsable()) ? "avx512" : "portable";
 }
 
 namespace {

@@ -35,8 +35,6 @@ protected:
     void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
-    static bool UsableSlicedPath() noexcept;
-
     // K[0..7], K'[0..7], the low 9 bits of K'[0..7], the high 7 bits of K'[0..7].
     Wiped<std::array<std::uint32_t, 32>, 0> ExpandedKey;
     bool SlicedPath = false;

@@ -15,6 +15,14 @@ std::uint8_t UsablePath(bool hasSse2Path, bool hasAvx512Path) noexcept {
     return PathPortable;
 }
 
+bool ByteSlicesUsable() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    return CpuFeatures::Has(CpuFeature::Avx512F, CpuFeature::Avx512BW, CpuFeature::Avx512Vbmi);
+#else
+    return false;
+#endif
+}
+
 std::string_view PathName(std::uint8_t path) noexcept {
     switch (path) {
     case PathAvx512: return "avx512";

@@ -19,6 +19,10 @@ inline constexpr std::uint8_t PathPortable = 0, PathSse2 = 1, PathAvx2 = 2, Path
 std::uint8_t UsablePath(bool hasSse2Path, bool hasAvx512Path) noexcept;
 std::string_view PathName(std::uint8_t path) noexcept;
 
+// Whether the byte-sliced paths (KCbyteslices.h) run: AVX-512 with its byte
+// instructions and VBMI's byte permutes, in a build that has them.
+bool ByteSlicesUsable() noexcept;
+
 }  // namespace lanes
 
 // The chosen path of such a cipher, over its block size's base class.

@@ -6,6 +6,7 @@
 #include "../framework/KCcpufeatures.h"
 #include "KCtwofish_tables.inc"
 #include "KCbyteslices.h"
+#include "KCpaths.h"
 
 namespace kestrune {
 namespace {
@@ -453,14 +454,10 @@ KC_INLINE std::size_t CryptSets(const Subkeys& k, const ByteBoxes& boxes, ConstB
     const std::size_t done = source.size() / SetBytes * SetBytes;
     for (std::size_t off = 0; off < done; off += SetBytes) {
         SetWords w;
+        slices::LoadQuads<false>(source.data() + off, w.a, w.b, w.c, w.d);
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            const std::uint8_t* in = source.data() + off + 256 * g;
-            lanes::Load(w.a[g], in), lanes::Load(w.b[g], in + 64), lanes::Load(w.c[g], in + 128);
-            lanes::Load(w.d[g], in + 192);
-            lanes::Transpose(w.a[g], w.b[g], w.c[g], w.d[g]);
+        for (std::size_t g = 0; g < 4; ++g)
             w.a[g] ^= k[first], w.b[g] ^= k[first + 1], w.c[g] ^= k[first + 2], w.d[g] ^= k[first + 3];
-        }
         if constexpr (Encrypting) {
             for (std::size_t r = 8; r < 40; r += 4) {
                 Round<true>(s, k, r, w.a, w.b, w.c, w.d);
@@ -473,14 +470,9 @@ KC_INLINE std::size_t CryptSets(const Subkeys& k, const ByteBoxes& boxes, ConstB
             }
         }
 #pragma GCC unroll 4
-        for (std::size_t g = 0; g < 4; ++g) {
-            Word16 o0 = w.c[g] ^ k[last], o1 = w.d[g] ^ k[last + 1], o2 = w.a[g] ^ k[last + 2],
-                   o3 = w.b[g] ^ k[last + 3];
-            lanes::Transpose(o0, o1, o2, o3);
-            std::uint8_t* out = dest.data() + off + 256 * g;
-            lanes::Store(out, o0), lanes::Store(out + 64, o1), lanes::Store(out + 128, o2);
-            lanes::Store(out + 192, o3);
-        }
+        for (std::size_t g = 0; g < 4; ++g)
+            w.c[g] ^= k[last], w.d[g] ^= k[last + 1], w.a[g] ^= k[last + 2], w.b[g] ^= k[last + 3];
+        slices::StoreQuads<false>(dest.data() + off, w.c, w.d, w.a, w.b);
     }
     return done;
 }
@@ -521,11 +513,7 @@ std::size_t CryptSliced(const Subkeys& k, const ByteBoxes& boxes, ConstBytes sou
 }  // namespace
 
 bool TKC_twofish::UsableSlicedPath() noexcept {
-#if defined(KESTRUNE_WORD_LANES)
-    return slices::Usable() && CpuFeatures::Has(CpuFeature::Gfni);
-#else
-    return false;
-#endif
+    return lanes::ByteSlicesUsable() && CpuFeatures::Has(CpuFeature::Gfni);
 }
 
 std::string_view TKC_twofish::Provider() const noexcept {
