@@ -5,6 +5,7 @@
 #include "KCidea_tables.inc"
 
 #include "../framework/KCcpufeatures.h"
+#include "KCserial.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -185,6 +186,30 @@ std::size_t CryptLanesWide(const std::array<std::uint16_t, 52>& z, ConstBytes so
 #endif
 #endif
 
+// One block as its two big-endian words, through the subkeys z.
+[[gnu::always_inline]] inline void CryptWords(const std::array<std::uint16_t, 52>& z, std::uint32_t& a,
+                                              std::uint32_t& b) noexcept {
+    std::uint32_t x1 = a >> 16, x2 = a & 0xFFFF, x3 = b >> 16, x4 = b & 0xFFFF;
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < 48; k += 6) {
+        x1 = Mul(x1, z[k]);
+        x2 = (x2 + z[k + 1]) & 0xFFFF;
+        x3 = (x3 + z[k + 2]) & 0xFFFF;
+        x4 = Mul(x4, z[k + 3]);
+        const std::uint32_t s = Mul(x1 ^ x3, z[k + 4]);
+        const std::uint32_t t = Mul((s + (x2 ^ x4)) & 0xFFFF, z[k + 5]);
+        const std::uint32_t u = (s + t) & 0xFFFF;
+        x1 ^= t;
+        x4 ^= u;
+        const std::uint32_t middle = x2 ^ u;
+        x2 = x3 ^ t;
+        x3 = middle;
+    }
+    // The output transformation undoes the last swap of the middle words.
+    a = (Mul(x1, z[48]) << 16) | ((x3 + z[49]) & 0xFFFF);
+    b = (((x2 + z[50]) & 0xFFFF) << 16) | Mul(x4, z[51]);
+}
+
 // Whole groups of blocks go through the lanes of the path chosen when
 // keyed; the rest, one block at a time.
 void Crypt(std::uint8_t path, const std::array<std::uint16_t, 52>& z, ConstBytes source, Bytes dest) noexcept {
@@ -196,28 +221,20 @@ void Crypt(std::uint8_t path, const std::array<std::uint16_t, 52>& z, ConstBytes
     (void)path;
 #endif
     for (std::size_t off = grouped; off < source.size(); off += 8) {
-        const std::uint32_t a = LoadBE32(source.subspan(off, 4)), b = LoadBE32(source.subspan(off + 4, 4));
-        std::uint32_t x1 = a >> 16, x2 = a & 0xFFFF, x3 = b >> 16, x4 = b & 0xFFFF;
-#pragma GCC unroll 8
-        for (std::size_t k = 0; k < 48; k += 6) {
-            x1 = Mul(x1, z[k]);
-            x2 = (x2 + z[k + 1]) & 0xFFFF;
-            x3 = (x3 + z[k + 2]) & 0xFFFF;
-            x4 = Mul(x4, z[k + 3]);
-            const std::uint32_t s = Mul(x1 ^ x3, z[k + 4]);
-            const std::uint32_t t = Mul((s + (x2 ^ x4)) & 0xFFFF, z[k + 5]);
-            const std::uint32_t u = (s + t) & 0xFFFF;
-            x1 ^= t;
-            x4 ^= u;
-            const std::uint32_t middle = x2 ^ u;
-            x2 = x3 ^ t;
-            x3 = middle;
-        }
-        // The output transformation undoes the last swap of the middle words.
-        StoreBE32Block(dest.subspan(off, 4), (Mul(x1, z[48]) << 16) | ((x3 + z[49]) & 0xFFFF));
-        StoreBE32Block(dest.subspan(off + 4, 4), (((x2 + z[50]) & 0xFFFF) << 16) | Mul(x4, z[51]));
+        std::uint32_t a = LoadBE32(source.subspan(off, 4)), b = LoadBE32(source.subspan(off + 4, 4));
+        CryptWords(z, a, b);
+        StoreBE32Block(dest.subspan(off, 4), a);
+        StoreBE32Block(dest.subspan(off + 4, 4), b);
     }
 }
+
+// What one block's encryption needs, for the serial modes (KCserial.h):
+// they keep the block in registers and skip the lanes' calls.
+struct Keyed {
+    const std::array<std::uint16_t, 52>& z;
+    [[gnu::always_inline]] void Encrypt(std::uint32_t& l, std::uint32_t& r) const noexcept { CryptWords(z, l, r); }
+};
+using OneBlock = serial::Halves<Keyed>;
 
 std::uint8_t UsablePath() noexcept {
 #ifdef KESTRUNE_IDEA_LANES
@@ -281,6 +298,22 @@ void TKC_idea::ScheduleKey(ConstBytes key, std::uint32_t keyBits) {
 void TKC_idea::EncryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(Path, EncSubkeys, source, dest); }
 
 void TKC_idea::DecryptBlocks(ConstBytes source, Bytes dest) const noexcept { Crypt(Path, DecSubkeys, source, dest); }
+
+void TKC_idea::EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCbc<OneBlock>(Keyed{EncSubkeys}, chain, source, dest);
+}
+
+void TKC_idea::EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb<OneBlock>(Keyed{EncSubkeys}, chain, source, dest);
+}
+
+void TKC_idea::EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptOfb<OneBlock>(Keyed{EncSubkeys}, chain, source, dest);
+}
+
+void TKC_idea::EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept {
+    serial::EncryptCfb8<OneBlock>(Keyed{EncSubkeys}, chain, source, dest);
+}
 
 bool TKC_idea::SelfTest() {
     TKC_idea cipher;

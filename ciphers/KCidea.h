@@ -30,6 +30,11 @@ protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override;
+    // One block at a time, the chaining value kept in registers.
+    void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptOFBBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
+    void EncryptCFB8Bytes(Block& chain, ConstBytes source, Bytes dest) const noexcept override;
 
 private:
     std::uint8_t Path = PathPortable;
