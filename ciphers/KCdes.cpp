@@ -563,9 +563,10 @@ void SliceSchedule(const std::uint32_t* k, SlicedSchedule& out) noexcept {
 #define KC_INLINE __attribute__((target(KC_SLICES_TARGET), always_inline)) inline
 
 // Sixty-four bytes through a table of 64 (the index's top two bits unused).
+// The zero-masking form with every lane kept: GCC's plain one reads an
+// undefined vector that -Wmaybe-uninitialized reports.
 KC_INLINE V LookUp(const std::array<std::uint8_t, 64>& table, const V& index) noexcept {
-    return V(__builtin_ia32_permvarqi512_mask(__v64qi(slices::Load512(table.data())), __v64qi(index),
-                                              __v64qi(_mm512_setzero_si512()), ~__mmask64{0}));
+    return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, slices::Load512(table.data()));
 }
 
 // x ^= F(y) with the round's sliced keys kb. Byte j of Ror(y, 4) is the
