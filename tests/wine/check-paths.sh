@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the DLL holds the vector paths the Linux build takes, in
-# both bitnesses: AVX2 (ymm registers, several ciphers and SHA-384/512) and
-# AVX-512 (zmm registers, Serpent). Reads the code only, so it also checks
+# both bitnesses: AVX2 (ymm registers, several ciphers and SHA-384/512),
+# AVX-512 (zmm registers, Serpent) and the byte-sliced paths' look-ups
+# (VBMI byte permutes, word permutes for MISTY1, GFNI for Twofish's MDS
+# matrix, each on zmm registers). Reads the code only, so it also checks
 # the 32-bit DLL where 32-bit programs cannot run:
 #     tests/wine/check-paths.sh OBJDUMP DLL
 set -euo pipefail
@@ -14,4 +16,12 @@ for register in ymm zmm; do
         exit 1
     fi
     echo "$dll: $count instructions on $register registers"
+done
+for instruction in vpermb vpermt2b vpermt2w vgf2p8affineqb; do
+    count=$(grep -cE "\b$instruction\b.*%zmm" <<<"$code" || true)
+    if [[ $count -eq 0 ]]; then
+        echo "FAIL: $dll has no $instruction on zmm registers"
+        exit 1
+    fi
+    echo "$dll: $count $instruction instructions"
 done
