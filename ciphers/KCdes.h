@@ -14,6 +14,14 @@ public:
     // The modes in which each block waits on the one before; Cfb8 takes
     // bytes, the others whole blocks.
     enum class Serial : std::uint8_t { Cbc, Cfb, Ofb, Cfb8 };
+    // The sixteen 48-bit round keys, two words per round, each word holding
+    // four 6-bit groups in the low bits of its bytes.
+    using Schedule = std::array<std::uint32_t, 32>;
+    // A schedule as the AVX-512 sets take it: per round, the bytes of the
+    // odd word rotated by 4, then those of the even word, each byte repeated
+    // through a word, for a plain broadcast load. Built when keyed, not per
+    // call: the many-block modes call once per kilobyte.
+    using SlicedSchedule = std::array<std::uint32_t, 16 * 8>;
 
     void Wipe() noexcept override {
         BmiLanes = SlicedPath = false;
@@ -28,20 +36,20 @@ public:
     std::string_view Provider() const noexcept override;
 
 protected:
-    // The sixteen 48-bit round keys, two words per round, each word holding
-    // four 6-bit groups in the low bits of its bytes.
-    using Schedule = std::array<std::uint32_t, 32>;
 
     static void BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept;
-    // sliced: the AVX-512 sets (SlicedPath) first; bmi: the lanes with
-    // bextr (BmiLanes), else the portable ones.
-    static void EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
-    static void DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k, ConstBytes source, Bytes dest) noexcept;
+    static void SliceSchedule(const Schedule& k, SlicedSchedule& out) noexcept;
+    // sliced: the AVX-512 sets first (one sliced schedule per given one), or
+    // null; bmi: the lanes with bextr (BmiLanes), else the portable ones.
+    static void EncryptBlocksWith(const SlicedSchedule* sliced, bool bmi, const Schedule& k, ConstBytes source,
+                                  Bytes dest) noexcept;
+    static void DecryptBlocksWith(const SlicedSchedule* sliced, bool bmi, const Schedule& k, ConstBytes source,
+                                  Bytes dest) noexcept;
     // E(k3, D(k2, E(k1, x))) and its inverse D(k1, E(k2, D(k3, x))).
-    static void EncryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
-                                  ConstBytes source, Bytes dest) noexcept;
-    static void DecryptBlocksWith(bool sliced, bool bmi, const Schedule& k1, const Schedule& k2, const Schedule& k3,
-                                  ConstBytes source, Bytes dest) noexcept;
+    static void EncryptBlocksWith(const SlicedSchedule* sliced, bool bmi, const Schedule& k1, const Schedule& k2,
+                                  const Schedule& k3, ConstBytes source, Bytes dest) noexcept;
+    static void DecryptBlocksWith(const SlicedSchedule* sliced, bool bmi, const Schedule& k1, const Schedule& k2,
+                                  const Schedule& k3, ConstBytes source, Bytes dest) noexcept;
     // Their encryption: the chaining value stays in registers, in the form
     // the rounds take; bmi: Triple DES's one-block rounds written for BMI2.
     static void EncryptSerialWith(Serial mode, const Schedule& k, Block& chain, ConstBytes source, Bytes dest) noexcept;
@@ -61,15 +69,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_des>; }
 
-    void Wipe() noexcept override { WipeAll(KeySchedule); TKC_customdes::Wipe(); }
+    void Wipe() noexcept override { WipeAll(KeySchedule, SlicedKeys); TKC_customdes::Wipe(); }
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(SlicedPath, BmiLanes, KeySchedule, source, dest);
+        EncryptBlocksWith(SlicedPath ? &SlicedKeys : nullptr, BmiLanes, KeySchedule, source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(SlicedPath, BmiLanes, KeySchedule, source, dest);
+        DecryptBlocksWith(SlicedPath ? &SlicedKeys : nullptr, BmiLanes, KeySchedule, source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(Serial::Cbc, KeySchedule, chain, source, dest);
@@ -86,6 +94,7 @@ protected:
 
 private:
     Wiped<Schedule, 0> KeySchedule;
+    Wiped<SlicedSchedule, 0> SlicedKeys;  // when SlicedPath
 };
 
 class TKC_3des final : public TKC_customdes {
@@ -96,15 +105,15 @@ public:
     static bool SelfTest();
     const TKC_cipherclass& Class() const noexcept override { return CipherClassOf<TKC_3des>; }
 
-    void Wipe() noexcept override { WipeAll(Schedules); TKC_customdes::Wipe(); }
+    void Wipe() noexcept override { WipeAll(Schedules, SlicedKeys); TKC_customdes::Wipe(); }
 
 protected:
     void ScheduleKey(ConstBytes key, std::uint32_t keyBits) override;
     void EncryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        EncryptBlocksWith(SlicedPath, BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
+        EncryptBlocksWith(Sliced(), BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void DecryptBlocks(ConstBytes source, Bytes dest) const noexcept override {
-        DecryptBlocksWith(SlicedPath, BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
+        DecryptBlocksWith(Sliced(), BmiLanes, Schedules[0], Schedules[1], Schedules[2], source, dest);
     }
     void EncryptCBCBlocks(Block& chain, ConstBytes source, Bytes dest) const noexcept override {
         EncryptSerialWith(BmiLanes, Serial::Cbc, Schedules[0], Schedules[1], Schedules[2], chain, source, dest);
@@ -121,6 +130,8 @@ protected:
 
 private:
     Wiped<std::array<Schedule, 3>, 0> Schedules;  // K1, K2, K3
+    Wiped<std::array<SlicedSchedule, 3>, 0> SlicedKeys;  // when SlicedPath
+    const SlicedSchedule* Sliced() const noexcept { return SlicedPath ? SlicedKeys.data() : nullptr; }
 };
 
 }  // namespace kestrune
