@@ -2,10 +2,10 @@
 // in every mode at several sizes is a row, and each row registers one
 // benchmark for ours and one per reference library that has the same
 // algorithm and gives the same bytes. Each counts bytes processed and is
-// timed in this thread's processor time, over repetitions taken in random
-// turns with the other benchmarks so that a busy machine slows them alike.
-// A reporter collects the median of each and prints the row with our
-// ratio to the fastest reference, all measured in the same run.
+// timed in this thread's processor time, in turns with the other
+// candidates of its row so that a busy machine slows them alike. A
+// reporter collects the median of each and prints the row with our ratio
+// to the fastest reference, all measured in the same run.
 //
 //   kestrune_bench                 the whole table
 //   kestrune_bench --quick         the small sizes only, shorter timings
@@ -14,7 +14,9 @@
 //   kestrune_bench --files [DIR]   the files path against memory, and its
 //                                  peak size for 1 GiB and 4 GiB (in DIR)
 // Any --benchmark_* flag goes to Google Benchmark and wins over these
-// defaults (--benchmark_out=FILE keeps every run as JSON, for instance).
+// defaults (--benchmark_out=FILE keeps every run as JSON, for instance),
+// but --benchmark_repetitions=N, which sets the turns of every row (5 with
+// --quick, else 7).
 #include <benchmark/benchmark.h>
 #include <gcrypt.h>
 
@@ -29,8 +31,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -214,15 +218,43 @@ void ClearUpperVectors() noexcept {
 void ClearUpperVectors() noexcept {}
 #endif
 
+struct Candidate {
+    std::string row;
+    const char* name;
+    std::size_t bytes;
+    std::function<void()> run;
+};
+std::vector<Candidate> Candidates;  // in the order registered, until RegisterInTurns
+
 void Register(const std::string& row, const char* candidate, std::size_t bytes, std::function<void()> run) {
-    benchmark::RegisterBenchmark((row + "/" + candidate).c_str(), [run = std::move(run), bytes](benchmark::State& state) {
-        for (auto _ : state) {
-            ClearUpperVectors();
-            run();
-        }
-        if (bytes == 0) state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-        else state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-    });
+    Candidates.push_back({row, candidate, bytes, std::move(run)});
+}
+
+// Hands every candidate to Google Benchmark, turns times, a row at a time:
+// the candidates of a row take turns, all of the row's turns together. The
+// speed of a shared host drifts over minutes, so candidates measured within
+// the same second or two are slowed alike; spread over the whole run in
+// random turns, the candidates of one row were measured minutes apart.
+void RegisterInTurns(int turns) {
+    std::vector<std::string> rows;
+    std::map<std::string, std::vector<const Candidate*>> byRow;
+    for (const Candidate& c : Candidates) {
+        auto& list = byRow[c.row];
+        if (list.empty()) rows.push_back(c.row);
+        list.push_back(&c);
+    }
+    for (const auto& row : rows)
+        for (int turn = 0; turn < turns; ++turn)
+            for (const Candidate* c : byRow[row])
+                benchmark::RegisterBenchmark((row + "/" + c->name).c_str(), [c](benchmark::State& state) {
+                    for (auto _ : state) {
+                        ClearUpperVectors();
+                        c->run();
+                    }
+                    const auto n = static_cast<std::int64_t>(state.iterations());
+                    if (c->bytes == 0) state.SetItemsProcessed(n);
+                    else state.SetBytesProcessed(n * static_cast<std::int64_t>(c->bytes));
+                });
 }
 
 // Inputs shared by every benchmark of a size, so that the whole table does
@@ -524,25 +556,30 @@ public:
         return true;
     }
 
+    // Each turn is a run of its own (aggregates, should repetitions be asked
+    // of Google Benchmark too, are left out).
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            // With one repetition there are no aggregates: the run is the median.
-            const bool median = run.run_type == Run::RT_Aggregate ? run.aggregate_name == "median"
-                                                                   : run.repetitions <= 1;
-            if (!median || run.error_occurred) continue;
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
             const std::string& name = run.run_name.function_name;
             const std::size_t slash = name.rfind('/');
             const auto rate = run.counters.find("bytes_per_second");
-            Measured[name.substr(0, slash)][name.substr(slash + 1)] =
-                rate != run.counters.end() ? rate->second.value : run.counters.at("items_per_second").value;
+            Measured[name.substr(0, slash)][name.substr(slash + 1)].push_back(
+                rate != run.counters.end() ? rate->second.value : run.counters.at("items_per_second").value);
         }
     }
 
-    // Benchmarks run in random turns, so rows are complete only at the end.
     void Finalize() override {
         for (const auto& row : Rows.order) {
-            const auto rates = Measured.find(row);
-            if (rates != Measured.end()) Print(row, Rows.rows.at(row), rates->second);
+            const auto turns = Measured.find(row);
+            if (turns == Measured.end()) continue;
+            std::map<std::string, double> medians;
+            for (auto [who, rates] : turns->second) {
+                std::sort(rates.begin(), rates.end());
+                const std::size_t n = rates.size();
+                medians[who] = n % 2 ? rates[n / 2] : (rates[n / 2 - 1] + rates[n / 2]) / 2;
+            }
+            Print(row, Rows.rows.at(row), medians);
         }
         std::printf("\nRows below 1.00: %zu\n", Below.size());
         for (const auto& [label, ratio] : Below) std::printf("  %-36s %.2f\n", label.c_str(), ratio);
@@ -584,7 +621,7 @@ private:
     }
 
     const Registry& Rows;
-    std::map<std::string, std::map<std::string, double>> Measured;
+    std::map<std::string, std::map<std::string, std::vector<double>>> Measured;  // row, candidate: each turn's rate
     std::vector<std::pair<std::string, double>> Below;
     std::optional<bool> CallsShown;
 };
@@ -693,13 +730,16 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::string_view(argv[1]) == "--files")
         return RunFiles(argc >= 3 ? argv[2] : std::filesystem::temp_directory_path());
     // Our defaults first: flags given later, the caller's, override them.
-    std::vector<std::string> args = {argv[0], quick ? "--benchmark_repetitions=5" : "--benchmark_repetitions=7",
-                                     quick ? "--benchmark_min_time=0.004" : "--benchmark_min_time=0.03",
-                                     "--benchmark_enable_random_interleaving=true",
-                                     "--benchmark_report_aggregates_only=true"};
+    // --benchmark_repetitions=N sets the turns, which Google Benchmark does
+    // not see: it runs each registered turn once.
+    std::vector<std::string> args = {argv[0], quick ? "--benchmark_min_time=0.004" : "--benchmark_min_time=0.03"};
+    int turns = quick ? 5 : 7;
+    static constexpr std::string_view RepetitionsFlag = "--benchmark_repetitions=";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--filter" && i + 1 < argc) {
+        if (arg.starts_with(RepetitionsFlag)) {
+            turns = std::max(1, std::atoi(arg.c_str() + RepetitionsFlag.size()));
+        } else if (arg == "--filter" && i + 1 < argc) {
             std::string filter = argv[++i];
             std::replace(filter.begin(), filter.end(), ' ', '/');
             args.push_back("--benchmark_filter=" + filter);
@@ -723,6 +763,7 @@ int main(int argc, char** argv) {
     RegisterCiphers(quick ? std::vector<std::size_t>{8192} : std::vector<std::size_t>{8192, 1 << 20}, registry);
     RegisterKeySetups(registry);
     RegisterPerCall(quick ? std::vector<std::size_t>{100} : std::vector<std::size_t>{16, 100, 1024}, registry);
+    RegisterInTurns(turns);
     RatioTable table(registry);
     benchmark::RunSpecifiedBenchmarks(&table);
     // The benchmarks hold the references' contexts: free them while the

@@ -36,7 +36,6 @@ public:
     std::string_view Provider() const noexcept override;
 
 protected:
-
     static void BuildSchedule(ConstBytes key8, Schedule& schedule) noexcept;
     static void SliceSchedule(const Schedule& k, SlicedSchedule& out) noexcept;
     // sliced: the AVX-512 sets first (one sliced schedule per given one), or
