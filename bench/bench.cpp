@@ -766,9 +766,10 @@ int main(int argc, char** argv) {
     RegisterInTurns(turns);
     RatioTable table(registry);
     benchmark::RunSpecifiedBenchmarks(&table);
-    // The benchmarks hold the references' contexts: free them while the
+    // The candidates hold the references' contexts: free them while the
     // libraries are still there, not in static destruction.
     benchmark::ClearRegisteredBenchmarks();
+    Candidates.clear();
     benchmark::Shutdown();
     return 0;
 }
