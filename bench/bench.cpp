@@ -235,15 +235,10 @@ void Register(const std::string& row, const char* candidate, std::size_t bytes, 
 // speed of a shared host drifts over minutes, so candidates measured within
 // the same second or two are slowed alike; spread over the whole run in
 // random turns, the candidates of one row were measured minutes apart.
-void RegisterInTurns(int turns) {
-    std::vector<std::string> rows;
+void RegisterInTurns(const Registry& registry, int turns) {
     std::map<std::string, std::vector<const Candidate*>> byRow;
-    for (const Candidate& c : Candidates) {
-        auto& list = byRow[c.row];
-        if (list.empty()) rows.push_back(c.row);
-        list.push_back(&c);
-    }
-    for (const auto& row : rows)
+    for (const Candidate& c : Candidates) byRow[c.row].push_back(&c);
+    for (const auto& row : registry.order)
         for (int turn = 0; turn < turns; ++turn)
             for (const Candidate* c : byRow[row])
                 benchmark::RegisterBenchmark((row + "/" + c->name).c_str(), [c](benchmark::State& state) {
@@ -763,7 +758,7 @@ int main(int argc, char** argv) {
     RegisterCiphers(quick ? std::vector<std::size_t>{8192} : std::vector<std::size_t>{8192, 1 << 20}, registry);
     RegisterKeySetups(registry);
     RegisterPerCall(quick ? std::vector<std::size_t>{100} : std::vector<std::size_t>{16, 100, 1024}, registry);
-    RegisterInTurns(turns);
+    RegisterInTurns(registry, turns);
     RatioTable table(registry);
     benchmark::RunSpecifiedBenchmarks(&table);
     // The candidates hold the references' contexts: free them while the

@@ -9,19 +9,17 @@
 set -euo pipefail
 objdump=${1:?usage: check-paths.sh OBJDUMP DLL} dll=${2:?usage: check-paths.sh OBJDUMP DLL}
 code=$("$objdump" -d --no-show-raw-insn "$dll")
-for register in ymm zmm; do
-    count=$(grep -c "%$register" <<<"$code" || true)
+# Fails unless an instruction matches $1; $2 names what is looked for.
+require() {
+    local count
+    count=$(grep -cE "$1" <<<"$code" || true)
     if [[ $count -eq 0 ]]; then
-        echo "FAIL: $dll has no instruction on $register registers"
+        echo "FAIL: $dll has no $2"
         exit 1
     fi
-    echo "$dll: $count instructions on $register registers"
-done
+    echo "$dll: $count $2"
+}
+for register in ymm zmm; do require "%$register" "instructions on $register registers"; done
 for instruction in vpermb vpermt2b vpermt2w vgf2p8affineqb; do
-    count=$(grep -cE "\b$instruction\b.*%zmm" <<<"$code" || true)
-    if [[ $count -eq 0 ]]; then
-        echo "FAIL: $dll has no $instruction on zmm registers"
-        exit 1
-    fi
-    echo "$dll: $count $instruction instructions"
+    require "\b$instruction\b.*%zmm" "$instruction instructions on zmm registers"
 done
